@@ -1,0 +1,75 @@
+// range_buffer.cpp - ReadRange and the five argument buffers.
+#include "addin/range_buffer.h"
+
+#include <cstdint>
+#include <cstdlib>
+
+RangeBuffer XBuffer;
+RangeBuffer YBuffer;
+RangeBuffer ZBuffer;
+RangeBuffer XcBuffer;
+RangeBuffer YcBuffer;
+
+// First capacity of a buffer, so that small ranges never reallocate.
+constexpr int32_t InitialCapacity = 1024;
+
+// Makes room for count doubles. The old block is released only once its successor exists, so a
+// refused growth leaves the buffer as it was and usable by the next call.
+static bool GrowBuffer(RangeBuffer* buffer, int32_t count)
+{
+    if (buffer->items != nullptr && count <= buffer->capacity) return true;
+    int64_t wanted = (buffer->items == nullptr) ? InitialCapacity : 2 * static_cast<int64_t>(buffer->capacity);
+    if (wanted < count) wanted = count;
+    if (wanted > INT32_MAX) wanted = INT32_MAX;
+    double* items = static_cast<double*>(std::calloc(static_cast<size_t>(wanted), sizeof(double)));
+    if (items == nullptr) return false;
+    std::free(buffer->items);
+    buffer->items = items;
+    buffer->capacity = static_cast<int32_t>(wanted);
+    return true;
+}
+
+static void ReleaseHostRecord(XLOPER* record)
+{
+    Excel4(xlFree, nullptr, 1, record);
+}
+
+int32_t ReadRange(XLOPER* argument, RangeBuffer* buffer, bool zeroCorner)
+{
+    if (argument == nullptr) return ReadNotRange;
+    const uint16_t type = argument->xltype;
+    if (type != xltypeRef && type != xltypeSRef && type != xltypeMulti) return ReadNotRange;
+
+    XLOPER array = {};
+    XLOPER targetType = {};
+    targetType.xltype = xltypeInt;
+    targetType.val.w = xltypeMulti;
+    // Any refusal leaves the record unfilled: there is nothing to read and nothing to release.
+    if (Excel4(xlCoerce, &array, 2, argument, &targetType) != xlretSuccess) return ReadUncalculated;
+    if (array.xltype != xltypeMulti) {
+        ReleaseHostRecord(&array);
+        return ReadNotRange;
+    }
+
+    const int64_t count = static_cast<int64_t>(array.val.array.columns) * array.val.array.rows;
+    buffer->columns = array.val.array.columns;
+    buffer->rows = array.val.array.rows;
+    buffer->count = (count <= INT32_MAX) ? static_cast<int32_t>(count) : 0;
+    int32_t status = static_cast<int32_t>(count);
+    if (count < 1 || array.val.array.lparray == nullptr) {
+        status = ReadEmpty;
+    } else if (count > INT32_MAX) {
+        status = ReadTooLarge;
+    } else if (!GrowBuffer(buffer, status)) {
+        status = ReadNoStorage;
+    } else {
+        const XLOPER* elements = array.val.array.lparray;
+        double* items = buffer->items;
+        int32_t k = 0;
+        if (zeroCorner) items[k++] = 0.0;
+        for (; k < status && elements[k].xltype == xltypeNum; ++k) items[k] = elements[k].val.num;
+        if (k < status) status = ReadNotNumber;
+    }
+    ReleaseHostRecord(&array);
+    return status;
+}

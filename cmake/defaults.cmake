@@ -1,0 +1,19 @@
+# Settings every target of ours shares, applied by one function so that none is forgotten.
+option(QUORIN_WERROR "Treat warnings as errors" ON)
+
+function(quorin_defaults target)
+  target_compile_features(${target} PRIVATE cxx_std_17)
+  target_include_directories(${target} PUBLIC ${PROJECT_SOURCE_DIR})
+  target_compile_options(${target} PRIVATE -Wall -Wextra -Wpedantic -Wshadow -Wconversion
+      -Wdouble-promotion -ffp-contract=off $<$<BOOL:${QUORIN_WERROR}>:-Werror>)
+  if(WIN32)
+    # Everything we build for Windows carries its runtime, so Wine and users need no mingw DLLs.
+    target_link_options(${target} PRIVATE -static -static-libgcc -static-libstdc++)
+  endif()
+endfunction()
+
+# Module code: no exceptions anywhere, so nothing can be thrown across the host boundary.
+function(quorin_module_code target)
+  quorin_defaults(${target})
+  target_compile_options(${target} PRIVATE -fno-exceptions)
+endfunction()

@@ -1,0 +1,17 @@
+// random.h - approximately normal pseudo-random numbers from the sum of twelve uniform draws.
+// The uniform generator is the linear congruence state * 214013 + 2531011 (mod 2^32), answering
+// bits 16..30 (0..32767). The sequence starts from state 1 on every thread and is never reseeded.
+#pragma once
+
+#include <cstdint>
+
+// Generator state, written only by UniformDraw. Per thread so that draws need no lock; it starts
+// at 1 when a thread first draws and lives as long as that thread. Kept a plain integer with a
+// constant initialiser: where thread-local storage is emulated, an object with a destructor
+// crashes at thread exit.
+extern thread_local uint32_t GeneratorState;
+
+int32_t UniformDraw();   // the next draw, 0 .. 32767
+int32_t NormalSum12();   // the sum of the next twelve draws, 0 .. 393204
+double DrawNormalUnit(); // twelve draws scaled to [-1, 1]: mean 0, deviation about 1/6
+double DrawNormal(double average, double deviation);  // twelve draws scaled to mean average, deviation about deviation

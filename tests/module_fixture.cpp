@@ -1,0 +1,52 @@
+// module_fixture.cpp - loads the module once per process and checks the host's records after each test.
+#include "module_fixture.h"
+
+#include <cmath>
+
+namespace quorin_test {
+
+void ModuleTest::SetUp()
+{
+    if (!host.Loaded()) {
+        std::string error;
+        const bool loaded = host.Load(quorin_host::DefaultModulePath(), &error);
+        ASSERT_TRUE(loaded) << error;
+    }
+    host.faults = quorin_host::Faults{};
+    host.sheet = quorin_host::Sheet{};
+    host.ResetRecords();
+    if (host.TypeTextOf("StudentT").empty()) {
+        ASSERT_EQ(host.Open(), 1);
+    }
+    host.ResetRecords();
+}
+
+void ModuleTest::TearDown()
+{
+    EXPECT_EQ(host.Outstanding(), 0u) << "records the module did not release";
+    EXPECT_EQ(host.releaseViolations, 0) << "records released twice or never filled";
+}
+
+Value ModuleTest::Call(const std::string& name, const std::vector<Value>& arguments)
+{
+    std::string error;
+    Value answer = host.Call(name, arguments, &error);
+    EXPECT_TRUE(error.empty()) << error;
+    return answer;
+}
+
+double ModuleTest::Number(const std::string& name, const std::vector<Value>& arguments)
+{
+    const Value answer = Call(name, arguments);
+    EXPECT_EQ(answer.kind, Kind::Number) << name << " answered " << quorin_host::FormatValue(answer);
+    return answer.kind == Kind::Number ? answer.number : std::nan("");
+}
+
+Value Column(const std::vector<double>& numbers)
+{
+    std::vector<Value> elements;
+    for (double v : numbers) elements.push_back(Value::Number(v));
+    return Value::Array(static_cast<int32_t>(numbers.size()), 1, std::move(elements));
+}
+
+}  // namespace quorin_test

@@ -1,0 +1,48 @@
+// module_fixture.h - the module loaded into the substitute host once per test process, and helpers for
+// calling worksheet functions through it and comparing answers bit for bit.
+#pragma once
+
+#include <cstdint>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "host/substitute_host.h"
+
+namespace quorin_test {
+
+using quorin_host::Kind;
+using quorin_host::SubstituteHost;
+using quorin_host::Value;
+
+// The host with the module loaded and opened; every test starts with the host's records cleared.
+class ModuleTest : public ::testing::Test {
+protected:
+    void SetUp() override;
+    void TearDown() override;  // checks that every record the host filled was released once
+    SubstituteHost& host = SubstituteHost::Instance();
+
+    // Calls a registered function; the answer is a copy.
+    Value Call(const std::string& name, const std::vector<Value>& arguments);
+    // Calls a registered function and expects a number; NaN when it answers anything else.
+    double Number(const std::string& name, const std::vector<Value>& arguments);
+};
+
+inline uint64_t Bits(double v)
+{
+    uint64_t bits = 0;
+    std::memcpy(&bits, &v, sizeof bits);
+    return bits;
+}
+
+// Bit-exact comparison, so that -0.0, NaN payloads and the last ulp all count.
+#define EXPECT_SAME_DOUBLE(actual, expected) \
+    EXPECT_EQ(::quorin_test::Bits(actual), ::quorin_test::Bits(expected)) << (actual) << " vs " << (expected)
+
+inline bool IsFailure(const Value& v) { return v.kind == Kind::Error && v.error == 999; }
+
+Value Column(const std::vector<double>& numbers);
+
+}  // namespace quorin_test

@@ -1,0 +1,57 @@
+// random_test.cpp - generator sequences, each run on a fresh thread so that it starts from state 1.
+#include "stats/random.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <cstring>
+#include <thread>
+
+namespace {
+
+uint64_t Bits(double value) { uint64_t bits = 0; std::memcpy(&bits, &value, sizeof bits); return bits; }
+
+// Runs body on a new thread, whose generator state starts at 1 whatever ran before.
+template <typename Body> void RunOnFreshThread(Body body) { std::thread worker(body); worker.join(); }
+
+// From state 1: the worked example's twelve draws, then the 13th from an independent oracle
+// (the congruence evaluated in arbitrary-precision integers).
+constexpr int32_t FirstDraws[13] = {41, 18467, 6334, 26500, 19169, 15724, 11478, 29358, 26962, 24464, 5705, 28145, 23281};
+
+}  // namespace
+
+TEST(UniformDraw, EachThreadStartsItsOwnSequenceFromStateOne)
+{
+    RunOnFreshThread([] {
+        for (int32_t k = 0; k < 12; ++k) EXPECT_EQ(UniformDraw(), FirstDraws[k]) << k;
+        int32_t otherFirst = -1;
+        RunOnFreshThread([&] { otherFirst = UniformDraw(); });
+        EXPECT_EQ(otherFirst, FirstDraws[0]);
+        EXPECT_EQ(UniformDraw(), FirstDraws[12]);  // this thread's state was not disturbed
+    });
+}
+
+TEST(DrawNormalUnit, MatchesWorkedExampleExactly)
+{
+    constexpr double Expected[5] = {0.0800856552832625, -0.35499130222479935, -0.16741945656707458,
+                                    0.21185440636412656, 0.18715984577979872};
+    RunOnFreshThread([] { EXPECT_EQ(NormalSum12(), 212347); });  // worked example
+    RunOnFreshThread([&] {
+        for (int32_t k = 0; k < 5; ++k) EXPECT_EQ(Bits(DrawNormalUnit()), Bits(Expected[k])) << k;
+    });
+}
+
+TEST(DrawNormal, MatchesWorkedExampleAndSharesTheGenerator)
+{
+    constexpr double Expected[3] = {10.961027863399153, 5.740104373302408, 7.990966521195105};
+    RunOnFreshThread([&] {
+        for (int32_t k = 0; k < 3; ++k) EXPECT_EQ(Bits(DrawNormal(10.0, 2.0)), Bits(Expected[k])) << k;
+    });
+    RunOnFreshThread([&] {
+        EXPECT_EQ(Bits(DrawNormal(10.0, 0.0)), Bits(10.0));  // zero spread, yet twelve draws taken
+        EXPECT_EQ(Bits(DrawNormalUnit()), Bits(-0.35499130222479935));  // second worked value
+        EXPECT_EQ(Bits(DrawNormal(10.0, 2.0)), Bits(Expected[2]));
+    });
+    // Negative spread mirrors about the average; independent oracle: the steps redone in binary64.
+    RunOnFreshThread([] { EXPECT_EQ(Bits(DrawNormal(10.0, -2.0)), Bits(9.038972136600847)); });
+}
