@@ -272,7 +272,7 @@ XLOPER* SubstituteHost::MakeRecord(const Value& v)
     }
     case Kind::Reference:
         // Host-private layouts: one area in place, or a pointer to the areas and their count.
-        if (v.areas.size() == 1) {
+        if (v.areas.size() == 1 && !v.multiArea) {
             record->xltype = xltypeSRef;
             std::memcpy(record->val.area, &v.areas[0], sizeof(Area));
         } else {
@@ -452,6 +452,12 @@ int SubstituteHost::Coerce(XLOPER* source, XLOPER* target, XLOPER* result)
     ++coercionsSeen_;
     if (faults.coerceFailAlways || coercionsSeen_ == faults.coerceFailAt) return faults.coerceAnswer;
     if (source == nullptr || target == nullptr || result == nullptr) return xlretFailed;
+    if (faults.coerceVerbatim != nullptr) {
+        *result = *faults.coerceVerbatim;
+        const uint16_t type = result->xltype & 0x0FFF;
+        if (type == xltypeMulti || type == xltypeStr) outstanding_[type == xltypeMulti ? static_cast<const void*>(result->val.array.lparray) : result->val.str] = Owned{};
+        return xlretSuccess;
+    }
     const int targetType = (target->xltype & 0x0FFF) == xltypeInt ? target->val.w
                            : (target->xltype & 0x0FFF) == xltypeNum ? static_cast<int>(target->val.num)
                                                                      : 0;

@@ -44,6 +44,7 @@ struct Value {
     int32_t rows = 0, columns = 0;   // Array
     std::vector<Value> elements;     // Array, row-major
     std::vector<Area> areas;         // Reference
+    bool multiArea = false;          // Reference: passed as a multi-area record even with one area
 
     static Value Number(double v);
     static Value Text(std::string s);
@@ -81,6 +82,9 @@ struct Faults {
     int32_t coerceFailAt = 0;        // the k-th coercion from now on answers coerceAnswer
     bool coerceFailAlways = false;   // every coercion answers coerceAnswer
     int coerceAnswer = xlretFailed;
+    // When set, every coercion succeeds with this record as it stands (the host keeps its memory),
+    // so shapes no real sheet could back can still be handed to the module.
+    const XLOPER* coerceVerbatim = nullptr;
 };
 
 // An argument as passed by value: a record pointer for R, a double for B, an int32 for J.

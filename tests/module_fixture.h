@@ -13,6 +13,8 @@
 
 namespace quorin_test {
 
+constexpr size_t FunctionCount = 11;  // worksheet functions the module registers
+
 using quorin_host::Kind;
 using quorin_host::SubstituteHost;
 using quorin_host::Value;
