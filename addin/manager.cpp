@@ -3,6 +3,7 @@
 
 #include "addin/catalogue.h"
 #include "addin/host_api.h"
+#include "addin/range_buffer.h"
 
 // Alert records and their text areas: formatted on each add or remove, kept for the module's
 // life because the host reads them during the call.
@@ -78,10 +79,28 @@ extern "C" XLOPER* xlAddInManagerInfo(XLOPER* action)
     return &ManagerInfoAnswer;
 }
 
-#if defined(_WIN32)
-// The runtime's own set-up runs before this; the module needs nothing more at load or unload.
-extern "C" int __stdcall DllMain(void* /*instance*/, unsigned long /*reason*/, void* /*reserved*/)
+// The buffers and the registration list live as long as the module, not as long as the process: a
+// host that unloads and reloads the add-in would otherwise lose them on every cycle.
+static void ReleaseModuleStorage()
 {
+    ReleaseRangeBuffers();
+    ReleaseRegistrationList(RegistrationList);
+    RegistrationList = nullptr;
+}
+
+#if defined(_WIN32)
+constexpr unsigned long ProcessDetach = 0;
+
+// The runtime's own set-up runs before this. At process exit (reserved set) the memory goes with the
+// process, and other threads may be stopped mid-call, so only an unload releases anything.
+extern "C" int __stdcall DllMain(void* /*instance*/, unsigned long reason, void* reserved)
+{
+    if (reason == ProcessDetach && reserved == nullptr) ReleaseModuleStorage();
     return 1;
+}
+#else
+__attribute__((destructor)) static void ReleaseAtUnload()
+{
+    ReleaseModuleStorage();
 }
 #endif

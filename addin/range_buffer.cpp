@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <cstdlib>
+#include <initializer_list>
 
 RangeBuffer XBuffer;
 RangeBuffer YBuffer;
@@ -72,4 +73,12 @@ int32_t ReadRange(XLOPER* argument, RangeBuffer* buffer, bool zeroCorner)
     }
     ReleaseHostRecord(&array);
     return status;
+}
+
+void ReleaseRangeBuffers()
+{
+    for (RangeBuffer* buffer : {&XBuffer, &YBuffer, &ZBuffer, &XcBuffer, &YcBuffer}) {
+        std::free(buffer->items);
+        *buffer = RangeBuffer{};
+    }
 }

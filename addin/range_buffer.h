@@ -33,3 +33,5 @@ extern RangeBuffer YcBuffer;  // LLSQLC y constraints
 
 // The value count (>= 1), or a ReadStatus. After a failure the buffer's items must not be used.
 int32_t ReadRange(XLOPER* argument, RangeBuffer* buffer, bool zeroCorner);
+// Returns the five buffers to their zeroed state; only when the module is unloaded.
+void ReleaseRangeBuffers();
