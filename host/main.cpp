@@ -1,11 +1,19 @@
 // main.cpp - quorin-host: loads the add-in into the substitute host and evaluates formulas with it.
+#include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "host/formula.h"
+#include "host/plot.h"
 #include "host/substitute_host.h"
+#include "host/workbook.h"
 
 using namespace quorin_host;
 
@@ -14,6 +22,14 @@ static const char Usage[] =
     "  eval FORMULA...   evaluate each formula, e.g. '=StudentT(10)' or '=LLSQ({0,1,2},{1,3,5},2)'\n"
     "  functions         list the registered functions as the function wizard shows them\n"
     "  manager           show the add-in manager's title and the add and remove alerts\n"
+    "  sheet FILE.csv [--csv]\n"
+    "                    recalculate a sheet: cells hold numbers, text, or formulas starting with '='\n"
+    "                    (quote those with commas); print it as a table, or as CSV with --csv\n"
+    "  check DIR|FILE.csv...\n"
+    "                    recalculate every NAME.csv and compare it with NAME.expected.csv beside it\n"
+    "  plot FORMULA VARIABLE FROM TO OUT.svg [--samples N]\n"
+    "                    draw the formula's answer for VARIABLE from FROM to TO, with the data points\n"
+    "                    it reads, e.g. plot '=Spline({0,1,2,3,4},{0,1,0,1,0},x)' x 0 4 spline.svg\n"
     "Numbers print at full round-trip precision; the add-in's failure answer prints as #ERR999.\n";
 
 static void PrintAlerts(SubstituteHost& host, size_t from)
@@ -65,6 +81,146 @@ static int ShowManager(SubstituteHost& host)
     return 0;
 }
 
+static bool ReadWholeFile(const std::string& path, std::string* text)
+{
+    std::ifstream file(path, std::ios::binary);
+    if (!file) return false;
+    std::ostringstream content;
+    content << file.rdbuf();
+    *text = content.str();
+    return true;
+}
+
+static bool LoadCsv(const std::string& path, CsvRows* rows)
+{
+    std::string text, error;
+    if (!ReadWholeFile(path, &text)) {
+        std::fprintf(stderr, "%s: cannot read the file\n", path.c_str());
+        return false;
+    }
+    if (!ReadCsv(text, rows, &error)) {
+        std::fprintf(stderr, "%s: %s\n", path.c_str(), error.c_str());
+        return false;
+    }
+    return true;
+}
+
+// The random numbers' generator starts afresh on every thread, so each sheet gets a thread of its
+// own and shows the same numbers however many sheets ran before it.
+static bool EvaluateOnOwnThread(SubstituteHost& host, const CsvRows& cells, const std::string& name, EvaluatedSheet* sheet)
+{
+    bool evaluated = false;
+    std::thread worker([&] { evaluated = EvaluateSheet(host, cells, name, sheet); });
+    worker.join();
+    for (const std::string& note : sheet->notes) std::fprintf(stderr, "note: %s\n", note.c_str());
+    for (const std::string& problem : sheet->problems) std::fprintf(stderr, "%s\n", problem.c_str());
+    return evaluated;
+}
+
+static int EvaluateSheetFile(SubstituteHost& host, const std::vector<std::string>& arguments)
+{
+    std::string path;
+    bool csv = false;
+    for (const std::string& a : arguments) {
+        if (a == "--csv") csv = true;
+        else if (path.empty()) path = a;
+        else return std::fputs(Usage, stderr), 2;
+    }
+    if (path.empty()) return std::fputs(Usage, stderr), 2;
+    CsvRows cells;
+    if (!LoadCsv(path, &cells)) return 1;
+    EvaluatedSheet sheet;
+    const bool evaluated = EvaluateOnOwnThread(host, cells, path, &sheet);
+    const std::string text = csv ? SheetCsv(sheet) : SheetTable(sheet);
+    std::fwrite(text.data(), 1, text.size(), stdout);
+    return evaluated ? 0 : 1;
+}
+
+static const char ExpectedSuffix[] = ".expected.csv";
+
+static bool EndsWith(const std::string& text, const std::string& end)
+{
+    return text.size() >= end.size() && text.compare(text.size() - end.size(), end.size(), end) == 0;
+}
+
+static int CheckSheets(SubstituteHost& host, const std::vector<std::string>& arguments)
+{
+    std::vector<std::string> sheets;
+    for (const std::string& a : arguments) {
+        std::error_code error;
+        if (!std::filesystem::is_directory(a, error)) {
+            sheets.push_back(a);
+            continue;
+        }
+        std::vector<std::string> found;
+        for (const auto& entry : std::filesystem::directory_iterator(a, error)) {
+            const std::string name = entry.path().filename().string();
+            if (EndsWith(name, ".csv") && !EndsWith(name, ExpectedSuffix)) found.push_back((std::filesystem::path(a) / name).string());
+        }
+        if (error) std::fprintf(stderr, "%s: %s\n", a.c_str(), error.message().c_str());
+        std::sort(found.begin(), found.end());
+        sheets.insert(sheets.end(), found.begin(), found.end());
+    }
+    if (sheets.empty()) {
+        std::fputs("check: no sheets found\n", stderr);
+        return 1;
+    }
+    int32_t differing = 0;
+    for (const std::string& path : sheets) {
+        const std::string expectedPath = path.substr(0, path.size() - 4) + ExpectedSuffix;
+        CsvRows cells, expected;
+        EvaluatedSheet sheet;
+        bool same = LoadCsv(path, &cells) && LoadCsv(expectedPath, &expected);
+        same = same && EvaluateOnOwnThread(host, cells, path, &sheet);
+        const std::vector<std::string> differences = same ? CompareSheet(sheet, expected) : std::vector<std::string>();
+        same = same && differences.empty();
+        std::printf("%s %s\n", same ? "same  " : "DIFFER", path.c_str());
+        for (const std::string& d : differences) std::printf("    %s\n", d.c_str());
+        if (!same) ++differing;
+    }
+    std::printf("check: %zu sheets, %d as recorded, %d differing\n", sheets.size(), static_cast<int>(sheets.size()) - differing, differing);
+    return differing == 0 ? 0 : 1;
+}
+
+static bool ReadDouble(const std::string& text, double* value)
+{
+    char* end = nullptr;
+    *value = std::strtod(text.c_str(), &end);
+    return !text.empty() && *end == '\0';
+}
+
+static int PlotFormula(SubstituteHost& host, const std::vector<std::string>& arguments)
+{
+    PlotRequest request;
+    std::vector<std::string> positional;
+    for (size_t i = 0; i < arguments.size(); ++i) {
+        if (arguments[i] == "--samples" && i + 1 < arguments.size()) request.samples = std::atoi(arguments[++i].c_str());
+        else positional.push_back(arguments[i]);
+    }
+    if (positional.size() != 5 || !ReadDouble(positional[2], &request.from) || !ReadDouble(positional[3], &request.to)) {
+        std::fputs(Usage, stderr);
+        return 2;
+    }
+    request.formula = positional[0];
+    request.variable = positional[1];
+    PlotData data;
+    std::string error;
+    if (!SamplePlot(host, request, &data, &error)) {
+        std::fprintf(stderr, "%s: %s\n", request.formula.c_str(), error.c_str());
+        return 1;
+    }
+    const std::string svg = RenderSvg(data);
+    std::ofstream out(positional[4], std::ios::binary);
+    out << svg;
+    if (!out.flush()) {
+        std::fprintf(stderr, "%s: cannot write the file\n", positional[4].c_str());
+        return 1;
+    }
+    std::printf("%s: %zu samples (%d without a number), %zu data points, %zu constraints\n", positional[4].c_str(),
+                data.xs.size(), static_cast<int>(data.failures), data.points.size(), data.constraints.size());
+    return 0;
+}
+
 int main(int argc, char** argv)
 {
     std::string modulePath = DefaultModulePath();
@@ -97,6 +253,9 @@ int main(int argc, char** argv)
     if (command == "eval") status = Evaluate(host, rest);
     else if (command == "functions") status = ListFunctions(host);
     else if (command == "manager") status = ShowManager(host);
+    else if (command == "sheet") status = EvaluateSheetFile(host, rest);
+    else if (command == "check") status = CheckSheets(host, rest);
+    else if (command == "plot") status = PlotFormula(host, rest);
     else std::fputs(Usage, stderr);
     host.Close();
     host.Unload();
