@@ -155,7 +155,9 @@ static int CheckSheets(SubstituteHost& host, const std::vector<std::string>& arg
         std::vector<std::string> found;
         for (const auto& entry : std::filesystem::directory_iterator(a, error)) {
             const std::string name = entry.path().filename().string();
-            if (EndsWith(name, ".csv") && !EndsWith(name, ExpectedSuffix)) found.push_back((std::filesystem::path(a) / name).string());
+            // A forward slash joins on Windows too, and keeps the path as the user typed it.
+            const bool separated = EndsWith(a, "/") || EndsWith(a, "\\");
+            if (EndsWith(name, ".csv") && !EndsWith(name, ExpectedSuffix)) found.push_back(a + (separated ? "" : "/") + name);
         }
         if (error) std::fprintf(stderr, "%s: %s\n", a.c_str(), error.message().c_str());
         std::sort(found.begin(), found.end());

@@ -15,7 +15,7 @@ namespace {
 
 // Canvas and plot-area geometry in SVG user units.
 constexpr double Width = 720.0, Height = 450.0;
-constexpr double Left = 78.0, Right = 24.0, Top = 44.0, Bottom = 52.0;
+constexpr double Left = 78.0, Right = 24.0, Top = 44.0, Bottom = 70.0;
 constexpr int32_t TargetTicks = 6;
 
 bool IsWordCharacter(char c)
@@ -127,6 +127,17 @@ std::string TickLabel(double v, double step)
     char text[40];
     std::snprintf(text, sizeof text, "%.6g", v);
     return text;
+}
+
+std::string PointMark(double x, double y)
+{
+    return Format("<circle cx=\"%.2f\" cy=\"%.2f\" r=\"4\" fill=\"white\" stroke=\"#111\" stroke-width=\"1.5\"/>", x, y);
+}
+
+// A diamond drawn over the point it marks, so a constraint on a data point stays visible.
+std::string ConstraintMark(double x, double y)
+{
+    return Format("<polygon points=\"%.2f,%.2f %.2f,%.2f ", x, y - 6, x + 6, y) + Format("%.2f,%.2f %.2f,%.2f\" fill=\"#d33\"/>", x, y + 6, x - 6, y);
 }
 
 }  // namespace
@@ -248,7 +259,7 @@ std::string RenderSvg(const PlotData& data)
     }
     svg += "</g>\n" + labels;
     svg += Format("<rect x=\"%.2f\" y=\"%.2f\" width=\"%.2f\" height=\"%.2f\" fill=\"none\" stroke=\"#444\"/>\n", Left, Top, plotWidth, plotHeight);
-    svg += Format("<text x=\"%.2f\" y=\"%.2f\" text-anchor=\"middle\" font-style=\"italic\">", Left + plotWidth / 2, Height - 12) +
+    svg += Format("<text x=\"%.2f\" y=\"%.2f\" text-anchor=\"middle\" font-style=\"italic\">", Left + plotWidth / 2, Top + plotHeight + 34) +
            Escape(data.variable) + "</text>\n";
 
     // The curve breaks wherever the answer is not a finite number.
@@ -275,30 +286,27 @@ std::string RenderSvg(const PlotData& data)
         return p.first >= xLow && p.first <= xHigh && std::isfinite(p.second);
     };
     for (const auto& p : data.points) {
-        if (inside(p)) svg += Format("<circle cx=\"%.2f\" cy=\"%.2f\" r=\"4\" fill=\"white\" stroke=\"#111\" stroke-width=\"1.5\"/>\n", sx(p.first), sy(p.second));
+        if (inside(p)) svg += PointMark(sx(p.first), sy(p.second)) + "\n";
     }
     for (const auto& p : data.constraints) {
-        if (inside(p)) svg += Format("<rect x=\"%.2f\" y=\"%.2f\" width=\"9\" height=\"9\" fill=\"#d33\" transform=\"rotate(45 %.2f %.2f)\"/>\n",
-                                     sx(p.first) - 4.5, sy(p.second) - 4.5, sx(p.first), sy(p.second));
+        if (inside(p)) svg += ConstraintMark(sx(p.first), sy(p.second)) + "\n";
     }
 
-    // Legend, top right inside the plot.
-    double legendY = Top + 16;
-    const double legendX = Left + plotWidth - 150;
+    // Legend in one line under the plot, left of nothing it could hide.
+    double legendX = Left;
+    const double legendY = Height - 12;
     svg += Format("<line x1=\"%.2f\" y1=\"%.2f\" x2=\"%.2f\" y2=\"%.2f\" stroke=\"#1f5fbf\" stroke-width=\"2\"/>", legendX, legendY - 4, legendX + 22, legendY - 4) +
-           Format("<text x=\"%.2f\" y=\"%.2f\">answer</text>\n", legendX + 30, legendY);
+           Format("<text x=\"%.2f\" y=\"%.2f\">answer</text>\n", legendX + 28, legendY);
+    legendX += 90;
     if (!data.points.empty()) {
-        legendY += 18;
-        svg += Format("<circle cx=\"%.2f\" cy=\"%.2f\" r=\"4\" fill=\"white\" stroke=\"#111\" stroke-width=\"1.5\"/>", legendX + 11, legendY - 4) +
-               Format("<text x=\"%.2f\" y=\"%.2f\">data points</text>\n", legendX + 30, legendY);
+        svg += PointMark(legendX + 6, legendY - 4) + Format("<text x=\"%.2f\" y=\"%.2f\">data points</text>\n", legendX + 16, legendY);
+        legendX += 100;
     }
     if (!data.constraints.empty()) {
-        legendY += 18;
-        svg += Format("<rect x=\"%.2f\" y=\"%.2f\" width=\"9\" height=\"9\" fill=\"#d33\" transform=\"rotate(45 %.2f %.2f)\"/>", legendX + 6.5, legendY - 8.5, legendX + 11, legendY - 4) +
-               Format("<text x=\"%.2f\" y=\"%.2f\">constraints</text>\n", legendX + 30, legendY);
+        svg += ConstraintMark(legendX + 6, legendY - 4) + Format("<text x=\"%.2f\" y=\"%.2f\">constraints</text>\n", legendX + 16, legendY);
+        legendX += 100;
     }
     if (data.failures > 0) {
-        legendY += 18;
         svg += Format("<text x=\"%.2f\" y=\"%.2f\" fill=\"#a00\">", legendX, legendY) + std::to_string(data.failures) +
                " samples gave no number</text>\n";
     }
