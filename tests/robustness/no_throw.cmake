@@ -1,0 +1,20 @@
+# Fails when the built module imports anything through which C++ code throws, unwinds or aborts:
+# operator new, the exception runtime, the throwing helpers of the standard library, assert and abort.
+cmake_policy(VERSION 3.25)
+execute_process(COMMAND nm -D --undefined-only ${MODULE} OUTPUT_VARIABLE dump RESULT_VARIABLE failed)
+if(failed)
+  message(FATAL_ERROR "nm failed on ${MODULE}")
+endif()
+string(REGEX MATCHALL "[A-Za-z0-9_.@]+" symbols "${dump}")
+set(found "")
+foreach(symbol IN LISTS symbols)
+  string(REGEX REPLACE "@.*" "" name "${symbol}")
+  if(name MATCHES "^(_Znw|_Zna|__cxa_throw|__cxa_allocate_exception|__cxa_begin_catch|__cxa_rethrow|__cxa_pure_virtual|__cxa_bad_|__cxa_call_|_Unwind_|__gxx_personality|_ZSt[0-9]+__throw_)"
+     OR name MATCHES "^(abort|exit|_exit|__assert_fail|__stack_chk_fail)$")
+    list(APPEND found ${name})
+  endif()
+endforeach()
+if(found)
+  message(FATAL_ERROR "${MODULE} imports throwing or aborting routines: ${found}")
+endif()
+message(STATUS "${MODULE}: no allocation that throws, no exception runtime, no abort")
