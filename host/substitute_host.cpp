@@ -206,6 +206,12 @@ Value SubstituteHost::Call(const std::string& name, const std::vector<Value>& ar
         if (error != nullptr) *error = name + " takes " + std::to_string(typeText.size() - 1) + " arguments";
         return Value::Error(xlerrValue);
     }
+    for (const Value& v : arguments) {
+        if (v.kind == Kind::Array && (v.rows > 65535 || v.columns > 65535)) {
+            if (error != nullptr) *error = "an array of more than 65,535 rows or columns cannot be passed";
+            return Value::Error(xlerrValue);
+        }
+    }
     std::vector<RawArgument> raw(typeText.size() - 1);
     for (size_t i = 0; i < raw.size(); ++i) {
         const Value missing = [] { Value m; m.kind = Kind::Empty; return m; }();
@@ -261,6 +267,13 @@ XLOPER* SubstituteHost::MakeRecord(const Value& v)
         break;
     }
     case Kind::Array: {
+        // The record counts rows and columns in 16 bits: a larger array cannot be passed at all.
+        if (v.rows < 0 || v.columns < 0 || v.rows > 65535 || v.columns > 65535 ||
+            v.elements.size() != static_cast<size_t>(v.rows) * static_cast<size_t>(v.columns)) {
+            record->xltype = xltypeErr;
+            record->val.err = xlerrValue;
+            break;
+        }
         std::vector<XLOPER> elements(v.elements.size());
         for (size_t k = 0; k < v.elements.size(); ++k) elements[k] = *MakeRecord(v.elements[k]);
         argumentArrays_.push_back(std::move(elements));
