@@ -30,6 +30,39 @@ static bool GrowBuffer(RangeBuffer* buffer, int32_t count)
     return true;
 }
 
+// Elements per block of CopyNumbers: small enough that a non-number is found soon after it.
+constexpr int32_t CopyBlock = 256;
+// Elements per step of the unrolled copy: the values' loads and stores and the type words'
+// checks of one step are independent of each other.
+constexpr int32_t CopyStep = 8;
+
+// Copies the values of elements[from .. count-1] into items; false if any of them is not a number.
+// Each block is copied whole and its types checked together, without a branch per element, so a
+// failed read may also have overwritten items past the first non-number (callers never read them).
+static bool CopyNumbers(const XLOPER* elements, double* items, int32_t from, int32_t count)
+{
+    for (int32_t first = from; first < count; first += CopyBlock) {
+        const int32_t last = (count - first < CopyBlock) ? count : first + CopyBlock;
+        unsigned strayTypes = 0;
+        int32_t k = first;
+        for (; last - k >= CopyStep; k += CopyStep) {
+            unsigned stepTypes = 0;
+#pragma GCC unroll 8
+            for (int32_t e = 0; e < CopyStep; ++e) {
+                items[k + e] = elements[k + e].val.num;
+                stepTypes |= static_cast<unsigned>(elements[k + e].xltype ^ xltypeNum);
+            }
+            strayTypes |= stepTypes;
+        }
+        for (; k < last; ++k) {
+            items[k] = elements[k].val.num;
+            strayTypes |= static_cast<unsigned>(elements[k].xltype ^ xltypeNum);
+        }
+        if (strayTypes != 0) return false;
+    }
+    return true;
+}
+
 static void ReleaseHostRecord(XLOPER* record)
 {
     Excel4(xlFree, nullptr, 1, record);
@@ -68,8 +101,7 @@ int32_t ReadRange(XLOPER* argument, RangeBuffer* buffer, bool zeroCorner)
         double* items = buffer->items;
         int32_t k = 0;
         if (zeroCorner) items[k++] = 0.0;
-        for (; k < status && elements[k].xltype == xltypeNum; ++k) items[k] = elements[k].val.num;
-        if (k < status) status = ReadNotNumber;
+        if (!CopyNumbers(elements, items, k, status)) status = ReadNotNumber;
     }
     ReleaseHostRecord(&array);
     return status;

@@ -17,8 +17,8 @@ void BuildBasisRow(double x, int32_t m, double* phi)
 
 // Points are added one at a time in input order; the sums are order-dependent. The m x m block
 // sits in the top-left corner of a matrix whose rows are stride doubles apart.
-void AccumulateNormalEquations(const double* X, const double* Y, int32_t n, int32_t m, double* phi,
-                               double* A, int32_t stride, double* r)
+void AccumulateNormalEquationsPointwise(const double* X, const double* Y, int32_t n, int32_t m, double* phi,
+                                        double* A, int32_t stride, double* r)
 {
     for (int32_t i = 0; i < n; ++i) {
         BuildBasisRow(X[i], m, phi);
@@ -32,6 +32,103 @@ void AccumulateNormalEquations(const double* X, const double* Y, int32_t n, int3
             }
         }
     }
+}
+
+// The blocked accumulation below serves m up to BlockedTerms; a block holds BlockPoints basis rows,
+// each BlockWidth wide: the m powers, then y (so r[j] is column m of the same sums), then zeros
+// that the last column tile may overhang.
+constexpr int32_t BlockedTerms = 20;
+constexpr int32_t BlockPoints = 32;
+constexpr int32_t BlockWidth = 28;
+constexpr int32_t TileColumns = 8;
+
+// Two doubles side by side, so that one instruction multiplies or adds both; each lane still
+// rounds exactly as the scalar operation would.
+typedef double Pair __attribute__((vector_size(16)));
+
+Pair LoadPair(const double* p)
+{
+    Pair v;
+    __builtin_memcpy(&v, p, sizeof v);
+    return v;
+}
+
+void StorePair(double* p, Pair v)
+{
+    __builtin_memcpy(p, &v, sizeof v);
+}
+
+// Sums for rows j0, j0 + 1 and columns c0 .. c0 + 7 of G over the block's points, in point order:
+// every sum still receives its products one point after another, as the pointwise loop adds them,
+// but the sixteen sums stay in registers across the block instead of in memory.
+void AccumulateTile(const double (*P)[BlockWidth], int32_t count, int32_t j0, int32_t c0,
+                    double (*G)[BlockWidth])
+{
+    Pair s00 = LoadPair(&G[j0][c0]), s01 = LoadPair(&G[j0][c0 + 2]);
+    Pair s02 = LoadPair(&G[j0][c0 + 4]), s03 = LoadPair(&G[j0][c0 + 6]);
+    Pair s10 = LoadPair(&G[j0 + 1][c0]), s11 = LoadPair(&G[j0 + 1][c0 + 2]);
+    Pair s12 = LoadPair(&G[j0 + 1][c0 + 4]), s13 = LoadPair(&G[j0 + 1][c0 + 6]);
+    for (int32_t i = 0; i < count; ++i) {
+        const double* row = P[i];
+        const Pair p0 = LoadPair(row + c0), p1 = LoadPair(row + c0 + 2);
+        const Pair p2 = LoadPair(row + c0 + 4), p3 = LoadPair(row + c0 + 6);
+        const Pair a = {row[j0], row[j0]};
+        const Pair b = {row[j0 + 1], row[j0 + 1]};
+        s00 = s00 + (p0 * a);
+        s01 = s01 + (p1 * a);
+        s02 = s02 + (p2 * a);
+        s03 = s03 + (p3 * a);
+        s10 = s10 + (p0 * b);
+        s11 = s11 + (p1 * b);
+        s12 = s12 + (p2 * b);
+        s13 = s13 + (p3 * b);
+    }
+    StorePair(&G[j0][c0], s00);
+    StorePair(&G[j0][c0 + 2], s01);
+    StorePair(&G[j0][c0 + 4], s02);
+    StorePair(&G[j0][c0 + 6], s03);
+    StorePair(&G[j0 + 1][c0], s10);
+    StorePair(&G[j0 + 1][c0 + 2], s11);
+    StorePair(&G[j0 + 1][c0 + 4], s12);
+    StorePair(&G[j0 + 1][c0 + 6], s13);
+}
+
+// Same sums, same order per sum, as the pointwise loop. A is symmetric and phi_c * phi_j equals
+// phi_j * phi_c exactly, so only the upper half (from the tile holding the diagonal) is summed and
+// then mirrored. The sums start from A's and r's zeros. phi ends as the last point's basis row.
+void AccumulateNormalEquationsBlocked(const double* X, const double* Y, int32_t n, int32_t m, double* phi,
+                                      double* A, int32_t stride, double* r)
+{
+    alignas(16) double P[BlockPoints][BlockWidth] = {};
+    alignas(16) double G[BlockWidth][BlockWidth] = {};
+    for (int32_t first = 0; first < n; first += BlockPoints) {
+        const int32_t count = (n - first < BlockPoints) ? n - first : BlockPoints;
+        for (int32_t i = 0; i < count; ++i) {
+            BuildBasisRow(X[first + i], m, P[i]);
+            P[i][m] = Y[first + i];
+        }
+        for (int32_t j0 = 0; j0 < m; j0 += 2) {
+            for (int32_t c0 = j0; c0 <= m; c0 += TileColumns) AccumulateTile(P, count, j0, c0, G);
+        }
+        if (first + count == n) {
+            for (int32_t j = 0; j < m; ++j) phi[j] = P[count - 1][j];
+        }
+    }
+    for (int32_t j = 0; j < m; ++j) {
+        double* row = A + static_cast<size_t>(j) * static_cast<size_t>(stride);
+        for (int32_t c = j; c < m; ++c) {
+            row[c] = G[j][c];
+            A[static_cast<size_t>(c) * static_cast<size_t>(stride) + static_cast<size_t>(j)] = G[j][c];
+        }
+        r[j] = G[j][m];
+    }
+}
+
+void AccumulateNormalEquations(const double* X, const double* Y, int32_t n, int32_t m, double* phi,
+                               double* A, int32_t stride, double* r)
+{
+    if (m <= BlockedTerms) AccumulateNormalEquationsBlocked(X, Y, n, m, phi, A, stride, r);
+    else AccumulateNormalEquationsPointwise(X, Y, n, m, phi, A, stride, r);
 }
 
 // Row m + q and column m + q hold the basis of constraint q; the bottom-right block stays zero.

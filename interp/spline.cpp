@@ -24,17 +24,23 @@ bool IsStrictlyIncreasing(const double* X, int32_t n)
 
 // Before elimination b holds the diagonal, d the off-diagonal (the interval widths) and c the
 // right-hand side; after back substitution c holds sigma, a sixth of the second derivative.
+// Each loop carries the values its next step reads in locals: the same values the array holds,
+// without a store and reload in the elimination's chain of dependent divisions.
 void SolveSplineSystem(const double* X, const double* Y, int32_t n, double* s)
 {
-    D(s, 0) = X[1] - X[0];
-    C(s, 1) = (Y[1] - Y[0]) / D(s, 0);
+    double widthBefore = X[1] - X[0];
+    D(s, 0) = widthBefore;
+    double slopeBefore = (Y[1] - Y[0]) / widthBefore;
     for (int32_t i = 1; i <= n - 2; ++i) {
-        D(s, i) = X[i + 1] - X[i];
-        const double widthSum = D(s, i - 1) + D(s, i);
+        const double width = X[i + 1] - X[i];
+        D(s, i) = width;
+        const double widthSum = widthBefore + width;
         B(s, i) = 2.0 * widthSum;
         const double rise = Y[i + 1] - Y[i];
-        C(s, i + 1) = rise / D(s, i);
-        C(s, i) = C(s, i + 1) - C(s, i);
+        const double slope = rise / width;
+        C(s, i) = slope - slopeBefore;
+        widthBefore = width;
+        slopeBefore = slope;
     }
 
     B(s, 0) = -D(s, 0);
@@ -56,37 +62,47 @@ void SolveSplineSystem(const double* X, const double* Y, int32_t n, double* s)
         C(s, n - 1) = -(tailProduct / (X[n - 1] - X[n - 4]));
     }
 
+    double bBefore = B(s, 0);
+    double cBefore = C(s, 0);
     for (int32_t i = 1; i <= n - 1; ++i) {
-        const double w = D(s, i - 1) / B(s, i - 1);
-        const double diagonalShift = D(s, i - 1) * w;
-        B(s, i) = B(s, i) - diagonalShift;
-        const double rightShift = w * C(s, i - 1);
-        C(s, i) = C(s, i) - rightShift;
-    }
-
-    C(s, n - 1) = C(s, n - 1) / B(s, n - 1);
-    for (int32_t i = n - 2; i >= 0; --i) {
-        const double coupling = C(s, i + 1) * D(s, i);
-        const double reduced = C(s, i) - coupling;
-        C(s, i) = reduced / B(s, i);
+        const double dBefore = D(s, i - 1);
+        const double w = dBefore / bBefore;
+        const double diagonalShift = dBefore * w;
+        const double b = B(s, i) - diagonalShift;
+        const double rightShift = w * cBefore;
+        const double c = C(s, i) - rightShift;
+        B(s, i) = b;
+        C(s, i) = c;
+        bBefore = b;
+        cBefore = c;
     }
 }
 
-// Turns sigma into the piece coefficients. Each b_i reads c_i and c_{i+1} before either is
-// tripled and d_i as a width before it becomes the cubic coefficient: the order is the algorithm.
-void ConvertToPieces(const double* Y, int32_t n, double* s)
+// Back substitution, and each piece's coefficients as soon as sigma at both its ends is known.
+// b_i reads c_i and c_{i+1} before either is tripled and d_i as a width before it becomes the
+// cubic coefficient; b_{n-1} reads c_{n-1} and c_{n-2} untripled: the order is the algorithm's.
+void SubstituteAndConvert(const double* Y, int32_t n, double* s)
 {
-    const double lastSlope = (Y[n - 1] - Y[n - 2]) / D(s, n - 2);
-    const double lastBend = (2.0 * C(s, n - 1)) + C(s, n - 2);
-    B(s, n - 1) = lastSlope + (lastBend * D(s, n - 2));
-    for (int32_t i = 0; i <= n - 2; ++i) {
-        const double slope = (Y[i + 1] - Y[i]) / D(s, i);
-        const double bend = (2.0 * C(s, i)) + C(s, i + 1);
-        B(s, i) = slope - (bend * D(s, i));
-        D(s, i) = (C(s, i + 1) - C(s, i)) / D(s, i);
-        C(s, i) = 3.0 * C(s, i);
+    double cAfter = C(s, n - 1) / B(s, n - 1);
+    const double lastWidth = D(s, n - 2);
+    for (int32_t i = n - 2; i >= 0; --i) {
+        const double width = D(s, i);
+        const double coupling = cAfter * width;
+        const double reduced = C(s, i) - coupling;
+        const double c = reduced / B(s, i);
+        if (i == n - 2) {
+            const double lastSlope = (Y[n - 1] - Y[n - 2]) / lastWidth;
+            const double lastBend = (2.0 * cAfter) + c;
+            B(s, n - 1) = lastSlope + (lastBend * lastWidth);
+        }
+        const double slope = (Y[i + 1] - Y[i]) / width;
+        const double bend = (2.0 * c) + cAfter;
+        B(s, i) = slope - (bend * width);
+        D(s, i) = (cAfter - c) / width;
+        C(s, i) = 3.0 * c;
+        if (i == n - 2) C(s, n - 1) = 3.0 * cAfter;
+        cAfter = c;
     }
-    C(s, n - 1) = 3.0 * C(s, n - 1);
     D(s, n - 1) = D(s, n - 2);
 }
 
@@ -126,7 +142,7 @@ double* SplineCoefficients(const double* X, const double* Y, int32_t n)
         B(s, 1) = slope;
     } else {
         SolveSplineSystem(X, Y, n, s);
-        ConvertToPieces(Y, n, s);
+        SubstituteAndConvert(Y, n, s);
     }
     return s;
 }
