@@ -40,7 +40,7 @@ void AccumulateNormalEquationsPointwise(const double* X, const double* Y, int32_
 constexpr int32_t BlockedTerms = 20;
 constexpr int32_t BlockPoints = 32;
 constexpr int32_t BlockWidth = 28;
-constexpr int32_t TileColumns = 8;
+constexpr int32_t TileColumns = 8;  // the wide tile: four pairs of columns
 
 // Two doubles side by side, so that one instruction multiplies or adds both; each lane still
 // rounds exactly as the scalar operation would.
@@ -58,39 +58,36 @@ void StorePair(double* p, Pair v)
     __builtin_memcpy(p, &v, sizeof v);
 }
 
-// Sums for rows j0, j0 + 1 and columns c0 .. c0 + 7 of G over the block's points, in point order:
-// every sum still receives its products one point after another, as the pointwise loop adds them,
-// but the sixteen sums stay in registers across the block instead of in memory.
+// Sums for rows j0, j0 + 1 and columns c0 .. c0 + 2 * Pairs - 1 of G over the block's points, in
+// point order: every sum still receives its products one point after another, as the pointwise
+// loop adds them, but the sums stay in registers across the block instead of in memory.
+template <int32_t Pairs>
 void AccumulateTile(const double (*P)[BlockWidth], int32_t count, int32_t j0, int32_t c0,
                     double (*G)[BlockWidth])
 {
-    Pair s00 = LoadPair(&G[j0][c0]), s01 = LoadPair(&G[j0][c0 + 2]);
-    Pair s02 = LoadPair(&G[j0][c0 + 4]), s03 = LoadPair(&G[j0][c0 + 6]);
-    Pair s10 = LoadPair(&G[j0 + 1][c0]), s11 = LoadPair(&G[j0 + 1][c0 + 2]);
-    Pair s12 = LoadPair(&G[j0 + 1][c0 + 4]), s13 = LoadPair(&G[j0 + 1][c0 + 6]);
+    Pair upper[Pairs];
+    Pair lower[Pairs];
+#pragma GCC unroll 4
+    for (int32_t q = 0; q < Pairs; ++q) {
+        upper[q] = LoadPair(&G[j0][c0 + 2 * q]);
+        lower[q] = LoadPair(&G[j0 + 1][c0 + 2 * q]);
+    }
     for (int32_t i = 0; i < count; ++i) {
         const double* row = P[i];
-        const Pair p0 = LoadPair(row + c0), p1 = LoadPair(row + c0 + 2);
-        const Pair p2 = LoadPair(row + c0 + 4), p3 = LoadPair(row + c0 + 6);
         const Pair a = {row[j0], row[j0]};
         const Pair b = {row[j0 + 1], row[j0 + 1]};
-        s00 = s00 + (p0 * a);
-        s01 = s01 + (p1 * a);
-        s02 = s02 + (p2 * a);
-        s03 = s03 + (p3 * a);
-        s10 = s10 + (p0 * b);
-        s11 = s11 + (p1 * b);
-        s12 = s12 + (p2 * b);
-        s13 = s13 + (p3 * b);
+#pragma GCC unroll 4
+        for (int32_t q = 0; q < Pairs; ++q) {
+            const Pair p = LoadPair(row + c0 + 2 * q);
+            upper[q] = upper[q] + (p * a);
+            lower[q] = lower[q] + (p * b);
+        }
     }
-    StorePair(&G[j0][c0], s00);
-    StorePair(&G[j0][c0 + 2], s01);
-    StorePair(&G[j0][c0 + 4], s02);
-    StorePair(&G[j0][c0 + 6], s03);
-    StorePair(&G[j0 + 1][c0], s10);
-    StorePair(&G[j0 + 1][c0 + 2], s11);
-    StorePair(&G[j0 + 1][c0 + 4], s12);
-    StorePair(&G[j0 + 1][c0 + 6], s13);
+#pragma GCC unroll 4
+    for (int32_t q = 0; q < Pairs; ++q) {
+        StorePair(&G[j0][c0 + 2 * q], upper[q]);
+        StorePair(&G[j0 + 1][c0 + 2 * q], lower[q]);
+    }
 }
 
 // Same sums, same order per sum, as the pointwise loop. A is symmetric and phi_c * phi_j equals
@@ -108,7 +105,11 @@ void AccumulateNormalEquationsBlocked(const double* X, const double* Y, int32_t 
             P[i][m] = Y[first + i];
         }
         for (int32_t j0 = 0; j0 < m; j0 += 2) {
-            for (int32_t c0 = j0; c0 <= m; c0 += TileColumns) AccumulateTile(P, count, j0, c0, G);
+            // Eight columns at a time; a last stretch of four or fewer takes the narrow tile.
+            for (int32_t c0 = j0; c0 <= m; c0 += TileColumns) {
+                if (m - c0 < 4) AccumulateTile<2>(P, count, j0, c0, G);
+                else AccumulateTile<4>(P, count, j0, c0, G);
+            }
         }
         if (first + count == n) {
             for (int32_t j = 0; j < m; ++j) phi[j] = P[count - 1][j];
