@@ -58,8 +58,12 @@ TEST_F(LifecycleTest, ThousandLoadsOpensAndUnloadsStayCleanAndFlat)
     }
     const size_t finalMemory = ProcessMemory();
     std::printf("process memory after %d cycles: %zu bytes; after %d: %zu bytes\n", Warm + 1, warmMemory, Cycles, finalMemory);
-    // A buffer or list left behind by each unload would add tens of kilobytes per cycle.
+    // A buffer or list left behind by each unload would add tens of kilobytes per cycle. The address
+    // sanitizer keeps bookkeeping of its own for every module it has seen, so there only its leak
+    // check speaks.
+#if !defined(__SANITIZE_ADDRESS__)
     EXPECT_LT(finalMemory, warmMemory + 2 * 1024 * 1024) << "grew from " << warmMemory << " to " << finalMemory;
+#endif
     EXPECT_EQ(host.Outstanding(), 0u);
     EXPECT_EQ(host.releaseViolations, 0);
 }
