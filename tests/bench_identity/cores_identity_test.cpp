@@ -323,7 +323,7 @@ TEST(OptimisedCoresIdentity, ReadRangeCopiesEveryBitAndFindsStrayElementsAnywher
     using quorin_host::Value;
     SubstituteHost& host = SubstituteHost::Instance();
     host.ResetRecords();
-    static RangeBuffer buffer;
+    RangeBuffer buffer = {};
     Random random{20240606};
     const int32_t n = 1000;
     std::vector<Value> elements;
@@ -353,6 +353,7 @@ TEST(OptimisedCoresIdentity, ReadRangeCopiesEveryBitAndFindsStrayElementsAnywher
     }
     EXPECT_EQ(host.Outstanding(), 0u);
     EXPECT_EQ(host.releaseViolations, 0);
+    std::free(buffer.items);
 }
 
 }  // namespace
