@@ -46,6 +46,22 @@ double ModuleTest::Number(const std::string& name, const std::vector<Value>& arg
     return answer.kind == Kind::Number ? answer.number : std::nan("");
 }
 
+Value ModuleTest::PlaceOnSheet(const std::vector<double>& numbers, int32_t rows, int32_t columns)
+{
+    const uint16_t first = nextColumn_;
+    nextColumn_ = static_cast<uint16_t>(nextColumn_ + columns);
+    blocks_.push_back({first, rows, columns, numbers});
+    host.sheet.background = [this](uint32_t row, uint16_t column) {
+        for (const Block& b : blocks_) {
+            if (column >= b.first && column < b.first + b.columns && row < static_cast<uint32_t>(b.rows)) {
+                return Value::Number(b.numbers[row * static_cast<size_t>(b.columns) + (column - b.first)]);
+            }
+        }
+        return Value{};
+    };
+    return Value::Reference({quorin_host::Area{0, static_cast<uint32_t>(rows - 1), first, static_cast<uint16_t>(first + columns - 1)}});
+}
+
 Value Column(const std::vector<double>& numbers)
 {
     std::vector<Value> elements;

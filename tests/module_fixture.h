@@ -30,6 +30,15 @@ protected:
     Value Call(const std::string& name, const std::vector<Value>& arguments);
     // Calls a registered function and expects a number; NaN when it answers anything else.
     double Number(const std::string& name, const std::vector<Value>& arguments);
+    // A reference to the numbers as a rows x columns block (row-major) on the sheet, right of the blocks
+    // placed before in this test and answered by the sheet's background: marshalling 10^5 array
+    // elements per call would cost far more than the call.
+    Value PlaceOnSheet(const std::vector<double>& numbers, int32_t rows, int32_t columns);
+
+private:
+    struct Block { uint16_t first; int32_t rows, columns; std::vector<double> numbers; };
+    std::vector<Block> blocks_;
+    uint16_t nextColumn_ = 0;
 };
 
 inline uint64_t Bits(double v)

@@ -11,130 +11,38 @@
 
 #include "host/formula.h"
 #include "tests/module_fixture.h"
+#include "tests/support/plain_readings.h"
+#include "tests/support/seeded.h"
 
 namespace {
 
 using quorin_host::Area;
 using quorin_test::Bits;
 using quorin_test::Column;
+using quorin_test::Generator;
 using quorin_test::IsFailure;
 using quorin_test::Kind;
 using quorin_test::ModuleTest;
+using quorin_test::ReadFit;
+using quorin_test::SameAnswer;
+using quorin_test::Shaped;
 using quorin_test::Value;
 
 constexpr double Inf = std::numeric_limits<double>::infinity();
 constexpr double NaN = std::numeric_limits<double>::quiet_NaN();
 constexpr int CoerceCallback = 16386;
-constexpr double PivotFloor = 1.1754943508222875e-38;  // 2^-126
 
-// NaN sign and payload follow whichever operand the processor propagated, which the compiler may swap
-// in a commutative product; every other answer is compared by its bits.
-bool SameAnswer(double a, double b) { return (std::isnan(a) && std::isnan(b)) || Bits(a) == Bits(b); }
-
-// splitmix64: the same sequence on every platform, unlike the standard distributions.
-struct Generator {
-    uint64_t state;
-    uint64_t Next()
-    {
-        uint64_t z = (state += 0x9E3779B97F4A7C15ull);
-        z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ull;
-        z = (z ^ (z >> 27)) * 0x94D049BB133111EBull;
-        return z ^ (z >> 31);
-    }
-    double Unit() { return static_cast<double>(Next() >> 11) * 0x1.0p-53; }
-    double Between(double lo, double hi) { return lo + ((hi - lo) * Unit()); }
-    int32_t Below(int32_t k) { return static_cast<int32_t>(Next() % static_cast<uint64_t>(k)); }
-};
-
-Value Shaped(const std::vector<double>& numbers, int32_t rows, int32_t columns)
-{
-    std::vector<Value> elements;
-    elements.reserve(numbers.size());
-    for (double v : numbers) elements.push_back(Value::Number(v));
-    return Value::Array(rows, columns, std::move(elements));
-}
-
-// ---- the plain reading: normal equations bordered by the constraints, complete pivoting ----
-
-// False where the solver meets a pivot below 2^-126.
-bool ReadSolve(std::vector<double>& A, std::vector<double>& b, int32_t n)
-{
-    auto a = [&](int32_t r, int32_t c) -> double& { return A[static_cast<size_t>(r) * static_cast<size_t>(n) + static_cast<size_t>(c)]; };
-    if (n == 1) {
-        if (std::fabs(A[0]) < PivotFloor) return false;
-        b[0] = b[0] / A[0];
-        return true;
-    }
-    std::vector<int32_t> perm(static_cast<size_t>(n));
-    for (int32_t k = 0; k < n; ++k) perm[static_cast<size_t>(k)] = k;
-    for (int32_t k = 0; k <= n - 2; ++k) {
-        double g = std::fabs(a(k, k));
-        int32_t h = k, l = k;
-        for (int32_t r = k; r < n; ++r) {
-            for (int32_t c = k; c < n; ++c) {
-                if (std::fabs(a(r, c)) > g) { g = std::fabs(a(r, c)); h = r; l = c; }
-            }
-        }
-        if (g < PivotFloor) return false;
-        if (h != k) {
-            std::swap(b[static_cast<size_t>(k)], b[static_cast<size_t>(h)]);
-            for (int32_t c = k; c < n; ++c) std::swap(a(k, c), a(h, c));
-        }
-        if (l != k) {
-            std::swap(perm[static_cast<size_t>(k)], perm[static_cast<size_t>(l)]);
-            for (int32_t r = 0; r < n; ++r) std::swap(a(r, k), a(r, l));
-        }
-        for (int32_t j = k + 1; j < n; ++j) {
-            const double m = a(j, k) / a(k, k);
-            b[static_cast<size_t>(j)] = b[static_cast<size_t>(j)] - m * b[static_cast<size_t>(k)];
-            for (int32_t c = k + 1; c < n; ++c) a(j, c) = a(j, c) - m * a(k, c);
-        }
-    }
-    if (std::fabs(a(n - 1, n - 1)) < PivotFloor) return false;
-    b[static_cast<size_t>(n - 1)] = b[static_cast<size_t>(n - 1)] / a(n - 1, n - 1);
-    for (int32_t i = n - 2; i >= 0; --i) {
-        double s = 0.0;
-        for (int32_t c = i + 1; c < n; ++c) s = s + b[static_cast<size_t>(c)] * a(i, c);
-        b[static_cast<size_t>(i)] = (b[static_cast<size_t>(i)] - s) / a(i, i);
-    }
-    const std::vector<double> solved = b;
-    for (int32_t k = 0; k < n; ++k) b[static_cast<size_t>(perm[static_cast<size_t>(k)])] = solved[static_cast<size_t>(k)];
-    return true;
-}
-
-// The m coefficients, or false where the worksheet function must answer the error value.
-bool ReadFit(const std::vector<double>& X, const std::vector<double>& Y, int32_t m, const std::vector<double>& Xc,
-             const std::vector<double>& Yc, std::vector<double>* coefficients)
+// The row the worksheet function answers, or false where it must answer the error value: the term and
+// count checks come before the plain reading of the fit.
+bool ReadFitAnswer(const std::vector<double>& X, const std::vector<double>& Y, int32_t m, const std::vector<double>& Xc,
+                   const std::vector<double>& Yc, std::vector<double>* coefficients)
 {
     const int32_t n = static_cast<int32_t>(X.size()), k = static_cast<int32_t>(Xc.size());
     const int32_t s = m + k;
     if (m < 2 || m > 20 || n < 2 || Y.size() != X.size() || n < s || Yc.size() != Xc.size()) return false;
-    std::vector<double> A(static_cast<size_t>(s) * static_cast<size_t>(s), 0.0), r(static_cast<size_t>(s), 0.0);
-    std::vector<double> phi(static_cast<size_t>(m));
-    auto basis = [&](double x) {
-        phi[0] = 1.0;
-        for (int32_t j = 1; j < m; ++j) phi[static_cast<size_t>(j)] = phi[static_cast<size_t>(j - 1)] * x;
-    };
-    for (int32_t i = 0; i < n; ++i) {
-        basis(X[static_cast<size_t>(i)]);
-        for (int32_t j = 0; j < m; ++j) {
-            r[static_cast<size_t>(j)] = r[static_cast<size_t>(j)] + Y[static_cast<size_t>(i)] * phi[static_cast<size_t>(j)];
-            for (int32_t c = 0; c < m; ++c) {
-                double& entry = A[static_cast<size_t>(j * s + c)];
-                entry = entry + phi[static_cast<size_t>(c)] * phi[static_cast<size_t>(j)];
-            }
-        }
-    }
-    for (int32_t q = 0; q < k; ++q) {
-        basis(Xc[static_cast<size_t>(q)]);
-        r[static_cast<size_t>(m + q)] = Yc[static_cast<size_t>(q)];
-        for (int32_t j = 0; j < m; ++j) {
-            A[static_cast<size_t>((m + q) * s + j)] = phi[static_cast<size_t>(j)];
-            A[static_cast<size_t>(j * s + m + q)] = phi[static_cast<size_t>(j)];
-        }
-    }
-    if (!ReadSolve(A, r, s)) return false;
-    coefficients->assign(r.begin(), r.begin() + m);
+    std::vector<double> row;
+    if (!ReadFit(X, Y, m, Xc, Yc, &row)) return false;
+    coefficients->assign(row.begin(), row.begin() + m);
     return true;
 }
 
@@ -244,25 +152,9 @@ protected:
     {
         const int32_t n = static_cast<int32_t>(numbers.size());
         const int32_t pick = g.Below(3);
-        if (n > 4096 && n % 2 == 0) return Place(numbers, n / 2, 2);
+        if (n > 4096 && n % 2 == 0) return PlaceOnSheet(numbers, n / 2, 2);
         if (pick == 0 || n % 2 != 0) return pick == 1 ? Shaped(numbers, 1, n) : Shaped(numbers, n, 1);
         return pick == 1 ? Shaped(numbers, 1, n) : Shaped(numbers, n / 2, 2);
-    }
-
-    Value Place(const std::vector<double>& numbers, int32_t rows, int32_t columns)
-    {
-        const uint16_t first = nextColumn_;
-        nextColumn_ = static_cast<uint16_t>(nextColumn_ + columns);
-        blocks_.push_back({first, rows, columns, numbers});
-        host.sheet.background = [this](uint32_t row, uint16_t column) {
-            for (const Block& b : blocks_) {
-                if (column >= b.first && column < b.first + b.columns && row < static_cast<uint32_t>(b.rows)) {
-                    return Value::Number(b.numbers[row * static_cast<size_t>(b.columns) + (column - b.first)]);
-                }
-            }
-            return Value{};
-        };
-        return Value::Reference({Area{0, static_cast<uint32_t>(rows - 1), first, static_cast<uint16_t>(first + columns - 1)}});
     }
 
     // The answer row as doubles; empty when the answer is not a 1 x m row of numbers.
@@ -276,11 +168,6 @@ protected:
         }
         return row;
     }
-
-private:
-    struct Block { uint16_t first; int32_t rows, columns; std::vector<double> numbers; };
-    std::vector<Block> blocks_;
-    uint16_t nextColumn_ = 0;
 };
 
 // ---- worked rows ----
@@ -304,7 +191,7 @@ TEST_F(FitEntries, WorkedRowsAreExact)
     // The parabola through three collinear points is the line "up to rounding": the plain reading gives
     // the bits, and the row lies within 16 eps of (1, 2, 0) (a 3 x 3 solve of entries below 20).
     std::vector<double> expected;
-    ASSERT_TRUE(ReadFit({0, 1, 2}, {1, 3, 5}, 3, {}, {}, &expected));
+    ASSERT_TRUE(ReadFitAnswer({0, 1, 2}, {1, 3, 5}, 3, {}, {}, &expected));
     const std::vector<double> row = Row(Call("LLSQ", {line, lineY, Value::Number(3)}), 3);
     ASSERT_EQ(row.size(), 3u);
     const double exact[3] = {1.0, 2.0, 0.0};
@@ -398,7 +285,7 @@ TEST_F(FitEntries, TwoConstraintsOnFivePointsHoldAndTheRowIsOneWideWhateverTheSh
     const std::vector<double> X = {0.3, 1.7, 2.385, 3.1, 4.45}, Y = {1.2, -0.4, 2.9, 0.75, 3.3};
     const std::vector<double> Xc = {0.5, 4.0}, Yc = {1.0, 2.5};
     std::vector<double> expected;
-    ASSERT_TRUE(ReadFit(X, Y, 3, Xc, Yc, &expected));
+    ASSERT_TRUE(ReadFitAnswer(X, Y, 3, Xc, Yc, &expected));
     const Value shapes[][2] = {{Shaped(X, 5, 1), Shaped(Y, 5, 1)}, {Shaped(X, 1, 5), Shaped(Y, 5, 1)},
                                {Shaped(X, 1, 5), Shaped(Y, 1, 5)}};
     for (const auto& shape : shapes) {
@@ -479,7 +366,7 @@ TEST_F(FitEntries, RowsMatchAPlainReadingOfTheNormalEquationsOnSeededData)
             SCOPED_TRACE("run " + std::to_string(run) + ": n = " + std::to_string(n) + ", m = " + std::to_string(m) +
                          ", k = " + std::to_string(k) + ", kind " + std::to_string(static_cast<int>(kind)));
             std::vector<double> expected;
-            const bool fits = ReadFit(X, Y, m, Xc, Yc, &expected);
+            const bool fits = ReadFitAnswer(X, Y, m, Xc, Yc, &expected);
             const Value answer = (k == 0)
                 ? Call("LLSQ", {AnyShape(g, X), AnyShape(g, Y), Value::Number(m)})
                 : Call("LLSQLC", {AnyShape(g, X), AnyShape(g, Y), Value::Number(m), AnyShape(g, Xc), AnyShape(g, Yc)});

@@ -8,30 +8,17 @@
 #include <vector>
 
 #include "tests/module_fixture.h"
+#include "tests/support/seeded.h"
 
 namespace {
 
+using quorin_test::Generator;
 using quorin_test::Kind;
 using quorin_test::ModuleTest;
 using quorin_test::Value;
 
 // Digest of the sweep below; change it only together with a deliberate change of some answer.
 constexpr uint64_t GoldenDigest = 0xA8EE20E39E645306ull;
-
-// splitmix64: the same sequence on every platform, unlike the standard distributions.
-struct Generator {
-    uint64_t state;
-    uint64_t Next()
-    {
-        uint64_t z = (state += 0x9E3779B97F4A7C15ull);
-        z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ull;
-        z = (z ^ (z >> 27)) * 0x94D049BB133111EBull;
-        return z ^ (z >> 31);
-    }
-    double Unit() { return static_cast<double>(Next() >> 11) * 0x1.0p-53; }
-    double Between(double lo, double hi) { return lo + ((hi - lo) * Unit()); }
-    int32_t Below(int32_t k) { return static_cast<int32_t>(Next() % static_cast<uint64_t>(k)); }
-};
 
 // 64-bit FNV-1a over the answers' kinds, shapes and bits.
 struct Digest {

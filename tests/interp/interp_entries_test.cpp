@@ -9,47 +9,25 @@
 #include <vector>
 
 #include "tests/module_fixture.h"
+#include "tests/support/plain_readings.h"
+#include "tests/support/seeded.h"
 
 namespace {
 
 using quorin_host::Area;
 using quorin_test::Bits;
 using quorin_test::Column;
+using quorin_test::Generator;
 using quorin_test::IsFailure;
 using quorin_test::Kind;
 using quorin_test::ModuleTest;
+using quorin_test::SameAnswer;
+using quorin_test::Shaped;
 using quorin_test::Value;
 
 constexpr double Inf = std::numeric_limits<double>::infinity();
 constexpr double NaN = std::numeric_limits<double>::quiet_NaN();
 constexpr int CoerceCallback = 16386;
-
-// The sign and payload of a NaN depend on which operand the processor propagated, which the compiler
-// may swap in a commutative product; every other answer is compared by its bits.
-bool SameAnswer(double a, double b) { return (std::isnan(a) && std::isnan(b)) || Bits(a) == Bits(b); }
-
-// splitmix64: the same sequence on every platform, unlike the standard distributions.
-struct Generator {
-    uint64_t state;
-    uint64_t Next()
-    {
-        uint64_t z = (state += 0x9E3779B97F4A7C15ull);
-        z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ull;
-        z = (z ^ (z >> 27)) * 0x94D049BB133111EBull;
-        return z ^ (z >> 31);
-    }
-    double Unit() { return static_cast<double>(Next() >> 11) * 0x1.0p-53; }
-    double Between(double lo, double hi) { return lo + ((hi - lo) * Unit()); }
-    int32_t Below(int32_t k) { return static_cast<int32_t>(Next() % static_cast<uint64_t>(k)); }
-};
-
-Value Shaped(const std::vector<double>& numbers, int32_t rows, int32_t columns)
-{
-    std::vector<Value> elements;
-    elements.reserve(numbers.size());
-    for (double v : numbers) elements.push_back(Value::Number(v));
-    return Value::Array(rows, columns, std::move(elements));
-}
 
 // ---- plain readings of the algorithms, each step one rounded operation in the stated order ----
 
@@ -141,37 +119,7 @@ bool ReadSpline(const std::vector<double>& X, const std::vector<double>& Y, doub
     for (int32_t i = 1; i < n; ++i) {
         if (!(X[i - 1] < X[i])) return false;
     }
-    std::vector<double> b(X.size()), c(X.size()), d(X.size());
-    d[0] = X[1] - X[0];
-    c[1] = (Y[1] - Y[0]) / d[0];
-    for (int32_t i = 1; i <= n - 2; ++i) {
-        d[i] = X[i + 1] - X[i];
-        b[i] = 2.0 * (d[i - 1] + d[i]);
-        c[i + 1] = (Y[i + 1] - Y[i]) / d[i];
-        c[i] = c[i + 1] - c[i];
-    }
-    b[0] = -d[0];
-    b[n - 1] = -d[n - 2];
-    c[0] = c[2] / (X[3] - X[1]) - c[1] / (X[2] - X[0]);
-    c[n - 1] = c[n - 2] / (X[n - 1] - X[n - 3]) - c[n - 3] / (X[n - 2] - X[n - 4]);
-    c[0] = (d[0] * c[0] * d[0]) / (X[3] - X[0]);
-    c[n - 1] = -((d[n - 2] * c[n - 1] * d[n - 2]) / (X[n - 1] - X[n - 4]));
-    for (int32_t i = 1; i <= n - 1; ++i) {
-        const double w = d[i - 1] / b[i - 1];
-        b[i] = b[i] - d[i - 1] * w;
-        c[i] = c[i] - w * c[i - 1];
-    }
-    c[n - 1] = c[n - 1] / b[n - 1];
-    for (int32_t i = n - 2; i >= 0; --i) c[i] = (c[i] - c[i + 1] * d[i]) / b[i];
-    b[n - 1] = (Y[n - 1] - Y[n - 2]) / d[n - 2] + (2.0 * c[n - 1] + c[n - 2]) * d[n - 2];
-    for (int32_t i = 0; i <= n - 2; ++i) {
-        b[i] = (Y[i + 1] - Y[i]) / d[i] - (2.0 * c[i] + c[i + 1]) * d[i];
-        d[i] = (c[i + 1] - c[i]) / d[i];
-        c[i] = 3.0 * c[i];
-    }
-    c[n - 1] = 3.0 * c[n - 1];
-    d[n - 1] = d[n - 2];
-
+    const std::vector<double> triples = quorin_test::ReadSplineCoefficients(X, Y);
     int32_t i = 0;
     if (x <= X[0]) {
         i = 0;
@@ -189,7 +137,8 @@ bool ReadSpline(const std::vector<double>& X, const std::vector<double>& Y, doub
         if (i < 0) i = lo;
     }
     const double t = x - X[i];
-    *value = ((t * d[i] + c[i]) * t + b[i]) * t + Y[i];
+    const size_t at = 3 * static_cast<size_t>(i);  // node i's (b, c, d)
+    *value = ((t * triples[at + 2] + triples[at + 1]) * t + triples[at]) * t + Y[i];
     return true;
 }
 
@@ -262,6 +211,13 @@ std::vector<double> Probes(Generator& g, const std::vector<double>& X)
 
 struct Sweep { int32_t size; bool allKinds; };
 
+// A sweep of long tables takes only the increasing kind and the non-finite one: every call reads the
+// whole table, and the shorter sweeps cover the other kinds.
+bool SweepTakes(const Sweep& sweep, TableKind kind)
+{
+    return sweep.allKinds || kind == TableKind::Increasing || kind == TableKind::NonFinite;
+}
+
 // Shapes for a list of values: a column, a row, or a block of two or more columns (row-major
 // throughout); the host's array counts are 16-bit, so long lists always become blocks.
 void PickShape(Generator& g, int32_t n, int32_t* rows, int32_t* columns)
@@ -286,8 +242,7 @@ void PickShape(Generator& g, int32_t n, int32_t* rows, int32_t* columns)
 
 class InterpEntries : public ModuleTest {
 protected:
-    // Short lists go in as array constants; long ones as references to sheet blocks, answered by the
-    // sheet's background, since marshalling 10^5 array elements per call costs far more than the call.
+    // Short lists go in as array constants, long ones as blocks on the sheet.
     Value AnyShape(Generator& g, const std::vector<double>& numbers)
     {
         int32_t rows = 0, columns = 0;
@@ -298,24 +253,8 @@ protected:
     Value Place(const std::vector<double>& numbers, int32_t rows, int32_t columns)
     {
         if (numbers.size() <= 4096) return Shaped(numbers, rows, columns);
-        const uint16_t first = nextColumn_;
-        nextColumn_ = static_cast<uint16_t>(nextColumn_ + columns);
-        blocks_.push_back({first, rows, columns, numbers});
-        host.sheet.background = [this](uint32_t row, uint16_t column) {
-            for (const Block& b : blocks_) {
-                if (column >= b.first && column < b.first + b.columns && row < static_cast<uint32_t>(b.rows)) {
-                    return Value::Number(b.numbers[row * static_cast<size_t>(b.columns) + (column - b.first)]);
-                }
-            }
-            return Value{};
-        };
-        return Value::Reference({Area{0, static_cast<uint32_t>(rows - 1), first, static_cast<uint16_t>(first + columns - 1)}});
+        return PlaceOnSheet(numbers, rows, columns);
     }
-
-private:
-    struct Block { uint16_t first; int32_t rows, columns; std::vector<double> numbers; };
-    std::vector<Block> blocks_;
-    uint16_t nextColumn_ = 0;
 };
 
 // ---- worked answers ----
@@ -494,7 +433,7 @@ TEST_F(InterpEntries, Interp1MatchesAPlainReadingOnSeededTables)
     Generator g{0x1A7E2B01};
     for (const Sweep& sweep : LinearSweeps) {
         for (TableKind kind : AllKinds) {
-            if (!sweep.allKinds && kind != TableKind::Increasing && kind != TableKind::NonFinite) continue;
+            if (!SweepTakes(sweep, kind)) continue;
             SCOPED_TRACE(std::string(KindName(kind)) + ", n = " + std::to_string(sweep.size));
             std::vector<double> X = MakeAxis(g, kind, sweep.size), Y = MakeValues(g, sweep.size);
             if (kind == TableKind::NonFinite) Spoil(g, &X, &Y);
@@ -572,7 +511,7 @@ TEST_F(InterpEntries, SplineMatchesAPlainReadingOnSeededTables)
     Generator g{0x1A7E2B04};
     for (const Sweep& sweep : sweeps) {
         for (TableKind kind : AllKinds) {
-            if (!sweep.allKinds && kind != TableKind::Increasing && kind != TableKind::NonFinite) continue;
+            if (!SweepTakes(sweep, kind)) continue;
             SCOPED_TRACE(std::string(KindName(kind)) + ", n = " + std::to_string(sweep.size));
             std::vector<double> X = MakeAxis(g, kind, sweep.size), Y = MakeValues(g, sweep.size);
             // Infinite end nodes keep the axis increasing, so the spoiled coefficients are computed.
