@@ -55,7 +55,8 @@ static int32_t LongestBlock(char** list)
 }
 
 // Registers the block starting at entries (entryCount texts); the host's return code, or -1 when
-// storage for the counted strings is lacking. records[0] already holds the module path.
+// storage for the counted strings is lacking. records[0] already holds the module path, and records
+// and pointers have room for the block's ten fixed arguments and its argument helps.
 static int RegisterBlock(char** entries, int32_t entryCount, XLOPER* records, XLOPER** pointers)
 {
     const int32_t argumentHelps = entryCount - 4;
@@ -98,7 +99,9 @@ extern "C" int xlAutoOpen()
     }
 
     int result = 0;
-    const int32_t slots = LongestBlock(list) + FixedRegistrationArguments;
+    // A block lists four texts before its argument helps; a registration passes ten fixed arguments
+    // before them, so the longest registration needs six records more than its block has entries.
+    const int32_t slots = LongestBlock(list) - 4 + FixedRegistrationArguments;
     XLOPER* records = static_cast<XLOPER*>(std::calloc(static_cast<size_t>(slots), sizeof(XLOPER)));
     XLOPER** pointers = static_cast<XLOPER**>(std::calloc(static_cast<size_t>(slots) + 1, sizeof(XLOPER*)));
     if (modulePath.xltype == xltypeStr && records != nullptr && pointers != nullptr) {
