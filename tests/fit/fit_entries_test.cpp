@@ -30,7 +30,6 @@ using quorin_test::Value;
 
 constexpr double Inf = std::numeric_limits<double>::infinity();
 constexpr double NaN = std::numeric_limits<double>::quiet_NaN();
-constexpr int CoerceCallback = 16386;
 
 // The row the worksheet function answers, or false where it must answer the error value: the term and
 // count checks come before the plain reading of the fit.
@@ -242,7 +241,7 @@ TEST_F(FitEntries, TermsOutsideTwoToTwentyFailBeforeAnyRead)
         host.callbackCounts.clear();
         EXPECT_TRUE(IsFailure(Call("LLSQ", {X, Y, Value::Number(terms)})));
         EXPECT_TRUE(IsFailure(Call("LLSQLC", {X, Y, Value::Number(terms), Column({0}), Column({1})})));
-        EXPECT_EQ(host.callbackCounts[CoerceCallback], 0);
+        EXPECT_EQ(host.callbackCounts[xlCoerce], 0);
     }
 }
 
@@ -276,7 +275,7 @@ TEST_F(FitEntries, FailuresAnswerTheOneErrorValueAfterReadingInOrder)
         host.callbackCounts.clear();
         const Value answer = Call(c.name, c.arguments);
         EXPECT_TRUE(IsFailure(answer)) << quorin_host::FormatValue(answer);
-        EXPECT_EQ(host.callbackCounts[CoerceCallback], c.coercions);
+        EXPECT_EQ(host.callbackCounts[xlCoerce], c.coercions);
     }
 }
 
