@@ -1,13 +1,8 @@
 # Checks the built module's export table against the definition file and, for Windows, that it imports
 # only the host's XLCALL32 (by ordinals 2 and 3) and Windows' own system libraries.
 cmake_policy(VERSION 3.25)
-file(STRINGS ${DEF} lines)
-set(expected "")
-foreach(line IN LISTS lines)
-  if(line MATCHES "^[ \t]+([A-Za-z0-9_]+)[ \t]*$")
-    list(APPEND expected ${CMAKE_MATCH_1})
-  endif()
-endforeach()
+include(${CMAKE_CURRENT_LIST_DIR}/../cmake/definition_exports.cmake)
+quorin_read_definition_exports(${DEF} expected)
 list(SORT expected)
 
 if(WINDOWS)
