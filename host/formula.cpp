@@ -2,6 +2,7 @@
 #include "host/formula.h"
 
 #include <cctype>
+#include <string_view>
 #include <cstdlib>
 
 namespace quorin_host {
@@ -42,11 +43,13 @@ struct Reader {
 
     bool Number(Value* v)
     {
-        const char* begin = text.c_str() + at;
-        char* end = nullptr;
-        const double number = std::strtod(begin, &end);
-        if (end == begin) return Fail("expected a number");
-        at += static_cast<size_t>(end - begin);
+        const std::string_view rest = std::string_view(text).substr(at);
+        const size_t sign = (!rest.empty() && (rest[0] == '-' || rest[0] == '+')) ? 1 : 0;
+        const size_t length = sign + NumberLength(rest.substr(sign));
+        double number = 0.0;
+        if (length == sign) return Fail("expected a number");
+        if (ParseNumber(rest.substr(0, length), &number) == NumberRead::Overflow) return Fail("number too large for a double");
+        at += length;
         *v = Value::Number(number);
         return true;
     }

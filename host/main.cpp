@@ -186,9 +186,7 @@ static int CheckSheets(SubstituteHost& host, const std::vector<std::string>& arg
 
 static bool ReadDouble(const std::string& text, double* value)
 {
-    char* end = nullptr;
-    *value = std::strtod(text.c_str(), &end);
-    return !text.empty() && *end == '\0';
+    return ParseNumber(text, value) == NumberRead::Ok;
 }
 
 static int PlotFormula(SubstituteHost& host, const std::vector<std::string>& arguments)

@@ -179,10 +179,7 @@ static bool NumberArgument(const Value& v, const Sheet& sheet, double* out)
     case Kind::Boolean: *out = v.boolean ? 1.0 : 0.0; return true;
     case Kind::Empty: *out = 0.0; return true;
     case Kind::Text: {
-        const char* begin = v.text.c_str();
-        char* end = nullptr;
-        *out = std::strtod(begin, &end);
-        return end != begin && *end == '\0';
+        return ParseNumber(v.text, out) == NumberRead::Ok;
     }
     case Kind::Array:
         return !v.elements.empty() && NumberArgument(v.elements[0], sheet, out);
@@ -553,18 +550,11 @@ std::string CountedText(const char* counted)
     return std::string(counted + 1, static_cast<unsigned char>(counted[0]));
 }
 
-std::string FormatNumber(double v)
-{
-    char text[64];
-    const auto written = std::to_chars(text, text + sizeof(text), v);
-    return std::string(text, written.ptr);
-}
-
 std::string FormatValue(const Value& v)
 {
     switch (v.kind) {
     case Kind::Empty: return "";
-    case Kind::Number: return std::isfinite(v.number) ? FormatNumber(v.number) : "#NUM!";
+    case Kind::Number: return FormatNumber(v.number);
     case Kind::Text: return v.text;
     case Kind::Boolean: return v.boolean ? "TRUE" : "FALSE";
     case Kind::Uncalculated: return "#UNCALCULATED";

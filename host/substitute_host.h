@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "addin/host_api.h"
+#include "host/number.h"
 
 namespace quorin_host {
 
@@ -168,8 +169,6 @@ private:
 
 // The module's counted string as text.
 std::string CountedText(const char* counted);
-// Shortest text that reads back as the same double.
-std::string FormatNumber(double v);
 // A value as the host would show it in a cell: numbers, text, TRUE/FALSE, #VALUE!, #ERR999, ...
 std::string FormatValue(const Value& v);
 // The default module file: quorin64.so or quorin64.xll beside the running program.

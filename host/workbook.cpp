@@ -58,10 +58,7 @@ bool ReadNumber(const std::string& field, double* number)
     const size_t first = field.find_first_not_of(' ');
     if (first == std::string::npos) return false;
     const std::string trimmed = field.substr(first, field.find_last_not_of(' ') - first + 1);
-    if (trimmed.find_first_not_of("0123456789+-.eE") != std::string::npos) return false;
-    char* end = nullptr;
-    *number = std::strtod(trimmed.c_str(), &end);
-    return end != trimmed.c_str() && *end == '\0';
+    return ParseNumber(trimmed, number) == NumberRead::Ok;
 }
 
 std::string Upper(std::string s)

@@ -22,7 +22,7 @@ TEST(SubstituteVariable, ReplacesWholeWordsOutsideTextOnly)
         {"=Spline({0,1},{2,3},x)", "x", 2.385, "=Spline({0,1},{2,3},2.385)", "plain argument"},
         {"=Polynomial({1,x},X)", "x", -0.1, "=Polynomial({1,-0.1},-0.1)", "inside an array constant, names are case-insensitive"},
         {"=x(x1,\"x\",xx,x)", "x", 7.0, "=x(x1,\"x\",xx,7)", "not a function name, a longer word or quoted text"},
-        {"=f(t)", "t", 1e-300, "=f(1e-300)", "shortest text that reads back as the same double"},
+        {"=f(t)", "t", 1e-300, "=f(1E-300)", "shortest text that reads back as the same double"},
     };
     for (const SubstitutionCase& c : cases) {
         SCOPED_TRACE(c.source);
