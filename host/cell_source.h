@@ -1,0 +1,19 @@
+// cell_source.h - where the host reads the cells a reference names when the module coerces it: the
+// host's own sheet, or the workbook an evaluation is computing, installed for as long as it runs.
+#pragma once
+
+#include <cstdint>
+
+#include "host/value.h"
+
+namespace quorin_host {
+
+class CellSource {
+public:
+    virtual ~CellSource() = default;
+    // The cell's value; Kind::Uncalculated for a formula not computed yet, Kind::Empty for nothing. The
+    // reference stays valid until the source changes.
+    virtual const Value& CellAt(uint32_t sheet, uint32_t row, uint16_t column) const = 0;
+};
+
+}  // namespace quorin_host
