@@ -22,9 +22,9 @@ std::string ZipErrorText(int code)
     return text;
 }
 
-std::string Mebibytes(uint64_t bytes)
+std::string SizeText(uint64_t bytes)
 {
-    return std::to_string(bytes >> 20) + " MiB";
+    return (bytes % (uint64_t{1} << 20)) == 0 ? std::to_string(bytes >> 20) + " MiB" : std::to_string(bytes) + " bytes";
 }
 
 // "12" to 11; r= of a row counts from 1, and nothing past the sheet's last row is a row.
@@ -94,8 +94,8 @@ bool ReadPart(zip_t* archive, const std::string& part, const XlsxLimits& limits,
         if (got == 0) break;
         if (bytes->size() + static_cast<uint64_t>(got) > bound) {
             *error = part + ": inflates past " +
-                     (bound == limits.maxPartBytes ? Mebibytes(bound) + " (the bound on one part)"
-                                                   : "the " + Mebibytes(limits.maxTotalBytes) + " bound on the workbook");
+                     (bound == limits.maxPartBytes ? SizeText(bound) + " (the bound on one part)"
+                                                   : "the " + SizeText(limits.maxTotalBytes) + " bound on the workbook");
             ok = false;
             break;
         }
