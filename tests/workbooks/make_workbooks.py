@@ -5,7 +5,9 @@ and rows without r=, a sheet part not named sheetN.xml, no request to recalculat
 
 usage: make_workbooks.py OUTDIR           the test workbooks, planted.txt and the corrupt variants
        make_workbooks.py --example FILE   the example workbook shipped in examples/
+       make_workbooks.py --seeds DIR      the fuzz target's seeds (fuzz/corpus/xlsx)
 """
+import datetime
 import math
 import os
 import re
@@ -179,6 +181,7 @@ def corrupt_variants(good, folder):
 
 def example(path):
     wb = xlsxwriter.Workbook(path)
+    wb.set_properties({'created': datetime.datetime(2026, 1, 1)})  # the same bytes each time it is made
     for name, rows in (
         ('StudentT', [('10 degrees of freedom', '=StudentT(10)', STUDENT_T[10]),
                       ('1000', '=_xll.StudentT(1000)', STUDENT_T[1000]),
@@ -205,9 +208,65 @@ def example(path):
                    'xl/worksheets/sheet3.xml': exact_numbers({'E2': 1.9899999999999989})})
 
 
+# The smallest parts that make a workbook with every construct the reader knows, for the fuzz seeds.
+SEED_PARTS = [
+    ('_rels/.rels', '<?xml version="1.0"?><Relationships xmlns="http://schemas.openxmlformats.org/package/2006/relationships">'
+     '<Relationship Id="rId1" Type="http://schemas.openxmlformats.org/officeDocument/2006/relationships/officeDocument" '
+     'Target="xl/workbook.xml"/></Relationships>'),
+    ('xl/workbook.xml', '<workbook xmlns="http://schemas.openxmlformats.org/spreadsheetml/2006/main" '
+     'xmlns:r="http://schemas.openxmlformats.org/officeDocument/2006/relationships"><sheets>'
+     '<sheet name="Model" sheetId="1" r:id="rId1"/><sheet name="My data" sheetId="2" r:id="rId2"/></sheets>'
+     '<definedNames><definedName name="Dof">10</definedName><definedName name="X" localSheetId="1">'
+     "'My data'!$A$1:$A$3</definedName></definedNames></workbook>"),
+    ('xl/_rels/workbook.xml.rels', '<Relationships xmlns="http://schemas.openxmlformats.org/package/2006/relationships">'
+     '<Relationship Id="rId1" Type="http://schemas.openxmlformats.org/officeDocument/2006/relationships/worksheet" Target="worksheets/model.xml"/>'
+     '<Relationship Id="rId2" Type="http://schemas.openxmlformats.org/officeDocument/2006/relationships/worksheet" Target="/xl/worksheets/../data.xml"/>'
+     '<Relationship Id="rId3" Type="http://schemas.openxmlformats.org/officeDocument/2006/relationships/sharedStrings" Target="sharedStrings.xml"/>'
+     '</Relationships>'),
+    ('xl/sharedStrings.xml', '<sst xmlns="http://schemas.openxmlformats.org/spreadsheetml/2006/main"><si><t>x</t></si>'
+     '<si><r><t>rich </t></r><r><rPr><b/></rPr><t>run_x0041_</t></r><rPh><t>no</t></rPh></si></sst>'),
+    ('xl/worksheets/model.xml', '<worksheet xmlns="http://schemas.openxmlformats.org/spreadsheetml/2006/main">'
+     '<dimension ref="A1:D3"/><sheetData><row r="1"><c r="A1" t="s"><v>1</v></c><c r="B1"><f>StudentT(Dof)</f><v>2.2281411036749326</v></c>'
+     '<c t="e"><f>_xll.LLSQ(X,X,9)</f><v>#N/A</v></c><c t="b"><v>1</v></c></row>'
+     '<row r="2"><c r="A2"><f t="shared" ref="A2:A3" si="0">StudentT(B1)+1</f><v>3.2281411036749326</v></c>'
+     '<c r="B2"><f t="array" ref="B2:C2">LLSQ(\'My data\'!A1:A3,{1,2,3},2)</f><v>0</v></c><c r="C2"><v>1</v></c>'
+     '<c r="D2" t="str"><f>UPPER("a")</f><v>A</v></c></row>'
+     '<row><c r="A3"><f t="shared" si="0"/><v>3.2281411036749326</v></c><c r="B3" t="inlineStr"><is><t xml:space="preserve"> i </t></is></c></row>'
+     '</sheetData></worksheet>'),
+    ('xl/data.xml', '<x:worksheet xmlns:x="http://schemas.openxmlformats.org/spreadsheetml/2006/main"><x:sheetData>'
+     '<x:row><x:c><x:v>1</x:v></x:c></x:row><x:row><x:c><x:v>2.5E+3</x:v></x:c></x:row><x:row><x:c><x:v>-0</x:v></x:c></x:row>'
+     '</x:sheetData></x:worksheet>'),
+]
+
+
+def seeds(folder):
+    os.makedirs(folder, exist_ok=True)
+    minimal = os.path.join(folder, 'minimal.xlsx')
+    with zipfile.ZipFile(minimal, 'w', zipfile.ZIP_DEFLATED) as target:
+        for name, text in SEED_PARTS:
+            target.writestr(zipfile.ZipInfo(name, date_time=(2026, 1, 1, 0, 0, 0)), text, zipfile.ZIP_DEFLATED)
+    with open(minimal, 'rb') as f:
+        whole = f.read()
+    with open(os.path.join(folder, 'truncated.xlsx'), 'wb') as f:
+        f.write(whole[:len(whole) // 2])
+
+    def packed(name, parts):
+        with open(os.path.join(folder, name), 'w') as f:
+            f.write(''.join('@@@ %s\n%s\n' % part for part in parts))
+    packed('packed.txt', SEED_PARTS)
+    model = dict(SEED_PARTS)['xl/worksheets/model.xml']
+    for name, edit in (('packed_duplicate_cell.txt', lambda t: t.replace('<row><c r="A3">', '<row><c r="A3"/><c r="A3">')),
+                       ('packed_follower_first.txt', lambda t: t.replace('si="0">StudentT(B1)+1', 'si="0">')),
+                       ('packed_huge_dimension.txt', lambda t: t.replace('A1:D3', 'A1:XFE1048577'))):
+        packed(name, [(n, edit(t) if n == 'xl/worksheets/model.xml' else t) for n, t in SEED_PARTS])
+
+
 def main():
     if len(sys.argv) == 3 and sys.argv[1] == '--example':
         example(sys.argv[2])
+        return
+    if len(sys.argv) == 3 and sys.argv[1] == '--seeds':
+        seeds(sys.argv[2])
         return
     if len(sys.argv) != 2:
         sys.exit(__doc__)
