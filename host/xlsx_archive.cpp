@@ -1,0 +1,231 @@
+// xlsx_archive.cpp - the package layer of the .xlsx reader and writer: bounded part reads, parsing, cell positions.
+#include "host/xlsx_archive.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace quorin_host {
+
+namespace {
+
+constexpr uint32_t SheetRows = 1048576;
+constexpr uint32_t SheetColumns = 16384;
+// Inflating in pieces of this size keeps a lying or hostile part from costing more than its bound.
+constexpr size_t ReadChunk = 64 * 1024;
+
+std::string ZipErrorText(int code)
+{
+    zip_error_t zipError;
+    zip_error_init_with_code(&zipError, code);
+    std::string text = zip_error_strerror(&zipError);
+    zip_error_fini(&zipError);
+    return text;
+}
+
+std::string SizeText(uint64_t bytes)
+{
+    return (bytes % (uint64_t{1} << 20)) == 0 ? std::to_string(bytes >> 20) + " MiB" : std::to_string(bytes) + " bytes";
+}
+
+// "12" to 11; r= of a row counts from 1, and nothing past the sheet's last row is a row.
+bool ParseRowNumber(const char* text, uint32_t* row)
+{
+    uint32_t value = 0;
+    const char* p = text;
+    for (; *p >= '0' && *p <= '9'; ++p) {
+        value = value * 10 + static_cast<uint32_t>(*p - '0');
+        if (value > SheetRows) return false;
+    }
+    if (p == text || *p != '\0' || value == 0) return false;
+    *row = value - 1;
+    return true;
+}
+
+}  // namespace
+
+ZipArchive OpenArchive(const std::string& path, std::string* error)
+{
+    int code = 0;
+    zip_t* archive = zip_open(path.c_str(), ZIP_RDONLY | ZIP_CHECKCONS, &code);
+    if (archive == nullptr) *error = "not a readable zip archive: " + ZipErrorText(code);
+    return ZipArchive(archive);
+}
+
+ZipArchive OpenArchiveBuffer(const void* data, size_t size, std::string* error)
+{
+    zip_error_t zipError;
+    zip_error_init(&zipError);
+    zip_t* archive = nullptr;
+    zip_source_t* source = zip_source_buffer_create(data, size, 0, &zipError);
+    if (source != nullptr) {
+        archive = zip_open_from_source(source, ZIP_RDONLY | ZIP_CHECKCONS, &zipError);
+        if (archive == nullptr) zip_source_free(source);
+    }
+    if (archive == nullptr) *error = std::string("not a readable zip archive: ") + zip_error_strerror(&zipError);
+    zip_error_fini(&zipError);
+    return ZipArchive(archive);
+}
+
+bool ReadPart(zip_t* archive, const std::string& part, const XlsxLimits& limits, uint64_t* budget,
+              std::string* bytes, std::string* error)
+{
+    bytes->clear();
+    // Part names compare without case in a package.
+    const zip_int64_t index = zip_name_locate(archive, part.c_str(), ZIP_FL_NOCASE);
+    if (index < 0) {
+        *error = part + ": part missing from the archive";
+        return false;
+    }
+    zip_file_t* file = zip_fopen_index(archive, static_cast<zip_uint64_t>(index), 0);
+    if (file == nullptr) {
+        *error = part + ": cannot open: " + zip_strerror(archive);
+        return false;
+    }
+    const uint64_t bound = std::min(limits.maxPartBytes, *budget);
+    bool ok = true;
+    char chunk[ReadChunk];
+    for (;;) {
+        const zip_int64_t got = zip_fread(file, chunk, sizeof chunk);
+        if (got < 0) {
+            *error = part + ": cannot inflate: " + zip_file_strerror(file);
+            ok = false;
+            break;
+        }
+        if (got == 0) break;
+        if (bytes->size() + static_cast<uint64_t>(got) > bound) {
+            *error = part + ": inflates past " +
+                     (bound == limits.maxPartBytes ? SizeText(bound) + " (the bound on one part)"
+                                                   : "the " + SizeText(limits.maxTotalBytes) + " bound on the workbook");
+            ok = false;
+            break;
+        }
+        bytes->append(chunk, static_cast<size_t>(got));
+    }
+    zip_fclose(file);
+    if (!ok) {
+        bytes->clear();
+        bytes->shrink_to_fit();
+        return false;
+    }
+    *budget -= bytes->size();
+    return true;
+}
+
+bool ParseXml(const std::string& part, const std::string& bytes, bool keepLayout, pugi::xml_document* document,
+              std::string* error)
+{
+    // Whitespace alone in <t> is text (xml:space="preserve"); no entity beyond the five predefined
+    // ones is ever expanded, so nothing in a part can grow while parsed.
+    const unsigned flags = keepLayout ? (pugi::parse_full | pugi::parse_ws_pcdata)
+                                      : (pugi::parse_default | pugi::parse_ws_pcdata_single);
+    const pugi::xml_parse_result result = document->load_buffer(bytes.data(), bytes.size(), flags);
+    if (!result) {
+        *error = part + ": malformed XML at byte " + std::to_string(result.offset) + ": " + result.description();
+        return false;
+    }
+    return true;
+}
+
+const char* LocalName(const pugi::xml_node& node)
+{
+    const char* name = node.name();
+    const char* colon = std::strchr(name, ':');
+    return colon != nullptr ? colon + 1 : name;
+}
+
+pugi::xml_node ChildElement(const pugi::xml_node& parent, const char* localName)
+{
+    for (pugi::xml_node child = parent.first_child(); child; child = child.next_sibling()) {
+        if (child.type() == pugi::node_element && std::strcmp(LocalName(child), localName) == 0) return child;
+    }
+    return pugi::xml_node();
+}
+
+bool ParseCellName(const char* text, uint32_t* row, uint16_t* column)
+{
+    uint32_t columnNumber = 0;
+    const char* p = text;
+    for (; *p >= 'A' && *p <= 'Z'; ++p) {
+        columnNumber = columnNumber * 26 + static_cast<uint32_t>(*p - 'A' + 1);
+        if (columnNumber > SheetColumns) return false;
+    }
+    if (p == text || !ParseRowNumber(p, row)) return false;
+    *column = static_cast<uint16_t>(columnNumber - 1);
+    return true;
+}
+
+bool ParseArea(const char* text, uint32_t* rowFirst, uint32_t* rowLast, uint16_t* columnFirst, uint16_t* columnLast)
+{
+    const char* colon = std::strchr(text, ':');
+    if (colon == nullptr) {
+        if (!ParseCellName(text, rowFirst, columnFirst)) return false;
+        *rowLast = *rowFirst;
+        *columnLast = *columnFirst;
+        return true;
+    }
+    const std::string first(text, colon);
+    return ParseCellName(first.c_str(), rowFirst, columnFirst) && ParseCellName(colon + 1, rowLast, columnLast) &&
+           *rowFirst <= *rowLast && *columnFirst <= *columnLast;
+}
+
+std::string FormatCellName(uint32_t row, uint16_t column)
+{
+    std::string letters;
+    for (uint32_t n = uint32_t{column} + 1; n > 0; n = (n - 1) / 26) {
+        letters.insert(letters.begin(), static_cast<char>('A' + (n - 1) % 26));
+    }
+    return letters + std::to_string(uint64_t{row} + 1);
+}
+
+bool VisitCells(const std::string& part, const pugi::xml_node& sheetData, const CellVisitor& visit, std::string* error)
+{
+    bool anyRow = false;
+    uint32_t row = 0;
+    for (pugi::xml_node rowNode = sheetData.first_child(); rowNode; rowNode = rowNode.next_sibling()) {
+        if (rowNode.type() != pugi::node_element || std::strcmp(LocalName(rowNode), "row") != 0) continue;
+        const pugi::xml_attribute rowNumber = rowNode.attribute("r");
+        if (rowNumber) {
+            if (!ParseRowNumber(rowNumber.value(), &row)) {
+                *error = part + ": row \"" + rowNumber.value() + "\": not a row number from 1 to 1048576";
+                return false;
+            }
+        } else if (anyRow) {
+            if (row + 1 >= SheetRows) {
+                *error = part + ": a row without r= past the sheet's last row";
+                return false;
+            }
+            ++row;
+        }
+        anyRow = true;
+        bool anyCell = false;
+        uint16_t column = 0;
+        for (pugi::xml_node cell = rowNode.first_child(); cell; cell = cell.next_sibling()) {
+            if (cell.type() != pugi::node_element || std::strcmp(LocalName(cell), "c") != 0) continue;
+            const pugi::xml_attribute name = cell.attribute("r");
+            if (name) {
+                uint32_t cellRow = 0;
+                if (!ParseCellName(name.value(), &cellRow, &column)) {
+                    *error = part + ": cell \"" + name.value() + "\": not a cell within A1:XFD1048576";
+                    return false;
+                }
+                if (cellRow != row) {
+                    *error = part + ": cell " + name.value() + " lies outside its row " + std::to_string(row + 1);
+                    return false;
+                }
+            } else if (anyCell) {
+                if (uint32_t{column} + 1 >= SheetColumns) {
+                    *error = part + ": a cell without r= past column XFD in row " + std::to_string(row + 1);
+                    return false;
+                }
+                ++column;
+            } else {
+                column = 0;
+            }
+            anyCell = true;
+            if (!visit(cell, row, column, error)) return false;
+        }
+    }
+    return true;
+}
+
+}  // namespace quorin_host

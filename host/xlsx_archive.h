@@ -1,0 +1,57 @@
+// xlsx_archive.h - the package layer the .xlsx reader and writer share: opening the archive, reading
+// a part with a bound on its inflated size, parsing it, and walking a sheet's cells to their positions.
+// Internal to quorin_xlsx; callers use xlsx_reader.h and xlsx_writer.h.
+#pragma once
+
+#include <zip.h>
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+
+#include <pugixml.hpp>
+
+#include "host/xlsx_reader.h"
+
+namespace quorin_host {
+
+struct ZipCloser {
+    void operator()(zip_t* archive) const { zip_discard(archive); }
+};
+using ZipArchive = std::unique_ptr<zip_t, ZipCloser>;
+
+// Opens a file, or bytes the caller keeps alive, read-only; nullptr and a message naming the fault.
+ZipArchive OpenArchive(const std::string& path, std::string* error);
+ZipArchive OpenArchiveBuffer(const void* data, size_t size, std::string* error);
+
+// The inflated bytes of one part, counted against limits.maxPartBytes and against *budget (what
+// the workbook may still inflate in all). The archive's declared size is not trusted: the part is
+// read in chunks and refused at the bound. False, naming the part, when missing, corrupt or too big.
+bool ReadPart(zip_t* archive, const std::string& part, const XlsxLimits& limits, uint64_t* budget,
+              std::string* bytes, std::string* error);
+
+// Parses a part's bytes; keepLayout keeps whitespace, comments and the declaration, so that a part
+// saved again differs only where it was edited.
+bool ParseXml(const std::string& part, const std::string& bytes, bool keepLayout, pugi::xml_document* document,
+              std::string* error);
+
+// The element's name without its namespace prefix: writers may bind the main namespace to one.
+const char* LocalName(const pugi::xml_node& node);
+pugi::xml_node ChildElement(const pugi::xml_node& parent, const char* localName);
+
+// "B3" to 0-based row 2, column 1; false for anything else, or a cell past 1,048,576 rows or 16,384
+// columns (XFD).
+bool ParseCellName(const char* text, uint32_t* row, uint16_t* column);
+// "A1:C1", or a single cell standing for itself.
+bool ParseArea(const char* text, uint32_t* rowFirst, uint32_t* rowLast, uint16_t* columnFirst, uint16_t* columnLast);
+// 0-based row 2, column 1 to "B3", for messages.
+std::string FormatCellName(uint32_t row, uint16_t column);
+
+// Calls visit(cell element, row, column) for every <c> of <sheetData> in document order. A row or
+// cell without r= follows the previous one, as the format allows. False, naming the part and the
+// cell or row, for a reference that does not parse or lies past the sheet's bounds.
+using CellVisitor = std::function<bool(const pugi::xml_node& cell, uint32_t row, uint16_t column, std::string* error)>;
+bool VisitCells(const std::string& part, const pugi::xml_node& sheetData, const CellVisitor& visit, std::string* error);
+
+}  // namespace quorin_host

@@ -1,0 +1,377 @@
+// xlsx_reader.cpp - the workbook record from a .xlsx package: relationships, workbook, strings, sheets.
+#include "host/xlsx_reader.h"
+
+#include <algorithm>
+#include <charconv>
+#include <cmath>
+#include <cstring>
+#include <map>
+#include <unordered_map>
+
+#include "host/xlsx_archive.h"
+
+namespace quorin_host {
+
+namespace {
+
+struct Relationship {
+    std::string type;
+    std::string target;  // the part's name in the archive, resolved against the source's folder
+};
+using Relationships = std::map<std::string, Relationship>;
+
+struct SharedMaster {
+    uint32_t row;
+    uint16_t column;
+    std::string formula;
+};
+
+// The state of one read: the archive, what it may still inflate, and the strings every sheet uses.
+struct BookReader {
+    zip_t* archive;
+    const XlsxLimits& limits;
+    uint64_t budget;
+    std::vector<std::string> sharedStrings;
+    size_t cells = 0;
+};
+
+bool EndsWith(const std::string& text, const char* suffix)
+{
+    const size_t n = std::strlen(suffix);
+    return text.size() >= n && text.compare(text.size() - n, n, suffix) == 0;
+}
+
+std::string FolderOf(const std::string& part)
+{
+    const size_t slash = part.rfind('/');
+    return slash == std::string::npos ? std::string() : part.substr(0, slash + 1);
+}
+
+// A relationship's target is relative to its source part's folder, or absolute from the package root.
+std::string ResolveTarget(const std::string& folder, const std::string& target)
+{
+    const std::string joined = (!target.empty() && target[0] == '/') ? target.substr(1) : folder + target;
+    std::vector<std::string> segments;
+    size_t start = 0;
+    while (start <= joined.size()) {
+        size_t slash = joined.find('/', start);
+        if (slash == std::string::npos) slash = joined.size();
+        const std::string segment = joined.substr(start, slash - start);
+        if (segment == "..") {
+            if (!segments.empty()) segments.pop_back();
+        } else if (!segment.empty() && segment != ".") {
+            segments.push_back(segment);
+        }
+        start = slash + 1;
+    }
+    std::string resolved;
+    for (const std::string& segment : segments) resolved += (resolved.empty() ? "" : "/") + segment;
+    return resolved;
+}
+
+bool ReadXmlPart(BookReader& reader, const std::string& part, pugi::xml_document* document, std::string* error)
+{
+    std::string bytes;
+    return ReadPart(reader.archive, part, reader.limits, &reader.budget, &bytes, error) &&
+           ParseXml(part, bytes, false, document, error);
+}
+
+// The relationships of sourcePart, from _rels/NAME.rels beside it; external targets are left out.
+bool ReadRelationships(BookReader& reader, const std::string& sourcePart, Relationships* relationships,
+                       std::string* error)
+{
+    const std::string folder = FolderOf(sourcePart);
+    const std::string part = folder + "_rels/" + sourcePart.substr(folder.size()) + ".rels";
+    pugi::xml_document document;
+    if (!ReadXmlPart(reader, part, &document, error)) return false;
+    for (pugi::xml_node node = document.document_element().first_child(); node; node = node.next_sibling()) {
+        if (node.type() != pugi::node_element || std::strcmp(LocalName(node), "Relationship") != 0) continue;
+        if (std::strcmp(node.attribute("TargetMode").value(), "External") == 0) continue;
+        (*relationships)[node.attribute("Id").value()] =
+            Relationship{node.attribute("Type").value(), ResolveTarget(folder, node.attribute("Target").value())};
+    }
+    return true;
+}
+
+const Relationship* FindByType(const Relationships& relationships, const char* typeSuffix)
+{
+    for (const auto& entry : relationships) {
+        if (EndsWith(entry.second.type, typeSuffix)) return &entry.second;
+    }
+    return nullptr;
+}
+
+// Text as the format escapes it: _xHHHH_ stands for the character U+HHHH (so _x005F_ for '_').
+std::string DecodeText(const char* text)
+{
+    std::string decoded;
+    for (const char* p = text; *p != '\0';) {
+        unsigned code = 0;
+        if (p[0] == '_' && p[1] == 'x' && std::strlen(p) >= 7 && p[6] == '_' &&
+            std::from_chars(p + 2, p + 6, code, 16).ptr == p + 6) {
+            if (code < 0x80) {
+                decoded += static_cast<char>(code);
+            } else if (code < 0x800) {
+                decoded += static_cast<char>(0xC0 | (code >> 6));
+                decoded += static_cast<char>(0x80 | (code & 0x3F));
+            } else {
+                decoded += static_cast<char>(0xE0 | (code >> 12));
+                decoded += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
+                decoded += static_cast<char>(0x80 | (code & 0x3F));
+            }
+            p += 7;
+        } else {
+            decoded += *p++;
+        }
+    }
+    return decoded;
+}
+
+// A string item (<si> or <is>): plain <t>, or rich-text runs <r><t>; phonetic runs are not its text.
+std::string StringItemText(const pugi::xml_node& item)
+{
+    std::string text;
+    for (pugi::xml_node child = item.first_child(); child; child = child.next_sibling()) {
+        if (child.type() != pugi::node_element) continue;
+        if (std::strcmp(LocalName(child), "t") == 0) text += DecodeText(child.text().get());
+        if (std::strcmp(LocalName(child), "r") == 0) text += DecodeText(ChildElement(child, "t").text().get());
+    }
+    return text;
+}
+
+bool ReadSharedStrings(BookReader& reader, const std::string& part, std::string* error)
+{
+    pugi::xml_document document;
+    if (!ReadXmlPart(reader, part, &document, error)) return false;
+    for (pugi::xml_node item = document.document_element().first_child(); item; item = item.next_sibling()) {
+        if (item.type() == pugi::node_element && std::strcmp(LocalName(item), "si") == 0) {
+            reader.sharedStrings.push_back(StringItemText(item));
+        }
+    }
+    return true;
+}
+
+bool ParseNumber(const char* text, double* number)
+{
+    const char* end = text + std::strlen(text);
+    const std::from_chars_result result = std::from_chars(text, end, *number);
+    return result.ec == std::errc() && result.ptr == end && end != text && std::isfinite(*number);
+}
+
+bool CellFault(const std::string& part, const XlsxCell& cell, const std::string& what, std::string* error)
+{
+    *error = part + ": cell " + FormatCellName(cell.row, cell.column) + ": " + what;
+    return false;
+}
+
+bool ReadStoredValue(const BookReader& reader, const std::string& part, const pugi::xml_node& node, XlsxCell* cell,
+                     std::string* error)
+{
+    const std::string type = node.attribute("t").value();
+    const pugi::xml_node value = ChildElement(node, "v");
+    if (type == "inlineStr") {
+        const pugi::xml_node item = ChildElement(node, "is");
+        if (!item) return true;
+        cell->kind = XlsxKind::InlineString;
+        cell->text = StringItemText(item);
+        cell->hasCached = true;
+        return true;
+    }
+    if (!value) return true;
+    const char* text = value.text().get();
+    cell->hasCached = true;
+    if (type.empty() || type == "n") {
+        cell->kind = XlsxKind::Number;
+        if (!ParseNumber(text, &cell->number)) return CellFault(part, *cell, std::string("not a number: \"") + text + "\"", error);
+    } else if (type == "s") {
+        cell->kind = XlsxKind::SharedString;
+        uint32_t index = 0;
+        const char* end = text + std::strlen(text);
+        if (std::from_chars(text, end, index).ptr != end || end == text || index >= reader.sharedStrings.size()) {
+            return CellFault(part, *cell, std::string("no shared string \"") + text + "\"", error);
+        }
+        cell->text = reader.sharedStrings[index];
+    } else if (type == "str") {
+        cell->kind = XlsxKind::FormulaString;
+        cell->text = DecodeText(text);
+    } else if (type == "b") {
+        cell->kind = XlsxKind::Boolean;
+        if (std::strcmp(text, "1") != 0 && std::strcmp(text, "0") != 0) {
+            return CellFault(part, *cell, std::string("not a boolean: \"") + text + "\"", error);
+        }
+        cell->boolean = text[0] == '1';
+    } else if (type == "e") {
+        cell->kind = XlsxKind::Error;
+        cell->text = text;
+    } else {
+        return CellFault(part, *cell, "stored value of type t=\"" + type + "\" is not read", error);
+    }
+    return true;
+}
+
+// A shared formula is written once, in its master cell; followers name it by si= and shift its
+// relative references by their own offset from the master.
+bool ReadFormula(const std::string& part, const pugi::xml_node& formula, std::unordered_map<std::string, SharedMaster>* shared,
+                 XlsxCell* cell, std::string* error)
+{
+    const std::string type = formula.attribute("t").value();
+    cell->hasFormula = true;
+    cell->formula = formula.text().get();
+    if (type.empty() || type == "normal") return true;
+    if (type == "shared") {
+        const std::string index = formula.attribute("si").value();
+        if (!cell->formula.empty()) {
+            (*shared)[index] = SharedMaster{cell->row, cell->column, cell->formula};
+            return true;
+        }
+        const auto master = shared->find(index);
+        if (master == shared->end()) return CellFault(part, *cell, "shared formula si=\"" + index + "\" before its master", error);
+        cell->formula = master->second.formula;
+        cell->shiftRows = static_cast<int32_t>(cell->row) - static_cast<int32_t>(master->second.row);
+        cell->shiftColumns = int32_t{cell->column} - int32_t{master->second.column};
+        return true;
+    }
+    if (type == "array") {
+        cell->arrayFormula = true;
+        const char* ref = formula.attribute("ref").value();
+        if (!ParseArea(ref, &cell->rowFirst, &cell->rowLast, &cell->columnFirst, &cell->columnLast) ||
+            cell->rowFirst != cell->row || cell->columnFirst != cell->column) {
+            return CellFault(part, *cell, std::string("array formula area \"") + ref + "\" does not start at the cell", error);
+        }
+        return true;
+    }
+    return CellFault(part, *cell, "formula of type t=\"" + type + "\" is not read", error);
+}
+
+bool ReadSheet(BookReader& reader, XlsxSheet* sheet, std::string* error)
+{
+    const std::string& part = sheet->part;
+    pugi::xml_document document;
+    if (!ReadXmlPart(reader, part, &document, error)) return false;
+    const pugi::xml_node root = document.document_element();
+    const pugi::xml_node dimension = ChildElement(root, "dimension");
+    if (dimension) {
+        uint32_t rowFirst = 0, rowLast = 0;
+        uint16_t columnFirst = 0, columnLast = 0;
+        const char* ref = dimension.attribute("ref").value();
+        if (!ParseArea(ref, &rowFirst, &rowLast, &columnFirst, &columnLast)) {
+            *error = part + ": dimension \"" + ref + "\" is not an area within A1:XFD1048576";
+            return false;
+        }
+    }
+    std::unordered_map<std::string, SharedMaster> shared;
+    bool ordered = true;
+    const bool read = VisitCells(part, ChildElement(root, "sheetData"),
+        [&](const pugi::xml_node& node, uint32_t row, uint16_t column, std::string* fault) {
+            if (++reader.cells > reader.limits.maxCells) {
+                *fault = part + ": more than " + std::to_string(reader.limits.maxCells) + " cells in the workbook";
+                return false;
+            }
+            XlsxCell cell;
+            cell.row = row;
+            cell.column = column;
+            if (!sheet->cells.empty()) {
+                const XlsxCell& last = sheet->cells.back();
+                ordered = ordered && (last.row < row || (last.row == row && last.column < column));
+            }
+            const pugi::xml_node formula = ChildElement(node, "f");
+            if (formula && !ReadFormula(part, formula, &shared, &cell, fault)) return false;
+            if (!ReadStoredValue(reader, part, node, &cell, fault)) return false;
+            sheet->cells.push_back(std::move(cell));
+            return true;
+        },
+        error);
+    if (!read || ordered) return read;
+    // Cells out of order are allowed through; the same cell twice is not.
+    std::vector<std::pair<uint32_t, uint16_t>> positions;
+    positions.reserve(sheet->cells.size());
+    for (const XlsxCell& cell : sheet->cells) positions.emplace_back(cell.row, cell.column);
+    std::sort(positions.begin(), positions.end());
+    const auto twice = std::adjacent_find(positions.begin(), positions.end());
+    if (twice != positions.end()) {
+        *error = part + ": cell " + FormatCellName(twice->first, twice->second) + " appears twice";
+        return false;
+    }
+    return true;
+}
+
+bool ReadBook(zip_t* archive, const XlsxLimits& limits, XlsxBook* book, std::string* error)
+{
+    *book = XlsxBook();
+    BookReader reader{archive, limits, limits.maxTotalBytes, {}, 0};
+    Relationships packageRelationships;
+    if (!ReadRelationships(reader, "", &packageRelationships, error)) return false;
+    const Relationship* office = FindByType(packageRelationships, "/officeDocument");
+    if (office == nullptr) {
+        *error = "_rels/.rels: no officeDocument relationship (not a workbook)";
+        return false;
+    }
+    const std::string workbookPart = office->target;
+    Relationships relationships;
+    pugi::xml_document workbook;
+    if (!ReadRelationships(reader, workbookPart, &relationships, error) ||
+        !ReadXmlPart(reader, workbookPart, &workbook, error)) {
+        return false;
+    }
+    const pugi::xml_node root = workbook.document_element();
+    // r:id lives in the relationships namespace, under whatever prefix the writer bound it to.
+    std::string idAttribute = "r:id";
+    for (const pugi::xml_attribute attribute : root.attributes()) {
+        const std::string name = attribute.name();
+        if (name.compare(0, 6, "xmlns:") == 0 && EndsWith(attribute.value(), "/relationships")) {
+            idAttribute = name.substr(6) + ":id";
+        }
+    }
+    for (pugi::xml_node node = ChildElement(root, "sheets").first_child(); node; node = node.next_sibling()) {
+        if (node.type() != pugi::node_element || std::strcmp(LocalName(node), "sheet") != 0) continue;
+        XlsxSheet sheet;
+        sheet.name = node.attribute("name").value();
+        const std::string id = node.attribute(idAttribute.c_str()).value();
+        const auto relationship = relationships.find(id);
+        if (relationship == relationships.end()) {
+            *error = workbookPart + ": sheet \"" + sheet.name + "\": relationship \"" + id + "\" not found";
+            return false;
+        }
+        // Chart sheets keep their place in the order (names count sheets by it) but hold no cells.
+        if (EndsWith(relationship->second.type, "/worksheet")) sheet.part = relationship->second.target;
+        book->sheets.push_back(std::move(sheet));
+    }
+    for (pugi::xml_node node = ChildElement(root, "definedNames").first_child(); node; node = node.next_sibling()) {
+        if (node.type() != pugi::node_element || std::strcmp(LocalName(node), "definedName") != 0) continue;
+        XlsxName name;
+        name.name = node.attribute("name").value();
+        name.text = node.text().get();
+        const pugi::xml_attribute local = node.attribute("localSheetId");
+        if (local) {
+            const int32_t index = local.as_int(-1);
+            if (index < 0 || static_cast<size_t>(index) >= book->sheets.size()) {
+                *error = workbookPart + ": defined name \"" + name.name + "\": no sheet " + local.value();
+                return false;
+            }
+            name.localSheet = index;
+        }
+        book->names.push_back(std::move(name));
+    }
+    const Relationship* strings = FindByType(relationships, "/sharedStrings");
+    if (strings != nullptr && !ReadSharedStrings(reader, strings->target, error)) return false;
+    for (XlsxSheet& sheet : book->sheets) {
+        if (!sheet.part.empty() && !ReadSheet(reader, &sheet, error)) return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+bool ReadXlsx(const std::string& path, XlsxBook* book, std::string* error, const XlsxLimits& limits)
+{
+    const ZipArchive archive = OpenArchive(path, error);
+    return archive != nullptr && ReadBook(archive.get(), limits, book, error);
+}
+
+bool ReadXlsxBuffer(const void* data, size_t size, XlsxBook* book, std::string* error, const XlsxLimits& limits)
+{
+    const ZipArchive archive = OpenArchiveBuffer(data, size, error);
+    return archive != nullptr && ReadBook(archive.get(), limits, book, error);
+}
+
+}  // namespace quorin_host

@@ -1,0 +1,77 @@
+// xlsx_reader.h - reads a .xlsx workbook into a plain record: its sheets in workbook order, each
+// sheet's cells with their stored values and formulas as written, and the defined names. Nothing is
+// evaluated here; shifting a shared formula's references is the formula parser's job, from the
+// offsets recorded per cell.
+// Bad input (a corrupt or truncated archive, a missing part, malformed XML, a part that inflates past
+// its bound, a cell past the sheet's bounds, a duplicate cell) gives false and one message naming the
+// part, and the cell where there is one; memory stays bounded by XlsxLimits.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace quorin_host {
+
+// What the file stores in a cell's <v> (or <is>), by its t= attribute.
+enum class XlsxKind : uint8_t {
+    Empty,          // no stored value (a formula cell never calculated, or a formatted blank)
+    Number,         // t="n" or no t
+    SharedString,   // t="s": text holds the string itself, already looked up
+    InlineString,   // t="inlineStr"
+    FormulaString,  // t="str": the text a formula cached
+    Boolean,        // t="b"
+    Error,          // t="e": text holds the error as written, e.g. "#N/A"
+};
+
+struct XlsxCell {
+    uint32_t row = 0;     // 0-based
+    uint16_t column = 0;  // 0-based
+    XlsxKind kind = XlsxKind::Empty;
+    double number = 0.0;
+    std::string text;
+    bool boolean = false;
+    bool hasCached = false;  // a <v> (or <is>) was present
+    bool hasFormula = false;
+    std::string formula;  // as written, without '='; a shared-formula follower holds its master's text
+    // A shared-formula follower's offset from its master: its relative references move by as much.
+    int32_t shiftRows = 0;
+    int32_t shiftColumns = 0;
+    bool arrayFormula = false;  // t="array": the formula's answer fills the area below, 0-based
+    uint32_t rowFirst = 0, rowLast = 0;
+    uint16_t columnFirst = 0, columnLast = 0;
+};
+
+struct XlsxSheet {
+    std::string name;
+    std::string part;  // e.g. "xl/worksheets/sheet1.xml"; empty for a sheet that is not a worksheet
+    std::vector<XlsxCell> cells;  // document order: by row, then column
+};
+
+struct XlsxName {
+    std::string name;
+    std::string text;        // the definition as written, e.g. "Data!$A$2:$A$7" or "2.5"
+    int32_t localSheet = -1; // index into XlsxBook::sheets, or -1 for a workbook-level name
+};
+
+struct XlsxBook {
+    std::vector<XlsxSheet> sheets;
+    std::vector<XlsxName> names;
+};
+
+// Bounds on what one workbook may cost; the defaults take any workbook a spreadsheet can make with
+// room to spare, and refuse archives built to exhaust memory.
+struct XlsxLimits {
+    uint64_t maxPartBytes = uint64_t{256} << 20;   // inflated size of one part
+    uint64_t maxTotalBytes = uint64_t{1} << 30;    // inflated size of all parts read
+    size_t maxCells = 4000000;                     // cells in all sheets
+};
+
+// Reads the workbook at path; on false, book is incomplete and error names the part (and cell).
+bool ReadXlsx(const std::string& path, XlsxBook* book, std::string* error, const XlsxLimits& limits = XlsxLimits());
+// The same from bytes in memory (the fuzz target's entry point).
+bool ReadXlsxBuffer(const void* data, size_t size, XlsxBook* book, std::string* error,
+                    const XlsxLimits& limits = XlsxLimits());
+
+}  // namespace quorin_host

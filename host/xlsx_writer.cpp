@@ -1,0 +1,263 @@
+// xlsx_writer.cpp - a copy of a workbook with new cached values, written beside its destination and renamed into place.
+#include "host/xlsx_writer.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <charconv>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <map>
+
+#include "host/xlsx_archive.h"
+
+namespace quorin_host {
+
+namespace {
+
+using Position = std::pair<uint32_t, uint16_t>;
+
+// The error values a cell may store; a file with any other fails to open in the spreadsheet.
+constexpr const char* StorableErrors[] = {"#NULL!", "#DIV/0!", "#VALUE!", "#REF!", "#NAME?", "#NUM!", "#N/A"};
+
+struct EditedPart {
+    std::string name;
+    std::string bytes;
+};
+
+struct StringWriter : pugi::xml_writer {
+    std::string* bytes;
+    explicit StringWriter(std::string* target) : bytes(target) {}
+    void write(const void* data, size_t size) override { bytes->append(static_cast<const char*>(data), size); }
+};
+
+// The shortest text that reads back as the same double, as a spreadsheet writes it.
+std::string NumberText(double number)
+{
+    char text[32];
+    const std::to_chars_result result = std::to_chars(text, text + sizeof text, number);
+    return std::string(text, result.ptr);
+}
+
+// An element named like its sibling, so that a part binding the main namespace to a prefix keeps it.
+std::string SiblingName(const pugi::xml_node& cell, const char* localName)
+{
+    const std::string name = cell.name();
+    const size_t colon = name.find(':');
+    return (colon == std::string::npos ? std::string() : name.substr(0, colon + 1)) + localName;
+}
+
+void SetCachedValue(pugi::xml_node cell, const CachedUpdate& update)
+{
+    std::string type;
+    std::string text;
+    switch (update.kind) {
+    case CachedKind::Number:
+        if (std::isfinite(update.number)) {
+            text = NumberText(update.number);
+        } else {
+            type = "e";
+            text = "#NUM!";
+        }
+        break;
+    case CachedKind::Error:
+        type = "e";
+        text = StoredErrorText(update.text);
+        break;
+    case CachedKind::Boolean:
+        type = "b";
+        text = update.boolean ? "1" : "0";
+        break;
+    case CachedKind::String:
+        type = "str";
+        text = update.text;
+        break;
+    }
+    cell.remove_attribute("t");
+    if (!type.empty()) cell.append_attribute("t").set_value(type.c_str());
+    // An inline string is the stored value of a cell without <v>; the new value replaces it.
+    cell.remove_child(ChildElement(cell, "is"));
+    pugi::xml_node value = ChildElement(cell, "v");
+    if (!value) {
+        // <v> follows <f> and precedes everything else a cell holds.
+        const pugi::xml_node formula = ChildElement(cell, "f");
+        const std::string name = SiblingName(cell, "v");
+        value = formula ? cell.insert_child_after(name.c_str(), formula) : cell.prepend_child(name.c_str());
+    }
+    while (value.first_child()) value.remove_child(value.first_child());
+    value.append_child(pugi::node_pcdata).set_value(text.c_str());
+}
+
+bool EditSheet(zip_t* archive, const std::string& part, const std::map<Position, const CachedUpdate*>& updates,
+               uint64_t* budget, EditedPart* edited, std::string* error)
+{
+    std::string bytes;
+    pugi::xml_document document;
+    if (!ReadPart(archive, part, XlsxLimits(), budget, &bytes, error) || !ParseXml(part, bytes, true, &document, error)) {
+        return false;
+    }
+    std::map<Position, const CachedUpdate*> missing = updates;
+    const pugi::xml_node sheetData = ChildElement(document.document_element(), "sheetData");
+    const bool visited = VisitCells(part, sheetData,
+        [&](const pugi::xml_node& cell, uint32_t row, uint16_t column, std::string*) {
+            const auto update = missing.find(Position(row, column));
+            if (update != missing.end()) {
+                SetCachedValue(cell, *update->second);
+                missing.erase(update);
+            }
+            return true;
+        },
+        error);
+    if (!visited) return false;
+    if (!missing.empty()) {
+        *error = part + ": cell " + FormatCellName(missing.begin()->first.first, missing.begin()->first.second) +
+                 ": not in the sheet, so it has no cached value to replace";
+        return false;
+    }
+    edited->name = part;
+    StringWriter writer(&edited->bytes);
+    document.save(writer, "", pugi::format_raw | pugi::format_no_declaration, pugi::encoding_utf8);
+    return true;
+}
+
+bool CopyFile(const std::string& from, int to, std::string* error)
+{
+    FILE* source = std::fopen(from.c_str(), "rb");
+    if (source == nullptr) {
+        *error = from + ": cannot open: " + std::strerror(errno);
+        return false;
+    }
+    bool ok = true;
+    char chunk[64 * 1024];
+    for (size_t got; ok && (got = std::fread(chunk, 1, sizeof chunk, source)) > 0;) {
+        for (size_t done = 0; ok && done < got;) {
+            const ssize_t wrote = ::write(to, chunk + done, got - done);
+            if (wrote < 0) {
+                *error = std::string("cannot write the copy: ") + std::strerror(errno);
+                ok = false;
+            } else {
+                done += static_cast<size_t>(wrote);
+            }
+        }
+    }
+    if (ok && std::ferror(source)) {
+        *error = from + ": cannot read: " + std::strerror(errno);
+        ok = false;
+    }
+    std::fclose(source);
+    return ok;
+}
+
+// Replaces the edited parts in the copy at path; the rest of its entries are kept as stored.
+bool ReplaceParts(const std::string& path, zip_t* source, const std::vector<EditedPart>& parts, std::string* error)
+{
+    int code = 0;
+    zip_t* archive = zip_open(path.c_str(), 0, &code);
+    if (archive == nullptr) {
+        zip_error_t zipError;
+        zip_error_init_with_code(&zipError, code);
+        *error = std::string("cannot reopen the copy: ") + zip_error_strerror(&zipError);
+        zip_error_fini(&zipError);
+        return false;
+    }
+    for (const EditedPart& part : parts) {
+        const zip_int64_t index = zip_name_locate(archive, part.name.c_str(), ZIP_FL_NOCASE);
+        zip_source_t* bytes = zip_source_buffer(archive, part.bytes.data(), part.bytes.size(), 0);
+        zip_stat_t original;
+        zip_stat_init(&original);
+        const bool replaced = index >= 0 && bytes != nullptr &&
+                              zip_file_replace(archive, static_cast<zip_uint64_t>(index), bytes, 0) == 0;
+        if (!replaced) {
+            if (bytes != nullptr) zip_source_free(bytes);
+            *error = part.name + ": cannot replace in the copy: " + zip_strerror(archive);
+            zip_discard(archive);
+            return false;
+        }
+        // The part keeps its recorded time, so that recalculating twice gives the same bytes.
+        if (zip_stat(source, part.name.c_str(), ZIP_FL_NOCASE, &original) == 0 && (original.valid & ZIP_STAT_MTIME)) {
+            zip_file_set_mtime(archive, static_cast<zip_uint64_t>(index), original.mtime, 0);
+        }
+    }
+    if (zip_close(archive) != 0) {
+        *error = std::string("cannot write the copy: ") + zip_strerror(archive);
+        zip_discard(archive);
+        return false;
+    }
+    return true;
+}
+
+bool WriteCopy(const std::string& in, const std::string& out, zip_t* source, const std::vector<EditedPart>& parts,
+               std::string* error)
+{
+    const std::filesystem::path target(out);
+    const std::filesystem::path folder = target.has_parent_path() ? target.parent_path() : std::filesystem::path(".");
+    std::string temporary = (folder / ("." + target.filename().string() + ".XXXXXX")).string();
+    const int descriptor = mkstemp(temporary.data());
+    if (descriptor < 0) {
+        *error = out + ": cannot create a file beside it: " + std::strerror(errno);
+        return false;
+    }
+    struct stat inStatus;
+    if (::stat(in.c_str(), &inStatus) == 0) fchmod(descriptor, inStatus.st_mode & 0777);
+    bool ok = CopyFile(in, descriptor, error);
+    if (::close(descriptor) != 0 && ok) {
+        *error = std::string("cannot write the copy: ") + std::strerror(errno);
+        ok = false;
+    }
+    ok = ok && ReplaceParts(temporary, source, parts, error);
+    if (ok) {
+        // Durable before it takes the destination's name: a crash leaves the old file or the new one.
+        const int written = ::open(temporary.c_str(), O_RDONLY);
+        ok = written >= 0 && ::fsync(written) == 0;
+        if (written >= 0) ::close(written);
+        if (!ok) *error = std::string("cannot write the copy: ") + std::strerror(errno);
+    }
+    if (ok && std::rename(temporary.c_str(), out.c_str()) != 0) {
+        *error = out + ": cannot replace: " + std::strerror(errno);
+        ok = false;
+    }
+    if (!ok) std::remove(temporary.c_str());
+    return ok;
+}
+
+}  // namespace
+
+std::string StoredErrorText(const std::string& shownError)
+{
+    for (const char* known : StorableErrors) {
+        if (shownError == known) return shownError;
+    }
+    return "#N/A";
+}
+
+bool WriteRecalculated(const std::string& in, const std::string& out, const std::vector<CachedUpdate>& updates,
+                       std::string* error)
+{
+    // The whole source is read first: a workbook that does not read is not copied.
+    XlsxBook book;
+    if (!ReadXlsx(in, &book, error)) return false;
+    std::map<size_t, std::map<Position, const CachedUpdate*>> bySheet;
+    for (const CachedUpdate& update : updates) {
+        if (update.sheet >= book.sheets.size() || book.sheets[update.sheet].part.empty()) {
+            *error = "no worksheet number " + std::to_string(update.sheet + 1) + " in the workbook";
+            return false;
+        }
+        bySheet[update.sheet][Position(update.row, update.column)] = &update;
+    }
+    const ZipArchive source = OpenArchive(in, error);
+    if (source == nullptr) return false;
+    uint64_t budget = XlsxLimits().maxTotalBytes;
+    std::vector<EditedPart> parts(bySheet.size());
+    size_t next = 0;
+    for (const auto& sheet : bySheet) {
+        if (!EditSheet(source.get(), book.sheets[sheet.first].part, sheet.second, &budget, &parts[next++], error)) {
+            return false;
+        }
+    }
+    return WriteCopy(in, out, source.get(), parts, error);
+}
+
+}  // namespace quorin_host

@@ -1,0 +1,204 @@
+// xlsx_reader_test.cpp - the .xlsx reader on workbooks written by python3-xlsxwriter (tests/workbooks).
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <iterator>
+
+#include "host/xlsx_archive.h"
+#include "host/xlsx_reader.h"
+
+using namespace quorin_host;
+
+namespace {
+
+const std::string Workbooks = QUORIN_WORKBOOKS;
+
+const XlsxCell* FindCell(const XlsxBook& book, const std::string& sheetName, const char* cellName)
+{
+    uint32_t row = 0;
+    uint16_t column = 0;
+    if (!ParseCellName(cellName, &row, &column)) return nullptr;
+    for (const XlsxSheet& sheet : book.sheets) {
+        if (sheet.name != sheetName) continue;
+        for (const XlsxCell& cell : sheet.cells) {
+            if (cell.row == row && cell.column == column) return &cell;
+        }
+    }
+    return nullptr;
+}
+
+struct CellCase {
+    const char* sheet;
+    const char* cell;
+    XlsxKind kind;
+    double number;
+    const char* text;
+    const char* formula;  // nullptr: no formula
+    int32_t shiftRows;
+    const char* fault;
+};
+const CellCase CellCases[] = {
+    {"Model", "B2", XlsxKind::Number, 2.2281411036749326, "", "StudentT(10)", 0, "cached number loses bits"},
+    {"Model", "B3", XlsxKind::Number, 2.2281411036749326, "", "_xll.StudentT(10)", 0, "_xll. prefix dropped or refused"},
+    {"Model", "B5", XlsxKind::Number, 30.0, "", "Interp1('My data'!$A$2:$A$7,'My data'!$B$2:$B$7,3,0)", 0,
+     "quoted sheet name in a formula altered"},
+    {"Model", "B10", XlsxKind::Error, 0.0, "#N/A", "Interp1({1,2,3},{10,20},1.5,0)", 0, "t=\"e\" read as a number"},
+    {"Model", "B11", XlsxKind::FormulaString, 0.0, "AB", "UPPER(\"ab\")", 0, "t=\"str\" looked up as a shared string"},
+    {"Model", "B12", XlsxKind::Boolean, 0.0, "", nullptr, 0, "t=\"b\" not read"},
+    {"Model", "A13", XlsxKind::SharedString, 0.0, "rich text runs", nullptr, 0, "rich-text runs of a shared string lost"},
+    {"Model", "B13", XlsxKind::InlineString, 0.0, " inline ", nullptr, 0, "inline string, or its edge spaces, lost"},
+    {"Model", "D2", XlsxKind::Number, 12.706150300808995, "", "StudentT(C2)", 0, "shared formula master not read"},
+    {"Model", "D5", XlsxKind::Number, 2.2281411036749326, "", "StudentT(C2)", 3, "follower without master text or offset"},
+    {"Model", "G2", XlsxKind::Number, 1.9999999999997586, "", nullptr, 0, "array formula's other cells lost"},
+    {"Data", "B4", XlsxKind::Number, 11.0, "", nullptr, 0, "cell without r= not placed after the previous"},
+    {"Data", "B5", XlsxKind::Number, 27.0, "", nullptr, 0, "row without r= not placed after the previous"},
+    {"My data", "B7", XlsxKind::Number, 52.0, "", nullptr, 0, "sheet part found by name, not by relationship"},
+};
+
+TEST(ReadXlsx, ReadsEveryKindOfCellAsStored)
+{
+    XlsxBook book;
+    std::string error;
+    ASSERT_TRUE(ReadXlsx(Workbooks + "/quorin_test.xlsx", &book, &error)) << error;
+    for (const CellCase& c : CellCases) {
+        SCOPED_TRACE(std::string(c.sheet) + "!" + c.cell + ": " + c.fault);
+        const XlsxCell* cell = FindCell(book, c.sheet, c.cell);
+        ASSERT_NE(cell, nullptr);
+        EXPECT_EQ(cell->kind, c.kind);
+        EXPECT_TRUE(cell->hasCached);
+        if (c.kind == XlsxKind::Number) {
+            EXPECT_EQ(cell->number, c.number);  // round-trip text: exact
+        } else if (c.kind == XlsxKind::Boolean) {
+            EXPECT_TRUE(cell->boolean);
+        } else {
+            EXPECT_EQ(cell->text, c.text);
+        }
+        EXPECT_EQ(cell->hasFormula, c.formula != nullptr);
+        EXPECT_EQ(cell->formula, c.formula != nullptr ? c.formula : "");
+        EXPECT_EQ(cell->shiftRows, c.shiftRows);
+        EXPECT_EQ(cell->shiftColumns, 0);
+    }
+}
+
+TEST(ReadXlsx, ArrayFormulaCarriesItsArea)
+{
+    XlsxBook book;
+    std::string error;
+    ASSERT_TRUE(ReadXlsx(Workbooks + "/quorin_test.xlsx", &book, &error)) << error;
+    const XlsxCell* cell = FindCell(book, "Model", "F2");
+    ASSERT_NE(cell, nullptr);
+    EXPECT_TRUE(cell->arrayFormula);
+    EXPECT_EQ(cell->formula, "LLSQ(Data!A2:A7,Data!B2:B7,4)");
+    EXPECT_EQ(std::make_pair(cell->rowFirst, cell->rowLast), std::make_pair(1u, 1u));
+    EXPECT_EQ(cell->columnFirst, 5);  // F
+    EXPECT_EQ(cell->columnLast, 8);   // I
+}
+
+TEST(ReadXlsx, SheetsInWorkbookOrderAndNamesWithTheirScope)
+{
+    XlsxBook book;
+    std::string error;
+    ASSERT_TRUE(ReadXlsx(Workbooks + "/quorin_test.xlsx", &book, &error)) << error;
+    ASSERT_EQ(book.sheets.size(), 3u);
+    EXPECT_EQ(book.sheets[2].name, "My data");
+    EXPECT_EQ(book.sheets[2].part, "xl/worksheets/my_data.xml");
+    ASSERT_EQ(book.names.size(), 3u);
+    const XlsxName expected[] = {{"Dof", "10", -1}, {"Local", "Data!$B$2", 1}, {"XValues", "Data!$A$2:$A$7", -1}};
+    for (size_t n = 0; n < 3; ++n) {
+        EXPECT_EQ(book.names[n].name, expected[n].name);
+        EXPECT_EQ(book.names[n].text, expected[n].text);
+        EXPECT_EQ(book.names[n].localSheet, expected[n].localSheet);
+    }
+}
+
+struct BadFileCase {
+    const char* file;
+    const char* message;  // the part (and cell) the message must name
+};
+const BadFileCase BadFileCases[] = {
+    {"truncated.xlsx", "not a readable zip archive"},
+    {"missing_part.xlsx", "xl/worksheets/sheet2.xml: part missing"},
+    {"malformed_xml.xlsx", "xl/worksheets/sheet1.xml: malformed XML at byte"},
+    {"zip_bomb.xlsx", "xl/worksheets/sheet1.xml: inflates past 256 MiB"},
+    {"huge_row.xlsx", "xl/worksheets/sheet1.xml: row \"1048577\""},
+    {"huge_column.xlsx", "xl/worksheets/sheet1.xml: cell \"XFE20\""},
+    {"huge_dimension.xlsx", "xl/worksheets/sheet1.xml: dimension \"A1:XFD1048577\""},
+    {"duplicate_cell.xlsx", "xl/worksheets/sheet2.xml: cell A2 appears twice"},
+    {"bad_shared_string.xlsx", "xl/worksheets/sheet1.xml: cell A1: no shared string \"99999\""},
+    {"no_such_file.xlsx", "not a readable zip archive"},
+};
+
+TEST(ReadXlsx, BadFileIsRefusedNamingThePart)
+{
+    for (const BadFileCase& c : BadFileCases) {
+        SCOPED_TRACE(c.file);
+        XlsxBook book;
+        std::string error;
+        EXPECT_FALSE(ReadXlsx(Workbooks + "/" + c.file, &book, &error));
+        EXPECT_NE(error.find(c.message), std::string::npos) << error;
+    }
+}
+
+TEST(ReadXlsx, LimitsBoundCellsAndInflatedBytes)
+{
+    XlsxLimits fewCells;
+    fewCells.maxCells = 3;
+    XlsxLimits fewBytes;
+    fewBytes.maxTotalBytes = 4096;  // the package's own parts alone exceed this
+    const std::pair<XlsxLimits, const char*> cases[] = {
+        {fewCells, "more than 3 cells"},
+        {fewBytes, "inflates past the 4096 bytes bound on the workbook"},
+    };
+    for (const auto& c : cases) {
+        XlsxBook book;
+        std::string error;
+        EXPECT_FALSE(ReadXlsx(Workbooks + "/quorin_test.xlsx", &book, &error, c.first));
+        EXPECT_NE(error.find(c.second), std::string::npos) << error;
+    }
+}
+
+TEST(ReadXlsxBuffer, ReadsWhatTheFileReaderReads)
+{
+    std::ifstream file(Workbooks + "/quorin_test.xlsx", std::ios::binary);
+    const std::string bytes((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+    XlsxBook fromFile, fromMemory;
+    std::string error;
+    ASSERT_TRUE(ReadXlsx(Workbooks + "/quorin_test.xlsx", &fromFile, &error)) << error;
+    ASSERT_TRUE(ReadXlsxBuffer(bytes.data(), bytes.size(), &fromMemory, &error)) << error;
+    ASSERT_EQ(fromMemory.sheets.size(), fromFile.sheets.size());
+    for (size_t s = 0; s < fromFile.sheets.size(); ++s) EXPECT_EQ(fromMemory.sheets[s].cells.size(), fromFile.sheets[s].cells.size());
+    EXPECT_FALSE(ReadXlsxBuffer(bytes.data(), bytes.size() / 2, &fromMemory, &error));
+}
+
+TEST(ParseCellName, AcceptsTheSheetsBoundsAndNothingPast)
+{
+    const struct {
+        const char* text;
+        bool ok;
+        uint32_t row;
+        uint16_t column;
+        const char* fault;
+    } cases[] = {
+        {"B3", true, 2, 1, "off by one in row or column"},
+        {"XFD1048576", true, 1048575, 16383, "last cell of the sheet refused"},
+        {"AA10", true, 9, 26, "two-letter column misnumbered"},
+        {"XFE1", false, 0, 0, "column past XFD accepted"},
+        {"A1048577", false, 0, 0, "row past 1048576 accepted"},
+        {"A0", false, 0, 0, "row 0 accepted"},
+        {"A99999999999", false, 0, 0, "row overflow wraps into range"},
+        {"1A", false, 0, 0, "digits before letters accepted"},
+        {"B3x", false, 0, 0, "trailing text accepted"},
+        {"", false, 0, 0, "empty reference accepted"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.fault);
+        uint32_t row = 0;
+        uint16_t column = 0;
+        EXPECT_EQ(ParseCellName(c.text, &row, &column), c.ok);
+        if (c.ok) {
+            EXPECT_EQ(std::make_pair(row, column), std::make_pair(c.row, c.column));
+        }
+    }
+}
+
+}  // namespace

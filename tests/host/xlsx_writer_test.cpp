@@ -1,0 +1,162 @@
+// xlsx_writer_test.cpp - the copy with new cached values, read back by the reader.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <filesystem>
+
+#include "host/xlsx_archive.h"
+#include "host/xlsx_reader.h"
+#include "host/xlsx_writer.h"
+
+using namespace quorin_host;
+
+namespace {
+
+const std::string Source = std::string(QUORIN_WORKBOOKS) + "/quorin_test.xlsx";
+
+std::filesystem::path FreshFolder(const char* name)
+{
+    const std::filesystem::path folder = std::filesystem::path(testing::TempDir()) / name;
+    std::filesystem::remove_all(folder);
+    std::filesystem::create_directories(folder);
+    return folder;
+}
+
+CachedUpdate Update(size_t sheet, const char* cell, CachedKind kind, double number, const char* text = "")
+{
+    CachedUpdate update;
+    update.sheet = sheet;
+    ParseCellName(cell, &update.row, &update.column);
+    update.kind = kind;
+    update.number = number;
+    update.boolean = number != 0.0;
+    update.text = text;
+    return update;
+}
+
+bool SameCell(const XlsxCell& a, const XlsxCell& b)
+{
+    return a.row == b.row && a.column == b.column && a.kind == b.kind && a.text == b.text && a.boolean == b.boolean &&
+           (a.number == b.number || (std::isnan(a.number) && std::isnan(b.number))) && a.hasFormula == b.hasFormula &&
+           a.formula == b.formula && a.shiftRows == b.shiftRows && a.shiftColumns == b.shiftColumns &&
+           a.arrayFormula == b.arrayFormula;
+}
+
+TEST(WriteRecalculated, OnlyTheUpdatedCachedValuesChange)
+{
+    const std::filesystem::path out = FreshFolder("xlsx_writer_updates") / "out.xlsx";
+    struct Expected {
+        XlsxKind kind;
+        double number;
+        const char* text;
+        const char* fault;
+    };
+    const std::pair<CachedUpdate, Expected> cases[] = {
+        {Update(0, "B2", CachedKind::Error, 0.0, "#ERR999"), {XlsxKind::Error, 0.0, "#N/A", "a failure the spreadsheet cannot store"}},
+        {Update(0, "B10", CachedKind::Number, 0.1), {XlsxKind::Number, 0.1, "", "t=\"e\" left on a number"}},
+        {Update(0, "B11", CachedKind::Number, -2.5e-300), {XlsxKind::Number, -2.5e-300, "", "number text loses bits"}},
+        {Update(0, "D4", CachedKind::String, 0.0, "a <b> & c"), {XlsxKind::FormulaString, 0.0, "a <b> & c", "text not escaped"}},
+        {Update(0, "G2", CachedKind::Boolean, 1.0), {XlsxKind::Boolean, 0.0, "", "array area cell not updated"}},
+        {Update(0, "B14", CachedKind::Number, std::nan("")), {XlsxKind::Error, 0.0, "#NUM!", "NaN written as a number"}},
+        {Update(0, "B13", CachedKind::Number, 7.0), {XlsxKind::Number, 7.0, "", "inline string kept beside <v>"}},
+        {Update(2, "A3", CachedKind::Number, 2.5), {XlsxKind::Number, 2.5, "", "update lands on the wrong sheet"}},
+    };
+    std::vector<CachedUpdate> updates;
+    for (const auto& c : cases) updates.push_back(c.first);
+    std::string error;
+    ASSERT_TRUE(WriteRecalculated(Source, out.string(), updates, &error)) << error;
+
+    XlsxBook before, after;
+    ASSERT_TRUE(ReadXlsx(Source, &before, &error)) << error;
+    ASSERT_TRUE(ReadXlsx(out.string(), &after, &error)) << error;
+    ASSERT_EQ(after.sheets.size(), before.sheets.size());
+    for (size_t s = 0; s < before.sheets.size(); ++s) {
+        ASSERT_EQ(after.sheets[s].cells.size(), before.sheets[s].cells.size());
+        for (size_t n = 0; n < before.sheets[s].cells.size(); ++n) {
+            const XlsxCell& was = before.sheets[s].cells[n];
+            const XlsxCell& is = after.sheets[s].cells[n];
+            const auto updated = std::find_if(std::begin(cases), std::end(cases), [&](const auto& c) {
+                return c.first.sheet == s && c.first.row == was.row && c.first.column == was.column;
+            });
+            SCOPED_TRACE(FormatCellName(was.row, was.column));
+            if (updated == std::end(cases)) {
+                EXPECT_TRUE(SameCell(was, is)) << "a cell not updated changed";
+                continue;
+            }
+            SCOPED_TRACE(updated->second.fault);
+            EXPECT_EQ(is.kind, updated->second.kind);
+            if (is.kind == XlsxKind::Number) {
+                EXPECT_EQ(is.number, updated->second.number);
+            } else if (is.kind == XlsxKind::Boolean) {
+                EXPECT_TRUE(is.boolean);
+            } else {
+                EXPECT_EQ(is.text, updated->second.text);
+            }
+            EXPECT_EQ(is.formula, was.formula);
+            EXPECT_EQ(is.shiftRows, was.shiftRows);
+            EXPECT_EQ(is.arrayFormula, was.arrayFormula);
+        }
+    }
+}
+
+TEST(WriteRecalculated, EditedPartKeepsItsRecordedTime)
+{
+    const std::filesystem::path out = FreshFolder("xlsx_writer_time") / "out.xlsx";
+    std::string error;
+    ASSERT_TRUE(WriteRecalculated(Source, out.string(), {Update(0, "B2", CachedKind::Number, 1.5)}, &error)) << error;
+    const ZipArchive before = OpenArchive(Source, &error);
+    const ZipArchive after = OpenArchive(out.string(), &error);
+    ASSERT_TRUE(before && after) << error;
+    zip_stat_t was, is;
+    ASSERT_EQ(zip_stat(before.get(), "xl/worksheets/sheet1.xml", 0, &was), 0);
+    ASSERT_EQ(zip_stat(after.get(), "xl/worksheets/sheet1.xml", 0, &is), 0);
+    EXPECT_EQ(is.mtime, was.mtime) << "the same recalculation would give different bytes at another time";
+    EXPECT_NE(is.crc, was.crc);
+}
+
+TEST(WriteRecalculated, FailureLeavesNoFileBehind)
+{
+    const std::filesystem::path folder = FreshFolder("xlsx_writer_failures");
+    const std::string corrupt = std::string(QUORIN_WORKBOOKS) + "/malformed_xml.xlsx";
+    const struct {
+        std::string in;
+        std::filesystem::path out;
+        CachedUpdate update;
+        const char* message;
+    } cases[] = {
+        {Source, folder / "out.xlsx", Update(0, "Z99", CachedKind::Number, 1.0), "xl/worksheets/sheet1.xml: cell Z99: not in the sheet"},
+        {Source, folder / "out.xlsx", Update(7, "A1", CachedKind::Number, 1.0), "no worksheet number 8"},
+        {corrupt, folder / "out.xlsx", Update(0, "B2", CachedKind::Number, 1.0), "xl/worksheets/sheet1.xml: malformed XML"},
+        {Source, folder / "missing" / "out.xlsx", Update(0, "B2", CachedKind::Number, 1.0), "cannot create a file beside it"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.message);
+        std::string error;
+        EXPECT_FALSE(WriteRecalculated(c.in, c.out.string(), {c.update}, &error));
+        EXPECT_NE(error.find(c.message), std::string::npos) << error;
+        EXPECT_TRUE(std::filesystem::is_empty(folder)) << "a partial or temporary file was left";
+    }
+}
+
+TEST(WriteRecalculated, WritesOverItsSourceWhenAsked)
+{
+    const std::filesystem::path book = FreshFolder("xlsx_writer_in_place") / "book.xlsx";
+    std::filesystem::copy_file(Source, book);
+    std::string error;
+    ASSERT_TRUE(WriteRecalculated(book.string(), book.string(), {Update(0, "B2", CachedKind::Number, 4.75)}, &error)) << error;
+    XlsxBook after;
+    ASSERT_TRUE(ReadXlsx(book.string(), &after, &error)) << error;
+    EXPECT_EQ(after.sheets[0].cells[6].number, 4.75);  // B2: after A1, B1, C1, D1, F1, A2
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(book.parent_path()), {}), 1);
+}
+
+TEST(StoredErrorText, KeepsTheSpreadsheetsErrorsAndMapsOthersToNotAvailable)
+{
+    const std::pair<const char*, const char*> cases[] = {
+        {"#DIV/0!", "#DIV/0!"}, {"#VALUE!", "#VALUE!"}, {"#N/A", "#N/A"}, {"#ERR999", "#N/A"}, {"#CIRCULAR!", "#N/A"},
+    };
+    for (const auto& c : cases) EXPECT_EQ(StoredErrorText(c.first), c.second) << c.first;
+}
+
+}  // namespace

@@ -1,0 +1,70 @@
+#!/usr/bin/python3
+"""The writer's copy, read by python3-openpyxl: every formula and constant as in the source, the
+updated cells with their new cached values and every other cached value unchanged, and every part
+other than the edited sheet the same bytes.
+
+usage: check_copy.py XLSX_SET_CACHED WORKBOOKS_DIR
+"""
+import os
+import subprocess
+import sys
+import tempfile
+import zipfile
+
+import openpyxl
+
+# (sheet, cell, value given to the writer, value openpyxl must read back)
+UPDATES = [
+    ('Model', 'B2', '1.25', 1.25),                  # plain formula, number to number
+    ('Model', 'D4', '#ERR999', '#N/A'),             # shared-formula follower, number to the stored failure
+    ('Model', 'F2', 'TRUE', True),                  # array formula's first cell, number to boolean
+    ('Model', 'G2', '0.1', 0.1),                    # array formula's other cell, no formula of its own
+    ('Model', 'B10', '-2.5e-300', -2.5e-300),       # error to number
+    ('Model', 'B11', 'new text', 'new text'),       # string to string
+]
+
+
+def text(value):
+    return getattr(value, 'text', value)  # an array formula reads as an object holding its text
+
+
+def cells(path, data_only):
+    book = openpyxl.load_workbook(path, data_only=data_only)
+    return {(ws.title, c.coordinate): text(c.value) for ws in book.worksheets for row in ws.iter_rows() for c in row}
+
+
+def main():
+    tool, folder = sys.argv[1], sys.argv[2]
+    source = os.path.join(folder, 'quorin_test.xlsx')
+    faults = []
+    with tempfile.TemporaryDirectory() as work:
+        copy = os.path.join(work, 'copy.xlsx')
+        arguments = [a for sheet, cell, given, _ in UPDATES for a in (sheet, cell, given)]
+        subprocess.run([tool, source, copy] + arguments, check=True)
+        formulas, copied = cells(source, False), cells(copy, False)
+        for sheet, cell, _, _ in UPDATES:
+            # A cell of an array formula's area other than its first holds a cached value alone.
+            if not str(formulas[(sheet, cell)]).startswith('='):
+                del formulas[(sheet, cell)], copied[(sheet, cell)]
+        if formulas != copied:
+            faults.append('formulas or constants changed')
+        before, after = cells(source, True), cells(copy, True)
+        for sheet, cell, _, expected in UPDATES:
+            if after.pop((sheet, cell)) != expected:
+                faults.append('%s!%s: cached value not updated' % (sheet, cell))
+            before.pop((sheet, cell))
+        if before != after:
+            faults.append('cached values of other cells changed')
+        with zipfile.ZipFile(source) as a, zipfile.ZipFile(copy) as b:
+            if a.namelist() != b.namelist():
+                faults.append('the parts differ: %s / %s' % (a.namelist(), b.namelist()))
+            changed = [n for n in a.namelist() if n in b.namelist() and a.read(n) != b.read(n)]
+            if changed != ['xl/worksheets/sheet1.xml']:
+                faults.append('parts changed: %s' % changed)
+    for fault in faults:
+        print(fault)
+    sys.exit(1 if faults else 0)
+
+
+if __name__ == '__main__':
+    main()

@@ -1,0 +1,284 @@
+#!/usr/bin/python3
+"""Test workbooks for the .xlsx reader and writer, made by an independent writer (python3-xlsxwriter)
+and post-processed into what the spreadsheet itself stores: shared formulas, an inline string, cells
+and rows without r=, a sheet part not named sheetN.xml, no request to recalculate on opening.
+
+usage: make_workbooks.py OUTDIR           the test workbooks, planted.txt and the corrupt variants
+       make_workbooks.py --example FILE   the example workbook shipped in examples/
+       make_workbooks.py --seeds DIR      the fuzz target's seeds (fuzz/corpus/xlsx)
+"""
+import datetime
+import math
+import os
+import re
+import sys
+import zipfile
+
+import xlsxwriter
+
+# Cached values as our module answers them (quorin-host eval), stored as the spreadsheet stores them.
+STUDENT_T = {1: 12.706150300808995, 2: 4.302655726745257, 3: 3.182449214762066,
+             10: 2.2281411036749326, 30: 2.042272073214101, 1000: 1.96233798786865}
+LLSQ_CUBIC = [3.0000000000000515, 1.9999999999997586, -0.9999999999998671, 0.9999999999999822]
+DATA_X = [0, 1, 2, 3, 4, 5]
+DATA_Y = [3, 5, 11, 27, 59, 113]
+MY_X = [1, 2, 4, 7, 11, 16]
+MY_Y = [10, 20, 40, 45, 50, 52]
+SHARED_DOF = [1, 2, 3, 10, 30]
+
+# Cells whose cached value the planted workbook gets wrong, and the wrong value: each kind of formula
+# once (plain, shared follower, array element, operators) and one kind change (number for an error).
+PLANTED = {
+    'B2': math.nextafter(STUDENT_T[10], 3.0),
+    'D4': STUDENT_T[3] + 1e-12,
+    'G2': LLSQ_CUBIC[1] * 2,
+    'B9': STUDENT_T[10] * 2.0,
+    'B10': 999.0,
+}
+
+
+def model_sheet(ws, planted):
+    def formula(cell, text, value):
+        ws.write_formula(cell, text, None, planted.get(cell, value))
+
+    ws.write_row('A1', ['case', 'answer', 'dof', 'StudentT(dof)', '', 'LLSQ cubic over Data'])
+    rows = [
+        ('StudentT(10)', '=StudentT(10)', STUDENT_T[10]),
+        ('with the _xll. prefix', '=_xll.StudentT(10)', STUDENT_T[10]),
+        ('a range on another sheet', '=Interp1(Data!A2:A7,Data!B2:B7,2.5,0)', 19.0),
+        ('absolute, sheet name quoted', "=Interp1('My data'!$A$2:$A$7,'My data'!$B$2:$B$7,3,0)", 30.0),
+        ('a name for a constant', '=StudentT(Dof)', STUDENT_T[10]),
+        ('a name for a range', '=Interp1(XValues,Data!B2:B7,4.5,0)', 86.0),
+        ('a built-in call: its cached value stands', '=SUM(Data!B2:B4)', 19.0),
+        ('operators', '=StudentT(10)*2+1', STUDENT_T[10] * 2.0 + 1.0),
+        ('the failure answer', '=Interp1({1,2,3},{10,20},1.5,0)', '#N/A'),
+        ('text from a built-in', '=UPPER("ab")', 'AB'),
+    ]
+    for n, (case, text, value) in enumerate(rows, start=2):
+        ws.write_string(n - 1, 0, case)
+        formula('B%d' % n, text, value)
+    ws.write_string('A12', 'a boolean')
+    ws.write_boolean('B12', True)
+    ws.write_rich_string('A13', 'rich ', ws.bold_format, 'text', ' runs')
+    ws.write_string('B13', 'becomes an inline string')
+    ws.write_string('A14', "a built-in's cached value, read")
+    formula('B14', '=B8+1', 20.0)
+    for n, dof in enumerate(SHARED_DOF, start=2):
+        ws.write_number('C%d' % n, dof)
+        formula('D%d' % n, '=StudentT(C%d)' % n, STUDENT_T[dof])
+    ws.write_array_formula('F2:I2', '{=LLSQ(Data!A2:A7,Data!B2:B7,4)}', None, planted.get('F2', LLSQ_CUBIC[0]))
+    return {column + '2': planted.get(column + '2', value) for column, value in zip('GHI', LLSQ_CUBIC[1:])}
+
+
+def exact_numbers(numbers):
+    """The array's other cells at full precision: xlsxwriter writes plain numbers to 16 digits only."""
+    def edit(text):
+        for cell, value in numbers.items():
+            text = re.sub(r'(<c r="%s"[^>]*><v>)[^<]*' % cell, r'\g<1>' + repr(value), text)
+        return text
+    return edit
+
+
+def build(path, planted):
+    wb = xlsxwriter.Workbook(path)
+    model = wb.add_worksheet('Model')
+    model.bold_format = wb.add_format({'bold': True})
+    data = wb.add_worksheet('Data')
+    mine = wb.add_worksheet('My data')
+    for ws, label, xs, ys in ((data, 'x', DATA_X, DATA_Y), (mine, 't', MY_X, MY_Y)):
+        ws.write_row('A1', [label, 'y'])
+        for n, (x, y) in enumerate(zip(xs, ys), start=1):
+            ws.write_row(n, 0, [x, y])
+    array_cells = model_sheet(model, planted)
+    wb.define_name('Dof', '=10')
+    wb.define_name('XValues', '=Data!$A$2:$A$7')
+    wb.define_name('Data!Local', '=Data!$B$2')
+    wb.close()
+    post_process(path, exact_numbers(array_cells))
+
+
+def rewrite(path, edits):
+    """Rewrites the archive with edits: {part: function(text) -> text, or None to drop the part}."""
+    with zipfile.ZipFile(path) as source:
+        entries = [(info, source.read(info.filename)) for info in source.infolist()]
+    with zipfile.ZipFile(path, 'w', zipfile.ZIP_DEFLATED) as target:
+        for info, data in entries:
+            edit = edits.get(info.filename, lambda text: text)
+            if edit is None:
+                continue
+            target.writestr(info, edit(data.decode('utf-8')).encode('utf-8') if info.filename in edits else data)
+
+
+def shared_formula(text):
+    master = re.compile(r'(<c r="D2"[^>]*>)<f>([^<]*)</f>')
+    text = master.sub(r'\1<f t="shared" ref="D2:D6" si="0">\2</f>', text)
+    return re.sub(r'(<c r="D[3-6]"[^>]*>)<f>[^<]*</f>', r'\1<f t="shared" si="0"/>', text)
+
+
+def inline_string(text):
+    return re.sub(r'<c r="B13"([^>]*) t="s"><v>\d+</v></c>',
+                  r'<c r="B13"\1 t="inlineStr"><is><t xml:space="preserve"> inline </t></is></c>', text)
+
+
+def without_refs(text):
+    # Row 4's second cell follows the first; row 5 and its cells follow the previous ones.
+    text = re.sub(r'<c r="B4"', '<c', text)
+    return re.sub(r'<row r="5"([^>]*)><c r="A5"([^>]*)>(.*?)<c r="B5"',
+                  r'<row\1><c\2>\3<c', text)
+
+
+def post_process(path, numbers):
+    rewrite(path, {
+        'xl/workbook.xml': lambda text: text.replace(' fullCalcOnLoad="1"', ''),
+        'xl/worksheets/sheet1.xml': lambda text: numbers(inline_string(shared_formula(text))),
+        'xl/worksheets/sheet2.xml': without_refs,
+    })
+    # A sheet part named other than sheetN.xml: the reader must follow the relationships.
+    with zipfile.ZipFile(path) as source:
+        entries = [(info.filename, source.read(info.filename)) for info in source.infolist()]
+    with zipfile.ZipFile(path, 'w', zipfile.ZIP_DEFLATED) as target:
+        for name, data in entries:
+            if name == 'xl/worksheets/sheet3.xml':
+                name = 'xl/worksheets/my_data.xml'
+            elif name in ('xl/_rels/workbook.xml.rels', '[Content_Types].xml'):
+                data = data.replace(b'worksheets/sheet3.xml', b'worksheets/my_data.xml')
+            target.writestr(name, data)
+
+
+def corrupt_variants(good, folder):
+    with open(good, 'rb') as f:
+        whole = f.read()
+    with open(os.path.join(folder, 'truncated.xlsx'), 'wb') as f:
+        f.write(whole[:len(whole) // 2])
+
+    def variant(name, edits):
+        path = os.path.join(folder, name)
+        with open(path, 'wb') as f:
+            f.write(whole)
+        rewrite(path, edits)
+
+    sheet1 = 'xl/worksheets/sheet1.xml'
+    variant('missing_part.xlsx', {'xl/worksheets/sheet2.xml': None})
+    variant('malformed_xml.xlsx', {sheet1: lambda text: text[:len(text) // 2]})
+    end_rows = '</sheetData>'
+    variant('huge_row.xlsx', {sheet1: lambda t: t.replace(end_rows, '<row r="1048577"><c r="A1048577"><v>1</v></c></row>' + end_rows)})
+    variant('huge_column.xlsx', {sheet1: lambda t: t.replace(end_rows, '<row r="20"><c r="XFE20"><v>1</v></c></row>' + end_rows)})
+    variant('huge_dimension.xlsx', {sheet1: lambda t: re.sub(r'<dimension ref="[^"]*"/>', '<dimension ref="A1:XFD1048577"/>', t)})
+    variant('duplicate_cell.xlsx', {'xl/worksheets/sheet2.xml': lambda t: re.sub(r'(<c r="A2"[^>]*>.*?</c>)', r'\1\1', t, count=1)})
+    variant('bad_shared_string.xlsx', {sheet1: lambda t: re.sub(r'(<c r="A1"[^>]*t="s"><v>)\d+', r'\g<1>99999', t)})
+    # A sheet part that inflates to 1 GiB of zeros from about a megabyte.
+    path = os.path.join(folder, 'zip_bomb.xlsx')
+    with zipfile.ZipFile(good) as source, zipfile.ZipFile(path, 'w', zipfile.ZIP_DEFLATED, compresslevel=1) as target:
+        for info in source.infolist():
+            if info.filename != sheet1:
+                target.writestr(info, source.read(info.filename))
+                continue
+            with target.open(sheet1, 'w') as part:
+                zeros = bytes(1 << 24)
+                for _ in range(64):
+                    part.write(zeros)
+
+
+def example(path):
+    wb = xlsxwriter.Workbook(path)
+    wb.set_properties({'created': datetime.datetime(2026, 1, 1)})  # the same bytes each time it is made
+    for name, rows in (
+        ('StudentT', [('10 degrees of freedom', '=StudentT(10)', STUDENT_T[10]),
+                      ('1000', '=_xll.StudentT(1000)', STUDENT_T[1000]),
+                      ('twice, plus one', '=StudentT(10)*2+1', STUDENT_T[10] * 2.0 + 1.0)]),
+        ('Interp1', [('inside an increasing table', '=Interp1({1,2,4},{10,20,40},3,0)', 30.0),
+                     ('below the table, extrapolated', '=Interp1({1,2,4},{10,20,40},0,1)', 0.0),
+                     ('inside a decreasing table', '=Interp1({5,3,1},{10,30,50},2,0)', 40.0)]),
+    ):
+        ws = wb.add_worksheet(name)
+        ws.write_row('A1', ['case', 'answer'])
+        for n, (case, text, value) in enumerate(rows, start=1):
+            ws.write_string(n, 0, case)
+            ws.write_formula(n, 1, text, None, value)
+    ws = wb.add_worksheet('LLSQ')
+    ws.write_row('A1', ['x', 'y', '', 'straight line: intercept, slope'])
+    for n, (x, y) in enumerate(zip([0, 1, 2, 3, 4], [1.1, 2.9, 5.2, 6.8, 9.1]), start=1):
+        ws.write_row(n, 0, [x, y])
+    ws.write_array_formula('D2:E2', '{=LLSQ(A2:A6,B2:B6,2)}', None, 1.0400000000000025)
+    ws.write_number('E2', 1.9899999999999989)
+    ws.write_string('D4', 'the line at x = 2.5')
+    ws.write_formula('E4', '=Polynomial(D2:E2,2.5)', None, 1.9899999999999989 * 2.5 + 1.0400000000000025)
+    wb.close()
+    rewrite(path, {'xl/workbook.xml': lambda text: text.replace(' fullCalcOnLoad="1"', ''),
+                   'xl/worksheets/sheet3.xml': exact_numbers({'E2': 1.9899999999999989})})
+
+
+# The smallest parts that make a workbook with every construct the reader knows, for the fuzz seeds.
+SEED_PARTS = [
+    ('_rels/.rels', '<?xml version="1.0"?><Relationships xmlns="http://schemas.openxmlformats.org/package/2006/relationships">'
+     '<Relationship Id="rId1" Type="http://schemas.openxmlformats.org/officeDocument/2006/relationships/officeDocument" '
+     'Target="xl/workbook.xml"/></Relationships>'),
+    ('xl/workbook.xml', '<workbook xmlns="http://schemas.openxmlformats.org/spreadsheetml/2006/main" '
+     'xmlns:r="http://schemas.openxmlformats.org/officeDocument/2006/relationships"><sheets>'
+     '<sheet name="Model" sheetId="1" r:id="rId1"/><sheet name="My data" sheetId="2" r:id="rId2"/></sheets>'
+     '<definedNames><definedName name="Dof">10</definedName><definedName name="X" localSheetId="1">'
+     "'My data'!$A$1:$A$3</definedName></definedNames></workbook>"),
+    ('xl/_rels/workbook.xml.rels', '<Relationships xmlns="http://schemas.openxmlformats.org/package/2006/relationships">'
+     '<Relationship Id="rId1" Type="http://schemas.openxmlformats.org/officeDocument/2006/relationships/worksheet" Target="worksheets/model.xml"/>'
+     '<Relationship Id="rId2" Type="http://schemas.openxmlformats.org/officeDocument/2006/relationships/worksheet" Target="/xl/worksheets/../data.xml"/>'
+     '<Relationship Id="rId3" Type="http://schemas.openxmlformats.org/officeDocument/2006/relationships/sharedStrings" Target="sharedStrings.xml"/>'
+     '</Relationships>'),
+    ('xl/sharedStrings.xml', '<sst xmlns="http://schemas.openxmlformats.org/spreadsheetml/2006/main"><si><t>x</t></si>'
+     '<si><r><t>rich </t></r><r><rPr><b/></rPr><t>run_x0041_</t></r><rPh><t>no</t></rPh></si></sst>'),
+    ('xl/worksheets/model.xml', '<worksheet xmlns="http://schemas.openxmlformats.org/spreadsheetml/2006/main">'
+     '<dimension ref="A1:D3"/><sheetData><row r="1"><c r="A1" t="s"><v>1</v></c><c r="B1"><f>StudentT(Dof)</f><v>2.2281411036749326</v></c>'
+     '<c t="e"><f>_xll.LLSQ(X,X,9)</f><v>#N/A</v></c><c t="b"><v>1</v></c></row>'
+     '<row r="2"><c r="A2"><f t="shared" ref="A2:A3" si="0">StudentT(B1)+1</f><v>3.2281411036749326</v></c>'
+     '<c r="B2"><f t="array" ref="B2:C2">LLSQ(\'My data\'!A1:A3,{1,2,3},2)</f><v>0</v></c><c r="C2"><v>1</v></c>'
+     '<c r="D2" t="str"><f>UPPER("a")</f><v>A</v></c></row>'
+     '<row><c r="A3"><f t="shared" si="0"/><v>3.2281411036749326</v></c><c r="B3" t="inlineStr"><is><t xml:space="preserve"> i </t></is></c></row>'
+     '</sheetData></worksheet>'),
+    ('xl/data.xml', '<x:worksheet xmlns:x="http://schemas.openxmlformats.org/spreadsheetml/2006/main"><x:sheetData>'
+     '<x:row><x:c><x:v>1</x:v></x:c></x:row><x:row><x:c><x:v>2.5E+3</x:v></x:c></x:row><x:row><x:c><x:v>-0</x:v></x:c></x:row>'
+     '</x:sheetData></x:worksheet>'),
+]
+
+
+def seeds(folder):
+    os.makedirs(folder, exist_ok=True)
+    minimal = os.path.join(folder, 'minimal.xlsx')
+    with zipfile.ZipFile(minimal, 'w', zipfile.ZIP_DEFLATED) as target:
+        for name, text in SEED_PARTS:
+            target.writestr(zipfile.ZipInfo(name, date_time=(2026, 1, 1, 0, 0, 0)), text, zipfile.ZIP_DEFLATED)
+    with open(minimal, 'rb') as f:
+        whole = f.read()
+    with open(os.path.join(folder, 'truncated.xlsx'), 'wb') as f:
+        f.write(whole[:len(whole) // 2])
+
+    def packed(name, parts):
+        with open(os.path.join(folder, name), 'w') as f:
+            f.write(''.join('@@@ %s\n%s\n' % part for part in parts))
+    packed('packed.txt', SEED_PARTS)
+    model = dict(SEED_PARTS)['xl/worksheets/model.xml']
+    for name, edit in (('packed_duplicate_cell.txt', lambda t: t.replace('<row><c r="A3">', '<row><c r="A3"/><c r="A3">')),
+                       ('packed_follower_first.txt', lambda t: t.replace('si="0">StudentT(B1)+1', 'si="0">')),
+                       ('packed_huge_dimension.txt', lambda t: t.replace('A1:D3', 'A1:XFE1048577'))):
+        packed(name, [(n, edit(t) if n == 'xl/worksheets/model.xml' else t) for n, t in SEED_PARTS])
+
+
+def main():
+    if len(sys.argv) == 3 and sys.argv[1] == '--example':
+        example(sys.argv[2])
+        return
+    if len(sys.argv) == 3 and sys.argv[1] == '--seeds':
+        seeds(sys.argv[2])
+        return
+    if len(sys.argv) != 2:
+        sys.exit(__doc__)
+    folder = sys.argv[1]
+    os.makedirs(folder, exist_ok=True)
+    good = os.path.join(folder, 'quorin_test.xlsx')
+    build(good, {})
+    build(os.path.join(folder, 'planted.xlsx'), PLANTED)
+    with open(os.path.join(folder, 'planted.txt'), 'w') as f:
+        f.write(''.join('Model!%s\n' % cell for cell in sorted(PLANTED)))
+    corrupt_variants(good, folder)
+
+
+if __name__ == '__main__':
+    main()
