@@ -137,12 +137,12 @@ TEST_F(WorkbookTest, UnparsableFormulaIsNamedByFileCellAndColumn)
     EXPECT_EQ(sheet.problems[0], "t.csv: B2: column 33: expected ',' or ')': =Spline({0,1,2,3},{0,1,8,27},1.5");
 }
 
-TEST_F(WorkbookTest, UnknownFunctionShowsNameErrorWithANote)
+TEST_F(WorkbookTest, UnknownFunctionShowsNameErrorAndFailsTheSheet)
 {
-    const EvaluatedSheet sheet = Evaluate("=Nope(1)\n");
+    const EvaluatedSheet sheet = Evaluate("=Nope(1)\n", false);
     EXPECT_EQ(sheet.shown[0][0], "#NAME?");
-    ASSERT_EQ(sheet.notes.size(), 1u);
-    EXPECT_EQ(sheet.notes[0], "t.csv: A1: no registered function Nope");
+    ASSERT_EQ(sheet.problems.size(), 1u);
+    EXPECT_EQ(sheet.problems[0], "t.csv: A1: column 2: unknown function Nope: =Nope(1)");
 }
 
 TEST(CompareSheet, IgnoresTrailingEmptyCellsAndNamesDifferences)
