@@ -204,11 +204,13 @@ private:
         return true;
     }
 
-    bool Enter(bool call)
+    // Counts one more level of nesting opened at column (1-based); false past the limits.
+    bool Enter(bool call, size_t column)
     {
-        if (call && ++callNesting_ > MaxCallNesting) return Fail("more than 64 levels of nested calls");
-        if (++nesting_ > MaxNesting) return Fail("more than 255 levels of nested parentheses and calls");
-        return true;
+        const bool tooDeep = (call && ++callNesting_ > MaxCallNesting) || ++nesting_ > MaxNesting;
+        if (!tooDeep) return true;
+        at_ = column - 1;
+        return Fail(callNesting_ > MaxCallNesting ? "more than 64 levels of nested calls" : "more than 255 levels of nested parentheses and calls");
     }
 
     bool Primary()
@@ -219,7 +221,7 @@ private:
         const char c = text_[at_];
         if (c == '(') {
             ++at_;
-            if (!Enter(false) || !Binary(0)) return false;
+            if (!Enter(false, column) || !Binary(0)) return false;
             --nesting_;
             return Accept(')') || Fail("expected ')'");
         }
@@ -361,7 +363,10 @@ private:
         ++at_;
         std::string sheet;
         for (;;) {
-            if (at_ >= text_.size()) return Fail("unterminated sheet name");
+            if (at_ >= text_.size()) {
+                at_ = column - 1;
+                return Fail("unterminated sheet name");
+            }
             if (text_[at_] == '\'') {
                 if (at_ + 1 < text_.size() && text_[at_ + 1] == '\'') {
                     sheet += '\'';
@@ -459,7 +464,7 @@ private:
             at_ = column - 1;
             return Fail("not a function name: " + std::string(name));
         }
-        if (!Enter(true)) return false;
+        if (!Enter(true, column)) return false;
         Node node;
         node.type = NodeType::Call;
         node.name = std::string(name);
