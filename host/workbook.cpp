@@ -42,6 +42,13 @@ bool MayAnswerArray(const Formula& f)
     }
 }
 
+bool AreaFits(const Area& a)
+{
+    const uint64_t cells = (uint64_t{a.rowLast} - a.rowFirst + 1) * (uint64_t{a.columnLast} - a.columnFirst + 1);
+    return a.rowFirst <= a.rowLast && a.columnFirst <= a.columnLast && a.rowLast < MaxSheetRows && a.columnLast < MaxSheetColumns &&
+           cells <= (uint64_t{1} << 20);
+}
+
 // The element of an answer that a cell of an array formula's area shows: a single row or column
 // repeats across the area, cells past the answer show #N/A.
 Value ElementFor(const Value& answer, uint32_t r, uint32_t c)
@@ -219,7 +226,12 @@ private:
             result.column = c.column;
             std::string error;
             size_t errorColumn = 0;
-            if (!ParseFormula(c.formula.text, &f.formula, &error, &errorColumn)) {
+            if (c.formula.overArea && !AreaFits(c.formula.area)) {
+                out_->problems.push_back(prefix_ + Label(c.sheet, c.row, c.column) + ": an array formula's area must lie on the sheet " +
+                                         "and hold at most 1,048,576 cells: " + c.formula.text);
+                result.outcome = FormulaOutcome::Refused;
+                result.value = Value::Error(xlerrRef);
+            } else if (!ParseFormula(c.formula.text, &f.formula, &error, &errorColumn)) {
                 out_->problems.push_back(prefix_ + Label(c.sheet, c.row, c.column) + ": column " + std::to_string(errorColumn) + ": " + error +
                                          ": " + c.formula.text);
                 result.outcome = FormulaOutcome::Refused;
