@@ -254,6 +254,38 @@ TEST_F(WorkbookTest, WorkbookReferencesSheetsNamesSharedAndArrayFormulas)
     EXPECT_EQ(evaluation.formulas[6].outcome, FormulaOutcome::KeptCached);
 }
 
+TEST_F(WorkbookTest, OnlyFormulasThatMayAnswerArraysWaitOnTheCellsToTheirRight)
+{
+    const ShownCase cases[] = {
+        {"=B1+1,,x\n", {{"1", "", "x"}}, "an operator answers no array: reading its empty neighbour is no cycle"},
+        {"=B1,,x\n", {{"0", "", "x"}}, "a one-cell reference answers no array either"},
+        {"\"=LLSQ({0,1,2},{1,3,5},2)\",,\"=A1:B1\"\n", {{"1", "2", "1", "2"}}, "a range answer spills like a call's"},
+    };
+    for (const ShownCase& c : cases) {
+        SCOPED_TRACE(c.source);
+        EXPECT_EQ(Evaluate(c.csv).shown, c.shown);
+    }
+}
+
+TEST_F(WorkbookTest, ArrayFormulaAreaRepeatsASingleRowAndPadsWithNA)
+{
+    quorin_host::Workbook book;
+    book.AddSheet("S");
+    quorin_host::WorkbookFormula formula = Written("=LLSQ({0,1,2},{1,3,5},2)");
+    formula.overArea = true;
+    formula.area = quorin_host::Area{0, 1, 0, 2};
+    book.SetFormula(0, 0, 0, formula);
+    book.SetValue(0, 1, 2, Value::Number(7));  // a cached value inside the area is overwritten
+    quorin_host::WorkbookEvaluation evaluation;
+    ASSERT_TRUE(quorin_host::EvaluateWorkbook(host, book, {}, &evaluation));
+    for (uint32_t r = 0; r < 2; ++r) {
+        SCOPED_TRACE(r);
+        EXPECT_EQ(quorin_host::FormatValue(evaluation.CellAt(0, r, 0)), "1");
+        EXPECT_EQ(quorin_host::FormatValue(evaluation.CellAt(0, r, 1)), "2");
+        EXPECT_EQ(quorin_host::FormatValue(evaluation.CellAt(0, r, 2)), "#N/A");
+    }
+}
+
 TEST(CompareSheet, IgnoresTrailingEmptyCellsAndNamesDifferences)
 {
     EvaluatedSheet sheet;
