@@ -147,6 +147,14 @@ public:
         IndexOutputs();
         Link();
         Compute();
+        std::vector<std::string> circular = std::move(out_->problems);
+        out_->problems.clear();
+        for (FormulaCell& f : formulas_) {
+            for (std::string& p : f.problems) out_->problems.push_back(std::move(p));
+            for (std::string& n : f.notes) out_->notes.push_back(std::move(n));
+        }
+        out_->problems.insert(out_->problems.begin(), namesProblems_.begin(), namesProblems_.end());
+        out_->problems.insert(out_->problems.end(), circular.begin(), circular.end());
     }
 
 private:
@@ -157,6 +165,7 @@ private:
         Formula formula;
         bool evaluable = false;
         uint32_t runEnd = 0;  // spilling: the columns before this one to the right of the cell are its own
+        std::vector<std::string> problems, notes;  // reported in reading order once all is computed
     };
     struct Tail { uint32_t row; uint32_t formula; };
     struct SheetIndex {
@@ -182,7 +191,7 @@ private:
             std::string error;
             size_t column = 0;
             if (!ParseFormula(n.text, &f, &error, &column)) {
-                out_->problems.push_back(prefix_ + "name " + n.name + ": column " + std::to_string(column) + ": " + error + ": " + n.text);
+                namesProblems_.push_back(prefix_ + "name " + n.name + ": column " + std::to_string(column) + ": " + error + ": " + n.text);
                 continue;
             }
             names_[{n.sheet, Upper(n.name)}] = std::move(f);
@@ -227,12 +236,12 @@ private:
             std::string error;
             size_t errorColumn = 0;
             if (c.formula.overArea && !AreaFits(c.formula.area)) {
-                out_->problems.push_back(prefix_ + Label(c.sheet, c.row, c.column) + ": an array formula's area must lie on the sheet " +
+                f.problems.push_back(prefix_ + Label(c.sheet, c.row, c.column) + ": an array formula's area must lie on the sheet " +
                                          "and hold at most 1,048,576 cells: " + c.formula.text);
                 result.outcome = FormulaOutcome::Refused;
                 result.value = Value::Error(xlerrRef);
             } else if (!ParseFormula(c.formula.text, &f.formula, &error, &errorColumn)) {
-                out_->problems.push_back(prefix_ + Label(c.sheet, c.row, c.column) + ": column " + std::to_string(errorColumn) + ": " + error +
+                f.problems.push_back(prefix_ + Label(c.sheet, c.row, c.column) + ": column " + std::to_string(errorColumn) + ": " + error +
                                          ": " + c.formula.text);
                 result.outcome = FormulaOutcome::Refused;
                 result.value = Value::Error(xlerrName);
@@ -341,7 +350,7 @@ private:
         out_->cells_[sheet][Key(row, column)] = std::move(v);
     }
 
-    void Place(const FormulaCell& f, const Value& answer)
+    void Place(FormulaCell& f, const Value& answer)
     {
         const WorkbookFormula& written = book_.cells[f.cell].formula;
         const std::string label = Label(f.sheet, f.row, f.column);
@@ -374,14 +383,14 @@ private:
             ++filled;
         }
         if (filled < answer.columns) {
-            out_->notes.push_back(prefix_ + label + ": answer is " + std::to_string(answer.columns) + " cells wide; only " +
+            f.notes.push_back(prefix_ + label + ": answer is " + std::to_string(answer.columns) + " cells wide; only " +
                                   std::to_string(filled) + " are free to show it");
         }
     }
 
     void ComputeOne(uint32_t k, CellSourceInstalled* installed)
     {
-        const FormulaCell& f = formulas_[k];
+        FormulaCell& f = formulas_[k];
         const WorkbookCell& cell = book_.cells[f.cell];
         EvaluationContext context;
         context.host = &host_;
@@ -393,9 +402,9 @@ private:
         Value answer = EvaluateFormula(context, f.formula, f.formula.Root(), &messages);
         const std::string label = prefix_ + Label(f.sheet, f.row, f.column);
         for (const FormulaMessage& m : messages.refusals) {
-            out_->problems.push_back(label + ": column " + std::to_string(m.column) + ": " + m.text + ": " + cell.formula.text);
+            f.problems.push_back(label + ": column " + std::to_string(m.column) + ": " + m.text + ": " + cell.formula.text);
         }
-        for (const FormulaMessage& m : messages.notes) out_->notes.push_back(label + ": column " + std::to_string(m.column) + ": " + m.text);
+        for (const FormulaMessage& m : messages.notes) f.notes.push_back(label + ": column " + std::to_string(m.column) + ": " + m.text);
         FormulaResult& result = out_->formulas[k];
         result.outcome = messages.refusals.empty() ? FormulaOutcome::Computed : FormulaOutcome::Refused;
         Place(f, answer);
@@ -442,6 +451,7 @@ private:
     std::map<std::string, uint32_t> sheetIndex_;
     std::map<std::pair<int64_t, std::string>, Formula> names_;
     std::vector<uint32_t> widths_;
+    std::vector<std::string> namesProblems_;
     std::vector<FormulaCell> formulas_;  // in reading order, as out_->formulas
     std::vector<SheetIndex> indexes_;
     std::vector<uint32_t> stamp_;        // per formula: 1 + the formula whose edges were last added from it

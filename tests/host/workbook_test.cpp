@@ -150,8 +150,8 @@ TEST_F(WorkbookTest, EachBadCellShowsItsErrorAndTheOthersAreComputed)
     const EvaluatedSheet sheet = Evaluate("=Nope(1),=StudentT(1;2),\"=StudentT(1,2)\",=StudentT(),=StudentT(10)*2,=1+nope\n", false);
     EXPECT_EQ(sheet.shown, (CsvRows{{"#NAME?", "#NAME?", "#VALUE!", "#VALUE!", "4.456282207349865", "#NAME?"}}));
     EXPECT_EQ(sheet.problems, (std::vector<std::string>{
-                                  "t.csv: B1: column 12: expected ',' or ')': =StudentT(1;2)",
                                   "t.csv: A1: column 2: unknown function Nope: =Nope(1)",
+                                  "t.csv: B1: column 12: expected ',' or ')': =StudentT(1;2)",
                                   "t.csv: C1: column 2: StudentT takes 1 argument, not 2: =StudentT(1,2)",
                                   "t.csv: D1: column 2: StudentT takes 1 argument, not 0: =StudentT()",
                                   "t.csv: F1: column 4: unknown name nope: =1+nope",
