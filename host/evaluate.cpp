@@ -11,8 +11,9 @@ namespace quorin_host {
 
 namespace {
 
-// A range answer larger than this is not read into an array; the host's array records count rows in
+// A range answer larger than this is not read into an array: the host's array records count rows in
 // 16 bits, and a cell shows one value anyway.
+constexpr uint64_t MaxAnswerRows = 65535;
 constexpr uint64_t MaxAnswerCells = 1048576;
 // The longest text a cell holds.
 constexpr size_t MaxTextLength = 32767;
@@ -294,8 +295,8 @@ Value ReadReferenced(const CellSource& cells, const Value& reference, FormulaMes
     const Area& area = reference.areas[0];
     const uint64_t rows = uint64_t{area.rowLast} - area.rowFirst + 1;
     const uint64_t columns = uint64_t{area.columnLast} - area.columnFirst + 1;
-    if (rows * columns > MaxAnswerCells) {
-        messages->notes.push_back({column, "a range of more than 1,048,576 cells is not read as an answer"});
+    if (rows > MaxAnswerRows || rows * columns > MaxAnswerCells) {
+        messages->notes.push_back({column, "a range of more than 65,535 rows or 1,048,576 cells is not read as an answer"});
         return Value::Error(xlerrValue);
     }
     std::vector<Value> elements;

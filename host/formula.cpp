@@ -13,7 +13,9 @@ namespace {
 
 bool IsLetter(char c) { return std::isalpha(static_cast<unsigned char>(c)) != 0; }
 bool IsDigit(char c) { return std::isdigit(static_cast<unsigned char>(c)) != 0; }
-bool IsWordCharacter(char c) { return IsLetter(c) || IsDigit(c) || c == '_' || c == '.' || c == '$' || c == '\\'; }
+// Bytes of UTF-8 sequences count as letters, so that sheet and defined names may be in any script.
+bool IsNameStart(char c) { return IsLetter(c) || c == '_' || c == '\\' || static_cast<unsigned char>(c) >= 0x80; }
+bool IsWordCharacter(char c) { return IsNameStart(c) || IsDigit(c) || c == '.' || c == '$'; }
 
 bool SameText(std::string_view a, std::string_view b)
 {
@@ -53,6 +55,22 @@ bool ReadCell(std::string_view word, uint32_t* row, uint16_t* column, bool* rowA
     if (digits == 0 || i != word.size() || r < 1 || r > MaxSheetRows || c > MaxSheetColumns) return false;
     *row = static_cast<uint32_t>(r - 1);
     *column = static_cast<uint16_t>(c - 1);
+    return true;
+}
+
+// "$C" as a 0-based column or "$12" as a 0-based row, for whole-column and whole-row ranges.
+bool ReadLine(std::string_view word, bool columns, uint32_t* index, bool* absolute)
+{
+    *absolute = !word.empty() && word[0] == '$';
+    if (*absolute) word.remove_prefix(1);
+    if (word.empty() || word.size() > (columns ? 3u : 7u)) return false;
+    uint32_t n = 0;
+    for (char c : word) {
+        if (columns ? !IsLetter(c) : !IsDigit(c)) return false;
+        n = columns ? n * 26 + static_cast<uint32_t>(std::toupper(static_cast<unsigned char>(c)) - 'A' + 1) : n * 10 + static_cast<uint32_t>(c - '0');
+    }
+    if (n < 1 || n > (columns ? MaxSheetColumns : MaxSheetRows)) return false;
+    *index = n - 1;
     return true;
 }
 
@@ -243,6 +261,7 @@ private:
             EmitLiteral(std::move(v), column);
             return true;
         }
+        if ((IsDigit(c) || c == '$' || IsLetter(c)) && WholeLines(std::string(), column)) return true;
         if (IsDigit(c) || c == '.') {
             Value v;
             if (!Number(&v)) return false;
@@ -385,6 +404,38 @@ private:
     }
 
     // The cell or range after the sheet's '!', or after nothing.
+    // A:C or 2:5, whole columns or rows; false, with nothing read, when the text is neither.
+    bool WholeLines(const std::string& sheet, size_t column)
+    {
+        const size_t start = at_;
+        const std::string_view first = NextWord();
+        if (at_ >= text_.size() || text_[at_] != ':') {
+            at_ = start;
+            return false;
+        }
+        ++at_;
+        const std::string_view last = NextWord();
+        Node node;
+        node.type = NodeType::Reference;
+        node.name = sheet;
+        uint32_t a = 0, b = 0;
+        bool absoluteA = false, absoluteB = false;
+        for (const bool columns : {true, false}) {
+            if (!ReadLine(first, columns, &a, &absoluteA) || !ReadLine(last, columns, &b, &absoluteB)) continue;
+            // The spanned direction is absolute: shifting a whole column never moves its rows.
+            const uint8_t span = columns ? (AbsoluteRowFirst | AbsoluteRowLast) : (AbsoluteColumnFirst | AbsoluteColumnLast);
+            const uint8_t firstMark = columns ? AbsoluteColumnFirst : AbsoluteRowFirst, lastMark = columns ? AbsoluteColumnLast : AbsoluteRowLast;
+            node.absolute = static_cast<uint8_t>(span | (absoluteA ? firstMark : 0) | (absoluteB ? lastMark : 0));
+            node.area = columns ? Area{0, MaxSheetRows - 1, static_cast<uint16_t>(a), static_cast<uint16_t>(b), 0}
+                                : Area{a, b, 0, static_cast<uint16_t>(MaxSheetColumns - 1), 0};
+            NormalizeArea(&node);
+            Emit(std::move(node), 0, column);
+            return true;
+        }
+        at_ = start;
+        return false;
+    }
+
     bool CellReference(std::string sheet, size_t column)
     {
         if (at_ < text_.size() && text_[at_] == '#') {
@@ -393,6 +444,7 @@ private:
             EmitLiteral(std::move(v), column);
             return true;
         }
+        if (WholeLines(sheet, column)) return true;
         const size_t start = at_;
         Node node;
         node.type = NodeType::Reference;
@@ -446,7 +498,7 @@ private:
             at_ = start;
             return CellReference(std::string(), column);
         }
-        if (!(IsLetter(word[0]) || word[0] == '_' || word[0] == '\\') || word.find('$') != std::string_view::npos) {
+        if (!IsNameStart(word[0]) || word.find('$') != std::string_view::npos) {
             at_ = start;
             return Fail("not a cell or a name: " + std::string(word));
         }
@@ -460,7 +512,7 @@ private:
     bool Call(std::string_view name, size_t column)
     {
         if (SameText(name.substr(0, 5), "_xll.")) name.remove_prefix(5);
-        if (name.empty() || !IsLetter(name[0])) {
+        if (name.empty() || !IsNameStart(name[0]) || name.find('$') != std::string_view::npos) {
             at_ = column - 1;
             return Fail("not a function name: " + std::string(name));
         }

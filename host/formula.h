@@ -1,8 +1,9 @@
 // formula.h - the host's formula language, read into a tree: numbers, "text", TRUE/FALSE, error
-// literals, array constants {1,2;3,4}, references (A1, $A$1, A1:B5, Data!A2:A7, 'My data'!$A$2:$A$7),
-// defined names, calls of registered functions (case-insensitive, optionally prefixed _xll.),
-// parentheses and operators. Precedence, lowest first: comparison (= <> < > <= >=), &, + -, * /, ^,
-// postfix %, prefix - and +; all binary operators are left-associative, so 2^3^2 is 64 and -2^2 is 4.
+// literals, array constants {1,2;3,4}, references (A1, $A$1, A1:B5, whole columns A:C and rows 2:5,
+// Data!A2:A7, 'My data'!$A$2:$A$7), defined names, calls of registered functions (case-insensitive,
+// optionally prefixed _xll.), parentheses and operators. Precedence, lowest first: comparison
+// (= <> < > <= >=), &, + -, * /, ^, postfix %, prefix - and +; all binary operators are
+// left-associative, so 2^3^2 is 64 and -2^2 is 4.
 // The tree is stored flat, operands before their operator, so that walking or evaluating it needs
 // no recursion however long a formula's chain of operators is.
 // Limits, each refused with a message and the column: 8,192 characters (after the leading '='),

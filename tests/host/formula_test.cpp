@@ -45,6 +45,7 @@ TEST(EvaluateFormula, OperatorsFollowTheSpreadsheetsPrecedenceAndConversions)
         {"={-1.5}*2", "-3", "a one-element array is its element; negative numbers in array constants"},
         {"=--\"2\"", "2", "double negation turns text into a number"},
         {"=A1", "0", "an answer that is a reference reads the cell; empty shows 0"},
+        {"=A:A", "#VALUE!", "a whole column is a range, more rows than an answer may read"},
     };
     quorin_host::SubstituteHost& host = quorin_host::SubstituteHost::Instance();
     host.sheet = quorin_host::Sheet{};
@@ -144,6 +145,8 @@ TEST(ShiftReferences, MovesRelativeCornersOnly)
         {"=A5:A$3", 4, 0, "A3:A9", "corners given in reverse keep their own marks"},
         {"='My data'!B2", -1, -1, "My data!A1:A1", "a sheet-qualified reference moves too"},
         {"=A1", -1, 0, "#REF!", "moved off the sheet"},
+        {"=B:$C", 5, 1, "C1:C1048576", "a whole column keeps its rows; the $ column stays"},
+        {"=Data!$2:3", 1, 1, "Data!A2:XFD4", "whole rows keep their columns"},
     };
     for (const ShiftCase& c : cases) {
         SCOPED_TRACE(c.fault);
