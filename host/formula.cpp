@@ -1,101 +1,354 @@
-// formula.cpp - a recursive-descent reader for cell formulas, and their evaluation through the host.
+// formula.cpp - a precedence-climbing reader of formulas into their flat tree, and reference shifting.
 #include "host/formula.h"
 
+#include <algorithm>
 #include <cctype>
 #include <string_view>
-#include <cstdlib>
+
+#include "host/number.h"
 
 namespace quorin_host {
 
 namespace {
 
-// The sheet's size: 1,048,576 rows and 16,384 columns.
-constexpr uint32_t MaxRows = 1048576;
-constexpr uint32_t MaxColumns = 16384;
+bool IsLetter(char c) { return std::isalpha(static_cast<unsigned char>(c)) != 0; }
+bool IsDigit(char c) { return std::isdigit(static_cast<unsigned char>(c)) != 0; }
+// Bytes of UTF-8 sequences count as letters, so that sheet and defined names may be in any script.
+bool IsNameStart(char c) { return IsLetter(c) || c == '_' || c == '\\' || static_cast<unsigned char>(c) >= 0x80; }
+bool IsWordCharacter(char c) { return IsNameStart(c) || IsDigit(c) || c == '.' || c == '$'; }
 
-struct Reader {
-    const std::string& text;
-    size_t at = 0;
+bool SameText(std::string_view a, std::string_view b)
+{
+    return a.size() == b.size() &&
+           std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) { return std::toupper(static_cast<unsigned char>(x)) == std::toupper(static_cast<unsigned char>(y)); });
+}
+
+struct ErrorLiteral { const char* text; uint16_t code; };
+constexpr ErrorLiteral ErrorLiterals[] = {
+    {"#NULL!", xlerrNull}, {"#DIV/0!", xlerrDiv0}, {"#VALUE!", xlerrValue}, {"#REF!", xlerrRef},
+    {"#NAME?", xlerrName}, {"#NUM!", xlerrNum},    {"#N/A", xlerrNA},
+};
+
+// "$B$2" as a 0-based cell and its '$' marks; false if word is not a cell name.
+bool ReadCell(std::string_view word, uint32_t* row, uint16_t* column, bool* rowAbsolute, bool* columnAbsolute)
+{
+    size_t i = 0;
+    *columnAbsolute = i < word.size() && word[i] == '$';
+    if (*columnAbsolute) ++i;
+    uint32_t c = 0;
+    size_t letters = 0;
+    while (i < word.size() && IsLetter(word[i])) {
+        if (++letters > 3) return false;
+        c = c * 26 + static_cast<uint32_t>(std::toupper(static_cast<unsigned char>(word[i])) - 'A' + 1);
+        ++i;
+    }
+    if (letters == 0) return false;
+    *rowAbsolute = i < word.size() && word[i] == '$';
+    if (*rowAbsolute) ++i;
+    uint64_t r = 0;
+    size_t digits = 0;
+    while (i < word.size() && IsDigit(word[i])) {
+        if (++digits > 7) return false;
+        r = r * 10 + static_cast<uint64_t>(word[i] - '0');
+        ++i;
+    }
+    if (digits == 0 || i != word.size() || r < 1 || r > MaxSheetRows || c > MaxSheetColumns) return false;
+    *row = static_cast<uint32_t>(r - 1);
+    *column = static_cast<uint16_t>(c - 1);
+    return true;
+}
+
+// "$C" as a 0-based column or "$12" as a 0-based row, for whole-column and whole-row ranges.
+bool ReadLine(std::string_view word, bool columns, uint32_t* index, bool* absolute)
+{
+    *absolute = !word.empty() && word[0] == '$';
+    if (*absolute) word.remove_prefix(1);
+    if (word.empty() || word.size() > (columns ? 3u : 7u)) return false;
+    uint32_t n = 0;
+    for (char c : word) {
+        if (columns ? !IsLetter(c) : !IsDigit(c)) return false;
+        n = columns ? n * 26 + static_cast<uint32_t>(std::toupper(static_cast<unsigned char>(c)) - 'A' + 1) : n * 10 + static_cast<uint32_t>(c - '0');
+    }
+    if (n < 1 || n > (columns ? MaxSheetColumns : MaxSheetRows)) return false;
+    *index = n - 1;
+    return true;
+}
+
+// Orders the corners so that first <= last, carrying each corner's '$' with it.
+void NormalizeArea(Node* node)
+{
+    Area& a = node->area;
+    if (a.rowFirst > a.rowLast) {
+        std::swap(a.rowFirst, a.rowLast);
+        const uint8_t marks = node->absolute & (AbsoluteRowFirst | AbsoluteRowLast);
+        node->absolute = static_cast<uint8_t>((node->absolute & ~marks) | ((marks & AbsoluteRowFirst) ? AbsoluteRowLast : 0) |
+                                              ((marks & AbsoluteRowLast) ? AbsoluteRowFirst : 0));
+    }
+    if (a.columnFirst > a.columnLast) {
+        std::swap(a.columnFirst, a.columnLast);
+        const uint8_t marks = node->absolute & (AbsoluteColumnFirst | AbsoluteColumnLast);
+        node->absolute = static_cast<uint8_t>((node->absolute & ~marks) | ((marks & AbsoluteColumnFirst) ? AbsoluteColumnLast : 0) |
+                                              ((marks & AbsoluteColumnLast) ? AbsoluteColumnFirst : 0));
+    }
+}
+
+// Binary operators by precedence level, lowest first; longer spellings before their prefixes.
+struct Operator { const char* text; NodeType type; int32_t level; };
+constexpr Operator Operators[] = {
+    {"<>", NodeType::NotEqual, 0}, {"<=", NodeType::LessEqual, 0}, {">=", NodeType::GreaterEqual, 0},
+    {"=", NodeType::Equal, 0},     {"<", NodeType::Less, 0},        {">", NodeType::Greater, 0},
+    {"&", NodeType::Concatenate, 1},
+    {"+", NodeType::Add, 2},       {"-", NodeType::Subtract, 2},
+    {"*", NodeType::Multiply, 3},  {"/", NodeType::Divide, 3},
+    {"^", NodeType::Power, 4},
+};
+constexpr int32_t OperandLevel = 5;
+
+class Reader {
+public:
+    Reader(const std::string& text, Formula* formula) : text_(text), formula_(formula) {}
+
+    bool Read()
+    {
+        SkipSpace();
+        if (at_ < text_.size() && text_[at_] == '=') ++at_;
+        if (text_.size() - at_ > MaxFormulaLength) {
+            at_ += MaxFormulaLength;
+            return Fail("the formula is longer than 8,192 characters");
+        }
+        if (!Binary(0)) return false;
+        SkipSpace();
+        return at_ == text_.size() || Fail("unexpected text after the formula");
+    }
+
     std::string error;
     size_t errorColumn = 0;
 
+private:
     bool Fail(const std::string& what)
     {
         if (error.empty()) {
             error = what;
-            errorColumn = at + 1;
+            errorColumn = at_ + 1;
         }
         return false;
     }
+
     void SkipSpace()
     {
-        while (at < text.size() && std::isspace(static_cast<unsigned char>(text[at]))) ++at;
+        while (at_ < text_.size() && std::isspace(static_cast<unsigned char>(text_[at_]))) ++at_;
     }
+
     bool Accept(char c)
     {
         SkipSpace();
-        if (at < text.size() && text[at] == c) {
-            ++at;
+        if (at_ < text_.size() && text_[at_] == c) {
+            ++at_;
             return true;
         }
         return false;
     }
 
+    // Appends a node whose operands are the count subtrees just before it.
+    void Emit(Node node, uint32_t operands, size_t column)
+    {
+        std::vector<Node>& nodes = formula_->nodes;
+        uint32_t first = static_cast<uint32_t>(nodes.size());
+        for (uint32_t k = 0; k < operands; ++k) first = nodes[first - 1].first;
+        node.first = first;
+        node.column = static_cast<uint32_t>(column);
+        nodes.push_back(std::move(node));
+    }
+
+    void EmitLiteral(Value v, size_t column)
+    {
+        Node node;
+        node.literal = std::move(v);
+        Emit(std::move(node), 0, column);
+    }
+
+    const Operator* PeekOperator(int32_t level)
+    {
+        SkipSpace();
+        const std::string_view rest = std::string_view(text_).substr(at_);
+        for (const Operator& o : Operators) {
+            if (o.level == level && rest.substr(0, std::char_traits<char>::length(o.text)) == o.text) return &o;
+        }
+        return nullptr;
+    }
+
+    bool Binary(int32_t level)
+    {
+        if (level == OperandLevel) return Percent();
+        if (!Binary(level + 1)) return false;
+        while (const Operator* o = PeekOperator(level)) {
+            const size_t column = at_ + 1;
+            at_ += std::char_traits<char>::length(o->text);
+            if (!Binary(level + 1)) return false;
+            Node node;
+            node.type = o->type;
+            Emit(std::move(node), 2, column);
+        }
+        return true;
+    }
+
+    bool Percent()
+    {
+        if (!Unary()) return false;
+        while (Accept('%')) {
+            Node node;
+            node.type = NodeType::Percent;
+            Emit(std::move(node), 1, at_);
+        }
+        return true;
+    }
+
+    // Prefix signs are counted in a loop, not by recursion, so a run of thousands costs no stack.
+    bool Unary()
+    {
+        std::vector<size_t> negations;
+        for (;;) {
+            SkipSpace();
+            if (at_ < text_.size() && text_[at_] == '-') negations.push_back(at_ + 1);
+            else if (at_ >= text_.size() || text_[at_] != '+') break;
+            ++at_;
+        }
+        if (!Primary()) return false;
+        for (size_t k = negations.size(); k-- > 0;) {
+            Node node;
+            node.type = NodeType::Negate;
+            Emit(std::move(node), 1, negations[k]);
+        }
+        return true;
+    }
+
+    // Counts one more level of nesting opened at column (1-based); false past the limits.
+    bool Enter(bool call, size_t column)
+    {
+        const bool tooDeep = (call && ++callNesting_ > MaxCallNesting) || ++nesting_ > MaxNesting;
+        if (!tooDeep) return true;
+        at_ = column - 1;
+        return Fail(callNesting_ > MaxCallNesting ? "more than 64 levels of nested calls" : "more than 255 levels of nested parentheses and calls");
+    }
+
+    bool Primary()
+    {
+        SkipSpace();
+        const size_t column = at_ + 1;
+        if (at_ >= text_.size()) return Fail("unexpected end of formula");
+        const char c = text_[at_];
+        if (c == '(') {
+            ++at_;
+            if (!Enter(false, column) || !Binary(0)) return false;
+            --nesting_;
+            return Accept(')') || Fail("expected ')'");
+        }
+        if (c == '"') {
+            Value v;
+            if (!Text(&v)) return false;
+            EmitLiteral(std::move(v), column);
+            return true;
+        }
+        if (c == '#') {
+            Value v;
+            if (!ErrorValue(&v)) return false;
+            EmitLiteral(std::move(v), column);
+            return true;
+        }
+        if (c == '{') {
+            Value v;
+            if (!ArrayConstant(&v)) return false;
+            EmitLiteral(std::move(v), column);
+            return true;
+        }
+        if ((IsDigit(c) || c == '$' || IsLetter(c)) && WholeLines(std::string(), column)) return true;
+        if (IsDigit(c) || c == '.') {
+            Value v;
+            if (!Number(&v)) return false;
+            EmitLiteral(std::move(v), column);
+            return true;
+        }
+        if (c == '\'') return QuotedSheetReference();
+        return Word(column);
+    }
+
     bool Number(Value* v)
     {
-        const std::string_view rest = std::string_view(text).substr(at);
-        const size_t sign = (!rest.empty() && (rest[0] == '-' || rest[0] == '+')) ? 1 : 0;
-        const size_t length = sign + NumberLength(rest.substr(sign));
+        const std::string_view rest = std::string_view(text_).substr(at_);
+        const size_t length = NumberLength(rest);
         double number = 0.0;
-        if (length == sign) return Fail("expected a number");
-        if (ParseNumber(rest.substr(0, length), &number) == NumberRead::Overflow) return Fail("number too large for a double");
-        at += length;
+        if (length == 0) return Fail("expected a number");
+        if (ParseNumber(rest.substr(0, length), &number) == NumberRead::Overflow) {
+            return Fail("number too large for a double: " + std::string(rest.substr(0, length)));
+        }
+        at_ += length;
         *v = Value::Number(number);
         return true;
     }
 
     bool Text(Value* v)
     {
-        ++at;  // opening quote
+        ++at_;  // opening quote
         std::string s;
-        while (at < text.size()) {
-            if (text[at] == '"') {
-                if (at + 1 < text.size() && text[at + 1] == '"') {
+        while (at_ < text_.size()) {
+            if (text_[at_] == '"') {
+                if (at_ + 1 < text_.size() && text_[at_ + 1] == '"') {
                     s += '"';
-                    at += 2;
+                    at_ += 2;
                     continue;
                 }
-                ++at;
-                *v = Value::Text(s);
+                ++at_;
+                *v = Value::Text(std::move(s));
                 return true;
             }
-            s += text[at++];
+            s += text_[at_++];
         }
         return Fail("unterminated text");
     }
 
-    // A constant inside {}: number, text, TRUE or FALSE.
+    bool ErrorValue(Value* v)
+    {
+        const std::string_view rest = std::string_view(text_).substr(at_);
+        for (const ErrorLiteral& e : ErrorLiterals) {
+            const size_t length = std::char_traits<char>::length(e.text);
+            if (SameText(rest.substr(0, length), e.text)) {
+                at_ += length;
+                *v = Value::Error(e.code);
+                return true;
+            }
+        }
+        return Fail("unknown error value");
+    }
+
+    // A constant inside {}: a number with an optional sign, text, TRUE, FALSE or an error value.
     bool Constant(Value* v)
     {
         SkipSpace();
-        if (at >= text.size()) return Fail("unexpected end of formula");
-        if (text[at] == '"') return Text(v);
-        if (!std::isalpha(static_cast<unsigned char>(text[at]))) return Number(v);
-        const std::string rest = Word();
-        if (!rest.empty()) {
-            if (Upper(rest) == "TRUE" || Upper(rest) == "FALSE") {
-                *v = Value::Boolean(Upper(rest) == "TRUE");
+        if (at_ >= text_.size()) return Fail("unexpected end of formula");
+        const char c = text_[at_];
+        if (c == '"') return Text(v);
+        if (c == '#') return ErrorValue(v);
+        if (IsLetter(c)) {
+            const size_t start = at_;
+            while (at_ < text_.size() && IsLetter(text_[at_])) ++at_;
+            const std::string_view word = std::string_view(text_).substr(start, at_ - start);
+            if (SameText(word, "TRUE") || SameText(word, "FALSE")) {
+                *v = Value::Boolean(SameText(word, "TRUE"));
                 return true;
             }
-            at -= rest.size();
-            return Fail("unknown constant " + rest);
+            at_ = start;
+            return Fail("an array constant holds numbers, text, TRUE, FALSE or error values");
         }
-        return Number(v);
+        const bool negative = c == '-';
+        if (c == '-' || c == '+') ++at_;
+        if (!Number(v)) return false;
+        if (negative) v->number = -v->number;
+        return true;
     }
 
     bool ArrayConstant(Value* v)
     {
-        ++at;  // '{'
+        ++at_;  // '{'
         std::vector<Value> elements;
         int32_t rows = 0, columns = -1;
         for (;;) {
@@ -103,7 +356,7 @@ struct Reader {
             do {
                 Value e;
                 if (!Constant(&e)) return false;
-                elements.push_back(e);
+                elements.push_back(std::move(e));
                 ++rowColumns;
             } while (Accept(','));
             if (columns >= 0 && rowColumns != columns) return Fail("array rows differ in length");
@@ -112,130 +365,237 @@ struct Reader {
             if (Accept('}')) break;
             if (!Accept(';')) return Fail("expected ',', ';' or '}' in array constant");
         }
-        if (rows > 65535 || columns > 65535) return Fail("array constant too large");
         *v = Value::Array(rows, columns, std::move(elements));
         return true;
     }
 
-    std::string Word()
+    std::string_view NextWord()
     {
-        const size_t start = at;
-        while (at < text.size() && (std::isalnum(static_cast<unsigned char>(text[at])) || text[at] == '_' || text[at] == '.' || text[at] == '$')) ++at;
-        return text.substr(start, at - start);
+        const size_t start = at_;
+        while (at_ < text_.size() && IsWordCharacter(text_[at_])) ++at_;
+        return std::string_view(text_).substr(start, at_ - start);
     }
 
-    static std::string Upper(std::string s)
+    bool QuotedSheetReference()
     {
-        for (char& c : s) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-        return s;
+        const size_t column = at_ + 1;
+        ++at_;
+        std::string sheet;
+        for (;;) {
+            if (at_ >= text_.size()) {
+                at_ = column - 1;
+                return Fail("unterminated sheet name");
+            }
+            if (text_[at_] == '\'') {
+                if (at_ + 1 < text_.size() && text_[at_ + 1] == '\'') {
+                    sheet += '\'';
+                    at_ += 2;
+                    continue;
+                }
+                ++at_;
+                break;
+            }
+            sheet += text_[at_++];
+        }
+        if (sheet.empty()) return Fail("empty sheet name");
+        if (at_ >= text_.size() || text_[at_] != '!') return Fail("expected '!' after the sheet name");
+        ++at_;
+        return CellReference(std::move(sheet), column);
     }
 
-    // "$B$2" as a 0-based cell; false if word is not a cell name.
-    static bool Cell(const std::string& word, uint32_t* row, uint16_t* column)
+    // The cell or range after the sheet's '!', or after nothing.
+    // A:C or 2:5, whole columns or rows; false, with nothing read, when the text is neither.
+    bool WholeLines(const std::string& sheet, size_t column)
     {
-        size_t i = 0;
-        if (i < word.size() && word[i] == '$') ++i;
-        uint32_t c = 0;
-        size_t letters = 0;
-        while (i < word.size() && std::isalpha(static_cast<unsigned char>(word[i]))) {
-            c = c * 26 + static_cast<uint32_t>(std::toupper(static_cast<unsigned char>(word[i])) - 'A' + 1);
-            ++i;
-            if (++letters > 3) return false;
+        const size_t start = at_;
+        const std::string_view first = NextWord();
+        if (at_ >= text_.size() || text_[at_] != ':') {
+            at_ = start;
+            return false;
         }
-        if (letters == 0) return false;
-        if (i < word.size() && word[i] == '$') ++i;
-        uint64_t r = 0;
-        size_t digits = 0;
-        while (i < word.size() && std::isdigit(static_cast<unsigned char>(word[i]))) {
-            r = r * 10 + static_cast<uint64_t>(word[i] - '0');
-            ++i;
-            if (++digits > 7) return false;
+        ++at_;
+        const std::string_view last = NextWord();
+        Node node;
+        node.type = NodeType::Reference;
+        node.name = sheet;
+        uint32_t a = 0, b = 0;
+        bool absoluteA = false, absoluteB = false;
+        for (const bool columns : {true, false}) {
+            if (!ReadLine(first, columns, &a, &absoluteA) || !ReadLine(last, columns, &b, &absoluteB)) continue;
+            // The spanned direction is absolute: shifting a whole column never moves its rows.
+            const uint8_t span = columns ? (AbsoluteRowFirst | AbsoluteRowLast) : (AbsoluteColumnFirst | AbsoluteColumnLast);
+            const uint8_t firstMark = columns ? AbsoluteColumnFirst : AbsoluteRowFirst, lastMark = columns ? AbsoluteColumnLast : AbsoluteRowLast;
+            node.absolute = static_cast<uint8_t>(span | (absoluteA ? firstMark : 0) | (absoluteB ? lastMark : 0));
+            node.area = columns ? Area{0, MaxSheetRows - 1, static_cast<uint16_t>(a), static_cast<uint16_t>(b), 0}
+                                : Area{a, b, 0, static_cast<uint16_t>(MaxSheetColumns - 1), 0};
+            NormalizeArea(&node);
+            Emit(std::move(node), 0, column);
+            return true;
         }
-        if (digits == 0 || i != word.size() || r < 1 || r > MaxRows || c > MaxColumns) return false;
-        *row = static_cast<uint32_t>(r - 1);
-        *column = static_cast<uint16_t>(c - 1);
+        at_ = start;
+        return false;
+    }
+
+    bool CellReference(std::string sheet, size_t column)
+    {
+        if (at_ < text_.size() && text_[at_] == '#') {
+            Value v;
+            if (!ErrorValue(&v)) return false;
+            EmitLiteral(std::move(v), column);
+            return true;
+        }
+        if (WholeLines(sheet, column)) return true;
+        const size_t start = at_;
+        Node node;
+        node.type = NodeType::Reference;
+        node.name = std::move(sheet);
+        bool rowAbsolute = false, columnAbsolute = false;
+        if (!ReadCell(NextWord(), &node.area.rowFirst, &node.area.columnFirst, &rowAbsolute, &columnAbsolute)) {
+            at_ = start;
+            return Fail("expected a cell");
+        }
+        node.absolute = static_cast<uint8_t>((rowAbsolute ? AbsoluteRowFirst : 0) | (columnAbsolute ? AbsoluteColumnFirst : 0));
+        node.area.rowLast = node.area.rowFirst;
+        node.area.columnLast = node.area.columnFirst;
+        if (Accept(':')) {
+            SkipSpace();
+            const size_t second = at_;
+            if (!ReadCell(NextWord(), &node.area.rowLast, &node.area.columnLast, &rowAbsolute, &columnAbsolute)) {
+                at_ = second;
+                return Fail("expected a cell after ':'");
+            }
+            node.absolute |= static_cast<uint8_t>((rowAbsolute ? AbsoluteRowLast : 0) | (columnAbsolute ? AbsoluteColumnLast : 0));
+        } else {
+            node.absolute |= static_cast<uint8_t>((rowAbsolute ? AbsoluteRowLast : 0) | (columnAbsolute ? AbsoluteColumnLast : 0));
+        }
+        NormalizeArea(&node);
+        Emit(std::move(node), 0, column);
         return true;
     }
 
-    bool Parse(Expression* e)
+    bool Word(size_t column)
     {
-        SkipSpace();
-        e->column = at + 1;
-        if (at >= text.size()) return Fail("unexpected end of formula");
-        const char c = text[at];
-        if (c == '"') return Text(&e->literal);
-        if (c == '{') return ArrayConstant(&e->literal);
-        if (std::isdigit(static_cast<unsigned char>(c)) || c == '.' || c == '-' || c == '+') return Number(&e->literal);
-        const size_t start = at;
-        const std::string word = Word();
-        if (word.empty()) return Fail(std::string("unexpected '") + c + "'");
-        if (Accept('(')) {
-            e->type = Expression::Type::Call;
-            e->name = word;
-            if (Accept(')')) return true;
-            do {
-                Expression argument;
-                if (!Parse(&argument)) return false;
-                e->arguments.push_back(std::move(argument));
-            } while (Accept(','));
-            return Accept(')') || Fail("expected ',' or ')'");
+        const size_t start = at_;
+        const std::string_view word = NextWord();
+        if (word.empty()) return Fail(std::string("unexpected '") + text_[at_] + "'");
+        if (at_ < text_.size() && text_[at_] == '!') {
+            ++at_;
+            return CellReference(std::string(word), column);
         }
-        if (Upper(word) == "TRUE" || Upper(word) == "FALSE") {
-            e->literal = Value::Boolean(Upper(word) == "TRUE");
+        SkipSpace();
+        if (at_ < text_.size() && text_[at_] == '(') {
+            ++at_;
+            return Call(word, column);
+        }
+        if (SameText(word, "TRUE") || SameText(word, "FALSE")) {
+            EmitLiteral(Value::Boolean(SameText(word, "TRUE")), column);
             return true;
         }
         uint32_t row = 0;
-        uint16_t column = 0;
-        if (!Cell(word, &row, &column)) {
-            at = start;
-            return Fail("unknown name " + word);
+        uint16_t cellColumn = 0;
+        bool rowAbsolute = false, columnAbsolute = false;
+        if (ReadCell(word, &row, &cellColumn, &rowAbsolute, &columnAbsolute)) {
+            at_ = start;
+            return CellReference(std::string(), column);
         }
-        e->type = Expression::Type::Reference;
-        e->area = Area{row, row, column, column};
-        if (Accept(':')) {
-            SkipSpace();
-            const size_t second = at;
-            const std::string last = Word();
-            if (!Cell(last, &row, &column)) {
-                at = second;
-                return Fail("expected a cell after ':'");
-            }
-            e->area = Area{std::min(e->area.rowFirst, row), std::max(e->area.rowFirst, row),
-                           std::min(e->area.columnFirst, column), std::max(e->area.columnFirst, column)};
+        if (!IsNameStart(word[0]) || word.find('$') != std::string_view::npos) {
+            at_ = start;
+            return Fail("not a cell or a name: " + std::string(word));
         }
+        Node node;
+        node.type = NodeType::Name;
+        node.name = std::string(word);
+        Emit(std::move(node), 0, column);
         return true;
     }
+
+    bool Call(std::string_view name, size_t column)
+    {
+        if (SameText(name.substr(0, 5), "_xll.")) name.remove_prefix(5);
+        if (name.empty() || !IsNameStart(name[0]) || name.find('$') != std::string_view::npos) {
+            at_ = column - 1;
+            return Fail("not a function name: " + std::string(name));
+        }
+        if (!Enter(true, column)) return false;
+        Node node;
+        node.type = NodeType::Call;
+        node.name = std::string(name);
+        if (!Accept(')')) {
+            do {
+                if (!Binary(0)) return false;
+                ++node.argumentCount;
+            } while (Accept(','));
+            if (!Accept(')')) return Fail("expected ',' or ')'");
+        }
+        --nesting_;
+        --callNesting_;
+        const uint32_t arguments = node.argumentCount;
+        Emit(std::move(node), arguments, column);
+        return true;
+    }
+
+    const std::string& text_;
+    Formula* formula_;
+    size_t at_ = 0;
+    int32_t nesting_ = 0;
+    int32_t callNesting_ = 0;
 };
+
+// One corner coordinate moved by delta unless it is absolute; false when it leaves the sheet.
+bool Shift(uint32_t* coordinate, int32_t delta, bool absolute, uint32_t limit)
+{
+    if (absolute) return true;
+    const int64_t moved = int64_t{*coordinate} + delta;
+    if (moved < 0 || moved >= int64_t{limit}) return false;
+    *coordinate = static_cast<uint32_t>(moved);
+    return true;
+}
 
 }  // namespace
 
-bool ParseFormula(const std::string& text, Expression* expression, std::string* error, size_t* errorColumn)
+bool ParseFormula(const std::string& text, Formula* formula, std::string* error, size_t* errorColumn)
 {
-    Reader reader{text, 0, std::string(), 0};
-    reader.SkipSpace();
-    if (reader.at < text.size() && text[reader.at] == '=') ++reader.at;
-    bool parsed = reader.Parse(expression);
-    if (parsed) {
-        reader.SkipSpace();
-        if (reader.at != text.size()) parsed = reader.Fail("unexpected text after the formula");
-    }
+    *formula = Formula{};
+    Reader reader(text, formula);
+    const bool parsed = reader.Read();
     if (!parsed) {
+        *formula = Formula{};
         if (error != nullptr) *error = reader.error;
         if (errorColumn != nullptr) *errorColumn = reader.errorColumn;
     }
     return parsed;
 }
 
-Value Evaluate(SubstituteHost& host, const Expression& expression, std::string* error)
+void ShiftReferences(Formula* formula, int32_t rows, int32_t columns)
 {
-    switch (expression.type) {
-    case Expression::Type::Literal: return expression.literal;
-    case Expression::Type::Reference: return Value::Reference({expression.area});
-    case Expression::Type::Call: break;
+    for (Node& node : formula->nodes) {
+        if (node.type != NodeType::Reference) continue;
+        Area& a = node.area;
+        uint32_t columnFirst = a.columnFirst, columnLast = a.columnLast;
+        const bool inside = Shift(&a.rowFirst, rows, node.absolute & AbsoluteRowFirst, MaxSheetRows) &&
+                            Shift(&a.rowLast, rows, node.absolute & AbsoluteRowLast, MaxSheetRows) &&
+                            Shift(&columnFirst, columns, node.absolute & AbsoluteColumnFirst, MaxSheetColumns) &&
+                            Shift(&columnLast, columns, node.absolute & AbsoluteColumnLast, MaxSheetColumns);
+        if (!inside) {
+            node.type = NodeType::Literal;
+            node.literal = Value::Error(xlerrRef);
+            continue;
+        }
+        a.columnFirst = static_cast<uint16_t>(columnFirst);
+        a.columnLast = static_cast<uint16_t>(columnLast);
+        NormalizeArea(&node);
     }
-    std::vector<Value> arguments;
-    for (const Expression& a : expression.arguments) arguments.push_back(Evaluate(host, a, error));
-    return host.Call(expression.name, arguments, error);
+}
+
+std::vector<uint32_t> ArgumentRoots(const Formula& formula, uint32_t call)
+{
+    std::vector<uint32_t> roots(formula.nodes[call].argumentCount);
+    uint32_t next = call;
+    for (size_t k = roots.size(); k-- > 0;) {
+        roots[k] = next - 1;
+        next = formula.nodes[next - 1].first;
+    }
+    return roots;
 }
 
 std::string CellName(uint32_t row, uint16_t column)

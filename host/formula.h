@@ -1,30 +1,67 @@
-// formula.h - cell formulas as the command line and sheets take them: calls of registered functions
-// (names case-insensitive, calls nested), numbers, "text", TRUE/FALSE, array constants {1,2;3,4},
-// and cell references A1, $B$2 or ranges A1:B50, which reach the module as references.
+// formula.h - the host's formula language, read into a tree: numbers, "text", TRUE/FALSE, error
+// literals, array constants {1,2;3,4}, references (A1, $A$1, A1:B5, whole columns A:C and rows 2:5,
+// Data!A2:A7, 'My data'!$A$2:$A$7), defined names, calls of registered functions (case-insensitive,
+// optionally prefixed _xll.), parentheses and operators. Precedence, lowest first: comparison
+// (= <> < > <= >=), &, + -, * /, ^, postfix %, prefix - and +; all binary operators are
+// left-associative, so 2^3^2 is 64 and -2^2 is 4.
+// The tree is stored flat, operands before their operator, so that walking or evaluating it needs
+// no recursion however long a formula's chain of operators is.
+// Limits, each refused with a message and the column: 8,192 characters (after the leading '='),
+// 64 levels of nested calls, 255 levels of nested parentheses and calls together.
 #pragma once
 
+#include <cstddef>
+#include <cstdint>
 #include <string>
 #include <vector>
 
-#include "host/substitute_host.h"
+#include "host/value.h"
 
 namespace quorin_host {
 
-struct Expression {
-    enum class Type { Literal, Call, Reference } type = Type::Literal;
-    Value literal;                  // Literal: a number, text, boolean or array constant
-    std::string name;               // Call
-    std::vector<Expression> arguments;
-    Area area;                      // Reference
-    size_t column = 0;              // 1-based position in the formula text
+constexpr size_t MaxFormulaLength = 8192;
+constexpr int32_t MaxCallNesting = 64;
+constexpr int32_t MaxNesting = 255;
+
+// The sheet's size: 1,048,576 rows and 16,384 columns.
+constexpr uint32_t MaxSheetRows = 1048576;
+constexpr uint32_t MaxSheetColumns = 16384;
+
+enum class NodeType : uint8_t {
+    Literal, Reference, Name, Call,
+    Negate, Percent,
+    Add, Subtract, Multiply, Divide, Power, Concatenate,
+    Equal, NotEqual, Less, LessEqual, Greater, GreaterEqual,
+};
+
+// Which corners of a reference carry a '$' and so stay when a shared formula is shifted.
+enum Absolute : uint8_t { AbsoluteRowFirst = 1, AbsoluteColumnFirst = 2, AbsoluteRowLast = 4, AbsoluteColumnLast = 8 };
+
+struct Node {
+    NodeType type = NodeType::Literal;
+    uint32_t first = 0;          // index of the first node of this node's subtree
+    uint32_t column = 0;         // 1-based position in the formula text
+    uint32_t argumentCount = 0;  // Call
+    Value literal;               // Literal: number, text, boolean, error or array constant
+    std::string name;            // Call, Name: as written, without _xll.; Reference: its sheet, "" for the formula's own
+    Area area;                   // Reference: rows and columns, first <= last; the sheet is bound at evaluation
+    uint8_t absolute = 0;        // Reference: Absolute bits
+};
+
+struct Formula {
+    std::vector<Node> nodes;  // operands before their operator; the root is the last node
+    uint32_t Root() const { return static_cast<uint32_t>(nodes.size() - 1); }
 };
 
 // Parses text (a leading '=' is optional). On failure error says what and errorColumn (1-based) where.
-bool ParseFormula(const std::string& text, Expression* expression, std::string* error, size_t* errorColumn);
+bool ParseFormula(const std::string& text, Formula* formula, std::string* error, size_t* errorColumn);
 
-// Evaluates against the host's registered functions and sheet. A reference evaluates to a reference
-// value; error explains host-side refusals (an unknown function, a wrong argument count).
-Value Evaluate(SubstituteHost& host, const Expression& expression, std::string* error);
+// Moves the relative corners of every reference by rows and columns, as a shared formula written for
+// one cell reads in another; a reference moved off the sheet becomes #REF!.
+void ShiftReferences(Formula* formula, int32_t rows, int32_t columns);
+
+// The roots of a call's arguments, first argument first.
+std::vector<uint32_t> ArgumentRoots(const Formula& formula, uint32_t call);
 
 // "A1"-style name of a cell, 0-based row and column.
 std::string CellName(uint32_t row, uint16_t column);

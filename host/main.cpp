@@ -10,6 +10,7 @@
 #include <thread>
 #include <vector>
 
+#include "host/evaluate.h"
 #include "host/formula.h"
 #include "host/plot.h"
 #include "host/substitute_host.h"
@@ -41,7 +42,7 @@ static int Evaluate(SubstituteHost& host, const std::vector<std::string>& formul
 {
     int status = 0;
     for (const std::string& formula : formulas) {
-        Expression expression;
+        Formula expression;
         std::string error;
         size_t column = 0;
         if (!ParseFormula(formula, &expression, &error, &column)) {

@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <limits>
 
+#include "host/evaluate.h"
 #include "host/formula.h"
 
 namespace quorin_host {
@@ -64,11 +65,11 @@ std::vector<double> NumbersOf(const SubstituteHost& host, const Value& v)
     return numbers;
 }
 
-std::vector<std::pair<double, double>> PairsOf(SubstituteHost& host, const Expression& xs, const Expression& ys)
+std::vector<std::pair<double, double>> PairsOf(SubstituteHost& host, const Formula& f, uint32_t xs, uint32_t ys)
 {
     std::string ignored;
-    const std::vector<double> x = NumbersOf(host, Evaluate(host, xs, &ignored));
-    const std::vector<double> y = NumbersOf(host, Evaluate(host, ys, &ignored));
+    const std::vector<double> x = NumbersOf(host, Evaluate(host, f, xs, &ignored));
+    const std::vector<double> y = NumbersOf(host, Evaluate(host, f, ys, &ignored));
     std::vector<std::pair<double, double>> pairs;
     if (x.size() != y.size()) return pairs;
     for (size_t i = 0; i < x.size(); ++i) pairs.emplace_back(x[i], y[i]);
@@ -76,16 +77,22 @@ std::vector<std::pair<double, double>> PairsOf(SubstituteHost& host, const Expre
 }
 
 // The first call, outermost first, that reads data points (and, for LLSQLC, constraint points).
-void FindDataPoints(SubstituteHost& host, const Expression& e, PlotData* data)
+void FindDataPoints(SubstituteHost& host, const Formula& f, PlotData* data)
 {
-    if (e.type != Expression::Type::Call) return;
-    const std::vector<std::string> names = ArgumentNames(host, e.name);
-    const auto named = [&](size_t i, const char* name) { return i < names.size() && i < e.arguments.size() && SameText(names[i], name); };
-    if (data->points.empty() && named(0, "xValues") && named(1, "yValues")) {
-        data->points = PairsOf(host, e.arguments[0], e.arguments[1]);
-        if (named(3, "xConstraints") && named(4, "yConstraints")) data->constraints = PairsOf(host, e.arguments[3], e.arguments[4]);
+    std::vector<uint32_t> pending{f.Root()};
+    while (!pending.empty() && data->points.empty()) {
+        const uint32_t node = pending.back();
+        pending.pop_back();
+        if (f.nodes[node].type != NodeType::Call) continue;
+        const std::vector<std::string> names = ArgumentNames(host, f.nodes[node].name);
+        const std::vector<uint32_t> arguments = ArgumentRoots(f, node);
+        const auto named = [&](size_t i, const char* name) { return i < names.size() && i < arguments.size() && SameText(names[i], name); };
+        if (named(0, "xValues") && named(1, "yValues")) {
+            data->points = PairsOf(host, f, arguments[0], arguments[1]);
+            if (named(3, "xConstraints") && named(4, "yConstraints")) data->constraints = PairsOf(host, f, arguments[3], arguments[4]);
+        }
+        pending.insert(pending.end(), arguments.rbegin(), arguments.rend());
     }
-    for (const Expression& a : e.arguments) FindDataPoints(host, a, data);
 }
 
 // Round-number tick step for a span: 1, 2 or 5 times a power of ten.
@@ -175,12 +182,12 @@ bool SamplePlot(SubstituteHost& host, const PlotRequest& request, PlotData* data
     *data = PlotData{};
     data->title = request.formula;
     data->variable = request.variable;
-    Expression probe;
+    Formula probe;
     std::string parseError;
     size_t column = 0;
     const bool isName = !request.variable.empty() && std::isalpha(static_cast<unsigned char>(request.variable[0])) &&
                         std::all_of(request.variable.begin(), request.variable.end(), IsWordCharacter);
-    if (!isName || (ParseFormula(request.variable, &probe, &parseError, &column) && probe.type == Expression::Type::Reference) ||
+    if (!isName || (ParseFormula(request.variable, &probe, &parseError, &column) && probe.nodes.back().type == NodeType::Reference) ||
         SameText(request.variable, "TRUE") || SameText(request.variable, "FALSE")) {
         *error = "the variable must be a name that is not a cell or TRUE/FALSE: " + request.variable;
         return false;
@@ -193,7 +200,7 @@ bool SamplePlot(SubstituteHost& host, const PlotRequest& request, PlotData* data
         *error = "the interval must run from a smaller to a larger finite number, with 2 samples or more";
         return false;
     }
-    Expression expression;
+    Formula expression;
     if (!ParseFormula(SubstituteVariable(request.formula, request.variable, request.from), &expression, &parseError, &column)) {
         *error = "column " + std::to_string(column) + " (with " + request.variable + " replaced by a number): " + parseError;
         return false;
@@ -205,7 +212,7 @@ bool SamplePlot(SubstituteHost& host, const PlotRequest& request, PlotData* data
         const double fraction = static_cast<double>(i) / static_cast<double>(request.samples - 1);
         const double x = (i == request.samples - 1) ? request.to : request.from + span * fraction;
         std::string ignored;
-        Expression sample;
+        Formula sample;
         ParseFormula(SubstituteVariable(request.formula, request.variable, x), &sample, &ignored, &column);
         const Value answer = Evaluate(host, sample, &ignored);
         const bool finite = answer.kind == Kind::Number && std::isfinite(answer.number);

@@ -1,58 +1,473 @@
-// workbook.cpp - CSV sheets recalculated in passes through the host, retrying what it answered uncalculated.
+// workbook.cpp - workbooks recalculated in dependency order (a per-column index of the cells each
+// formula fills, then Kahn's order), CSV sheets as one-sheet workbooks, and their display.
 #include "host/workbook.h"
 
 #include <algorithm>
-#include <cstdlib>
+#include <functional>
+#include <tuple>
+#include <map>
+#include <queue>
 
-#include "host/xlcall32.h"
+#include "host/evaluate.h"
+#include "host/number.h"
 
 namespace quorin_host {
 
 namespace {
 
-// The sheet's size, as the host's references allow.
-constexpr size_t MaxSheetRows = 1048576;
-constexpr size_t MaxSheetColumns = 16384;
-constexpr int32_t NoOwner = -1;
+uint64_t Key(uint32_t row, uint32_t column) { return (uint64_t{row} << 14) | column; }
+uint32_t RowOf(uint64_t key) { return static_cast<uint32_t>(key >> 14); }
+uint16_t ColumnOf(uint64_t key) { return static_cast<uint16_t>(key & (MaxSheetColumns - 1)); }
 
-// The module meets the host only through the callback library, so the only place to see the host
-// answer "uncalculated" is there: while a sheet is recalculated the callbacks pass through this
-// counter on their way to the one host.
-int32_t UncalculatedAnswers = 0;
-
-int ForwardCountingUncalculated(int xlfn, XLOPER* operRes, int count, XLOPER* opers[])
+std::string Upper(std::string s)
 {
-    const int answer = SubstituteHost::Instance().Handle(xlfn, operRes, count, opers);
-    if (xlfn == xlCoerce && answer == xlretUncalced) ++UncalculatedAnswers;
-    return answer;
+    for (char& c : s) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    return s;
 }
 
-int Forward(int xlfn, XLOPER* operRes, int count, XLOPER* opers[])
+std::string Shown(const Value& v)
 {
-    return SubstituteHost::Instance().Handle(xlfn, operRes, count, opers);
+    return (v.kind == Kind::Uncalculated) ? std::string(CircularText) : FormatValue(v);
 }
 
-struct FormulaCell {
-    uint32_t row = 0;
-    uint16_t column = 0;
-    Expression expression;
-    bool pending = true;
+// Whether the formula's answer can be an array, and so needs room to its right on a CSV sheet.
+bool MayAnswerArray(const Formula& f)
+{
+    const Node& root = f.nodes.back();
+    switch (root.type) {
+    case NodeType::Call: case NodeType::Name: return true;
+    case NodeType::Reference: return root.area.rowFirst != root.area.rowLast || root.area.columnFirst != root.area.columnLast;
+    case NodeType::Literal: return root.literal.kind == Kind::Array;
+    default: return false;
+    }
+}
+
+bool AreaFits(const Area& a)
+{
+    const uint64_t cells = (uint64_t{a.rowLast} - a.rowFirst + 1) * (uint64_t{a.columnLast} - a.columnFirst + 1);
+    return a.rowFirst <= a.rowLast && a.columnFirst <= a.columnLast && a.rowLast < MaxSheetRows && a.columnLast < MaxSheetColumns &&
+           cells <= (uint64_t{1} << 20);
+}
+
+// The element of an answer that a cell of an array formula's area shows: a single row or column
+// repeats across the area, cells past the answer show #N/A.
+Value ElementFor(const Value& answer, uint32_t r, uint32_t c)
+{
+    if (answer.kind != Kind::Array) return answer;
+    const uint32_t rows = static_cast<uint32_t>(answer.rows), columns = static_cast<uint32_t>(answer.columns);
+    const uint32_t rr = (rows == 1) ? 0 : r, cc = (columns == 1) ? 0 : c;
+    if (rr >= rows || cc >= columns) return Value::Error(xlerrNA);
+    return answer.elements[size_t{rr} * columns + cc];
+}
+
+}  // namespace
+
+uint32_t Workbook::AddSheet(const std::string& name)
+{
+    sheets.push_back(name);
+    return static_cast<uint32_t>(sheets.size() - 1);
+}
+
+void Workbook::SetValue(uint32_t sheet, uint32_t row, uint16_t column, Value value)
+{
+    WorkbookCell cell;
+    cell.sheet = sheet;
+    cell.row = row;
+    cell.column = column;
+    cell.value = std::move(value);
+    cells.push_back(std::move(cell));
+}
+
+void Workbook::SetFormula(uint32_t sheet, uint32_t row, uint16_t column, WorkbookFormula formula)
+{
+    WorkbookCell cell;
+    cell.sheet = sheet;
+    cell.row = row;
+    cell.column = column;
+    cell.isFormula = true;
+    cell.formula = std::move(formula);
+    cells.push_back(std::move(cell));
+}
+
+const Value& WorkbookEvaluation::CellAt(uint32_t sheet, uint32_t row, uint16_t column) const
+{
+    if (sheet >= cells_.size()) return empty_;
+    const auto found = cells_[sheet].find(Key(row, column));
+    return (found == cells_[sheet].end()) ? empty_ : found->second;
+}
+
+uint32_t WorkbookEvaluation::RowsOf(uint32_t sheet) const
+{
+    uint32_t rows = 0;
+    if (sheet < cells_.size()) {
+        for (const auto& entry : cells_[sheet]) rows = std::max(rows, RowOf(entry.first) + 1);
+    }
+    return rows;
+}
+
+uint16_t WorkbookEvaluation::ColumnsOf(uint32_t sheet) const
+{
+    uint32_t columns = 0;
+    if (sheet < cells_.size()) {
+        for (const auto& entry : cells_[sheet]) columns = std::max<uint32_t>(columns, uint32_t{ColumnOf(entry.first)} + 1);
+    }
+    return static_cast<uint16_t>(std::min<uint32_t>(columns, 65535));
+}
+
+// One evaluation of a workbook: the cells as they stand, the index of which formula fills which cell,
+// and the order of computation. It is the sheet and name lookup its formulas evaluate against.
+class Recalculation : public FormulaNames {
+public:
+    Recalculation(SubstituteHost& host, const Workbook& book, const EvaluationOptions& options, WorkbookEvaluation* out)
+        : host_(host), book_(book), options_(options), out_(out) {}
+
+    bool FindSheet(const std::string& name, uint32_t* sheet) const override
+    {
+        const auto found = sheetIndex_.find(Upper(name));
+        if (found == sheetIndex_.end()) return false;
+        *sheet = found->second;
+        return true;
+    }
+
+    const Formula* FindName(const std::string& name, uint32_t sheet) const override
+    {
+        auto found = names_.find({static_cast<int64_t>(sheet), Upper(name)});
+        if (found == names_.end()) found = names_.find({-1, Upper(name)});
+        return (found == names_.end()) ? nullptr : &found->second;
+    }
+
+    void Run()
+    {
+        *out_ = WorkbookEvaluation{};
+        out_->cells_.resize(book_.sheets.size());
+        prefix_ = options_.fileName.empty() ? std::string() : options_.fileName + ": ";
+        for (size_t s = 0; s < book_.sheets.size(); ++s) sheetIndex_[Upper(book_.sheets[s])] = static_cast<uint32_t>(s);
+        ReadNames();
+        PlaceInput();
+        IndexOutputs();
+        Link();
+        Compute();
+        std::vector<std::string> circular = std::move(out_->problems);
+        out_->problems.clear();
+        for (FormulaCell& f : formulas_) {
+            for (std::string& p : f.problems) out_->problems.push_back(std::move(p));
+            for (std::string& n : f.notes) out_->notes.push_back(std::move(n));
+        }
+        out_->problems.insert(out_->problems.begin(), namesProblems_.begin(), namesProblems_.end());
+        out_->problems.insert(out_->problems.end(), circular.begin(), circular.end());
+    }
+
+private:
+    struct FormulaCell {
+        size_t cell = 0;
+        uint32_t sheet = 0, row = 0;
+        uint16_t column = 0;
+        Formula formula;
+        bool evaluable = false;
+        uint32_t runEnd = 0;  // spilling: the columns before this one to the right of the cell are its own
+        std::vector<std::string> problems, notes;  // reported in reading order once all is computed
+    };
+    struct Tail { uint32_t row; uint32_t formula; };
+    struct SheetIndex {
+        uint32_t width = 0;                                           // columns the input spans
+        std::vector<std::vector<std::pair<uint32_t, uint32_t>>> columns;  // per column: (row, formula), by row
+        std::vector<Tail> tails;  // formulas whose spill runs on past width, by row
+    };
+
+    std::string Label(uint32_t sheet, uint32_t row, uint16_t column) const
+    {
+        if (book_.sheets.size() < 2) return CellName(row, column);
+        const std::string& name = book_.sheets[sheet];
+        const bool plain = !name.empty() && std::all_of(name.begin(), name.end(), [](char c) { return std::isalnum(static_cast<unsigned char>(c)) || c == '_'; });
+        std::string quoted = "'";
+        for (char c : name) quoted += (c == '\'') ? std::string("''") : std::string(1, c);
+        return (plain ? name : quoted + "'") + "!" + CellName(row, column);
+    }
+
+    void ReadNames()
+    {
+        for (const DefinedName& n : book_.names) {
+            Formula f;
+            std::string error;
+            size_t column = 0;
+            if (!ParseFormula(n.text, &f, &error, &column)) {
+                namesProblems_.push_back(prefix_ + "name " + n.name + ": column " + std::to_string(column) + ": " + error + ": " + n.text);
+                continue;
+            }
+            names_[{n.sheet, Upper(n.name)}] = std::move(f);
+        }
+    }
+
+    bool CallsOnlyRegistered(const Formula& f) const
+    {
+        return std::all_of(f.nodes.begin(), f.nodes.end(), [this](const Node& n) { return n.type != NodeType::Call || !host_.TypeTextOf(n.name).empty(); });
+    }
+
+    void PlaceInput()
+    {
+        std::vector<size_t> order;
+        for (size_t k = 0; k < book_.cells.size(); ++k) {
+            const WorkbookCell& c = book_.cells[k];
+            widths_.resize(book_.sheets.size());
+            widths_[c.sheet] = std::max<uint32_t>(widths_[c.sheet], uint32_t{c.column} + 1);
+            if (!c.isFormula) {
+                out_->cells_[c.sheet][Key(c.row, c.column)] = c.value;
+                continue;
+            }
+            order.push_back(k);
+        }
+        widths_.resize(book_.sheets.size());
+        std::sort(order.begin(), order.end(), [this](size_t a, size_t b) {
+            const WorkbookCell &x = book_.cells[a], &y = book_.cells[b];
+            return std::tie(x.sheet, x.row, x.column) < std::tie(y.sheet, y.row, y.column);
+        });
+        for (size_t k : order) {
+            const WorkbookCell& c = book_.cells[k];
+            FormulaCell f;
+            f.cell = k;
+            f.sheet = c.sheet;
+            f.row = c.row;
+            f.column = c.column;
+            FormulaResult result;
+            result.cell = k;
+            result.sheet = c.sheet;
+            result.row = c.row;
+            result.column = c.column;
+            std::string error;
+            size_t errorColumn = 0;
+            if (c.formula.overArea && !AreaFits(c.formula.area)) {
+                f.problems.push_back(prefix_ + Label(c.sheet, c.row, c.column) + ": an array formula's area must lie on the sheet " +
+                                         "and hold at most 1,048,576 cells: " + c.formula.text);
+                result.outcome = FormulaOutcome::Refused;
+                result.value = Value::Error(xlerrRef);
+            } else if (!ParseFormula(c.formula.text, &f.formula, &error, &errorColumn)) {
+                f.problems.push_back(prefix_ + Label(c.sheet, c.row, c.column) + ": column " + std::to_string(errorColumn) + ": " + error +
+                                         ": " + c.formula.text);
+                result.outcome = FormulaOutcome::Refused;
+                result.value = Value::Error(xlerrName);
+            } else if (options_.keepForeignFormulas && !CallsOnlyRegistered(f.formula)) {
+                result.outcome = FormulaOutcome::KeptCached;
+                result.value = c.formula.hasCached ? c.formula.cached : Value{};
+                ++out_->keptCached;
+            } else {
+                ShiftReferences(&f.formula, c.formula.shiftRows, c.formula.shiftColumns);
+                f.evaluable = true;
+                result.value = Value::Uncalculated();
+            }
+            out_->cells_[c.sheet][Key(c.row, c.column)] = result.value;
+            out_->formulas.push_back(std::move(result));
+            formulas_.push_back(std::move(f));
+        }
+    }
+
+    void Own(SheetIndex* index, uint32_t row, uint32_t column, uint32_t formula)
+    {
+        if (column >= index->columns.size()) index->columns.resize(column + 1);
+        index->columns[column].emplace_back(row, formula);
+    }
+
+    void IndexOutputs()
+    {
+        indexes_.resize(book_.sheets.size());
+        for (size_t s = 0; s < indexes_.size(); ++s) indexes_[s].width = widths_[s];
+        for (uint32_t k = 0; k < formulas_.size(); ++k) {
+            FormulaCell& f = formulas_[k];
+            if (!f.evaluable) continue;
+            SheetIndex& index = indexes_[f.sheet];
+            const WorkbookFormula& written = book_.cells[f.cell].formula;
+            if (written.overArea) {
+                for (uint32_t r = written.area.rowFirst; r <= written.area.rowLast; ++r) {
+                    for (uint32_t c = written.area.columnFirst; c <= written.area.columnLast; ++c) Own(&index, r, c, k);
+                }
+                continue;
+            }
+            Own(&index, f.row, f.column, k);
+            f.runEnd = uint32_t{f.column} + 1;
+            if (!options_.spillRight || !MayAnswerArray(f.formula)) continue;
+            const auto& input = out_->cells_[f.sheet];
+            while (f.runEnd < index.width && input.count(Key(f.row, f.runEnd)) == 0) Own(&index, f.row, f.runEnd++, k);
+            if (f.runEnd == index.width) {
+                index.tails.push_back({f.row, k});
+                f.runEnd = MaxSheetColumns;
+            }
+        }
+        for (SheetIndex& index : indexes_) {
+            for (auto& column : index.columns) std::sort(column.begin(), column.end());
+            std::sort(index.tails.begin(), index.tails.end(), [](const Tail& a, const Tail& b) { return a.row < b.row; });
+        }
+    }
+
+    void Edge(uint32_t from, uint32_t to)
+    {
+        if (stamp_[from] == to + 1) return;
+        stamp_[from] = to + 1;
+        successors_[from].push_back(to);
+        ++waiting_[to];
+    }
+
+    // Edges to formula to from every formula that fills a cell of area.
+    void EdgesFrom(const Area& area, uint32_t to)
+    {
+        if (area.sheet >= indexes_.size()) return;
+        const SheetIndex& index = indexes_[area.sheet];
+        const uint32_t last = std::min<uint32_t>(area.columnLast, static_cast<uint32_t>(index.columns.size()) - 1);
+        for (uint32_t c = area.columnFirst; !index.columns.empty() && c <= last; ++c) {
+            const auto& column = index.columns[c];
+            auto at = std::lower_bound(column.begin(), column.end(), std::make_pair(area.rowFirst, uint32_t{0}));
+            for (; at != column.end() && at->first <= area.rowLast; ++at) Edge(at->second, to);
+        }
+        if (area.columnLast < index.width) return;
+        auto at = std::lower_bound(index.tails.begin(), index.tails.end(), area.rowFirst, [](const Tail& t, uint32_t row) { return t.row < row; });
+        for (; at != index.tails.end() && at->row <= area.rowLast; ++at) Edge(at->formula, to);
+    }
+
+    void ReferencesOf(const Formula& formula, uint32_t sheet, bool namesAllowed, uint32_t to)
+    {
+        for (const Node& n : formula.nodes) {
+            if (n.type == NodeType::Reference) {
+                Area area = n.area;
+                area.sheet = sheet;
+                if (!n.name.empty() && !FindSheet(n.name, &area.sheet)) continue;
+                EdgesFrom(area, to);
+            } else if (n.type == NodeType::Name && namesAllowed) {
+                if (const Formula* definition = FindName(n.name, sheet)) ReferencesOf(*definition, sheet, false, to);
+            }
+        }
+    }
+
+    void Link()
+    {
+        stamp_.assign(formulas_.size(), 0);
+        successors_.assign(formulas_.size(), {});
+        waiting_.assign(formulas_.size(), 0);
+        for (uint32_t k = 0; k < formulas_.size(); ++k) {
+            if (formulas_[k].evaluable) ReferencesOf(formulas_[k].formula, formulas_[k].sheet, true, k);
+        }
+    }
+
+    void Set(uint32_t sheet, uint32_t row, uint32_t column, Value v)
+    {
+        out_->cells_[sheet][Key(row, column)] = std::move(v);
+    }
+
+    void Place(FormulaCell& f, const Value& answer)
+    {
+        const WorkbookFormula& written = book_.cells[f.cell].formula;
+        const std::string label = Label(f.sheet, f.row, f.column);
+        if (written.overArea) {
+            for (uint32_t r = written.area.rowFirst; r <= written.area.rowLast; ++r) {
+                for (uint32_t c = written.area.columnFirst; c <= written.area.columnLast; ++c) {
+                    Set(f.sheet, r, c, ElementFor(answer, r - written.area.rowFirst, c - written.area.columnFirst));
+                }
+            }
+            return;
+        }
+        if (answer.kind != Kind::Array) {
+            Set(f.sheet, f.row, f.column, answer);
+            return;
+        }
+        if (answer.elements.empty()) {
+            Set(f.sheet, f.row, f.column, Value::Error(xlerrValue));
+            return;
+        }
+        if (!options_.spillRight) {
+            Set(f.sheet, f.row, f.column, answer.elements[0]);
+            return;
+        }
+        // Only the first row shows, as in an array formula entered over one row.
+        int32_t filled = 0;
+        for (int32_t k = 0; k < answer.columns; ++k) {
+            const uint32_t column = uint32_t{f.column} + static_cast<uint32_t>(k);
+            if (column >= MaxSheetColumns || (k > 0 && column >= f.runEnd)) break;
+            Set(f.sheet, f.row, column, answer.elements[static_cast<size_t>(k)]);
+            ++filled;
+        }
+        if (filled < answer.columns) {
+            f.notes.push_back(prefix_ + label + ": answer is " + std::to_string(answer.columns) + " cells wide; only " +
+                                  std::to_string(filled) + " are free to show it");
+        }
+    }
+
+    void ComputeOne(uint32_t k, CellSourceInstalled* installed)
+    {
+        FormulaCell& f = formulas_[k];
+        const WorkbookCell& cell = book_.cells[f.cell];
+        EvaluationContext context;
+        context.host = &host_;
+        context.cells = out_;
+        context.names = this;
+        context.sheet = f.sheet;
+        installed->sheet = f.sheet;
+        FormulaMessages messages;
+        Value answer = EvaluateFormula(context, f.formula, f.formula.Root(), &messages);
+        const std::string label = prefix_ + Label(f.sheet, f.row, f.column);
+        for (const FormulaMessage& m : messages.refusals) {
+            f.problems.push_back(label + ": column " + std::to_string(m.column) + ": " + m.text + ": " + cell.formula.text);
+        }
+        for (const FormulaMessage& m : messages.notes) f.notes.push_back(label + ": column " + std::to_string(m.column) + ": " + m.text);
+        FormulaResult& result = out_->formulas[k];
+        result.outcome = messages.refusals.empty() ? FormulaOutcome::Computed : FormulaOutcome::Refused;
+        Place(f, answer);
+        result.value = std::move(answer);
+    }
+
+    // Kahn's order; among formulas ready at once the first in reading order goes first, so a sheet
+    // whose formulas wait on none is computed row by row (and random answers come in that order).
+    void Compute()
+    {
+        CellSourceInstalled installed(host_, *out_);
+        std::priority_queue<uint32_t, std::vector<uint32_t>, std::greater<uint32_t>> ready;
+        size_t pending = 0;
+        for (uint32_t k = 0; k < formulas_.size(); ++k) {
+            if (!formulas_[k].evaluable) continue;
+            ++pending;
+            if (waiting_[k] == 0) ready.push(k);
+        }
+        while (!ready.empty()) {
+            const uint32_t k = ready.top();
+            ready.pop();
+            ComputeOne(k, &installed);
+            --pending;
+            for (uint32_t next : successors_[k]) {
+                if (--waiting_[next] == 0) ready.push(next);
+            }
+        }
+        if (pending == 0) return;
+        std::string names;
+        for (uint32_t k = 0; k < formulas_.size(); ++k) {
+            const FormulaCell& f = formulas_[k];
+            if (!f.evaluable || waiting_[k] == 0) continue;
+            names += (names.empty() ? "" : ", ") + Label(f.sheet, f.row, f.column);
+            out_->formulas[k].outcome = FormulaOutcome::Circular;
+        }
+        out_->problems.push_back(prefix_ + "circular reference: " + names + " wait on each other, or on cells that do");
+    }
+
+    SubstituteHost& host_;
+    const Workbook& book_;
+    const EvaluationOptions& options_;
+    WorkbookEvaluation* out_;
+    std::string prefix_;
+    std::map<std::string, uint32_t> sheetIndex_;
+    std::map<std::pair<int64_t, std::string>, Formula> names_;
+    std::vector<uint32_t> widths_;
+    std::vector<std::string> namesProblems_;
+    std::vector<FormulaCell> formulas_;  // in reading order, as out_->formulas
+    std::vector<SheetIndex> indexes_;
+    std::vector<uint32_t> stamp_;        // per formula: 1 + the formula whose edges were last added from it
+    std::vector<std::vector<uint32_t>> successors_;
+    std::vector<uint32_t> waiting_;      // per formula: formulas it still waits on
 };
 
-// Where each formula's answer may spill: the run of empty input cells to its right. Until the
-// formula is computed those cells read as uncalculated, since nobody knows yet what they hold.
-struct SpillMap {
-    std::vector<std::vector<int32_t>> owner;  // per row and input column: the formula, or NoOwner
-    std::vector<int32_t> tail;                // per row: the formula whose run reaches past the input
-};
-
-bool IsEmptyInput(const CsvRows& cells, size_t row, size_t column)
+bool EvaluateWorkbook(SubstituteHost& host, const Workbook& book, const EvaluationOptions& options, WorkbookEvaluation* evaluation)
 {
-    return row >= cells.size() || column >= cells[row].size() || cells[row][column].empty();
+    Recalculation(host, book, options, evaluation).Run();
+    return evaluation->Succeeded();
 }
 
-// A number as a sheet takes one typed in: decimal digits, sign, point and exponent only, so that
-// "inf", "nan" and hexadecimal text stay text.
+namespace {
+
+// A number as a sheet takes one typed in, spaces around it allowed.
 bool ReadNumber(const std::string& field, double* number)
 {
     const size_t first = field.find_first_not_of(' ');
@@ -61,73 +476,72 @@ bool ReadNumber(const std::string& field, double* number)
     return ParseNumber(trimmed, number) == NumberRead::Ok;
 }
 
-std::string Upper(std::string s)
-{
-    for (char& c : s) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-    return s;
-}
-
 Value InputValue(const std::string& field)
 {
     double number = 0.0;
-    if (field.empty()) return Value{};
     if (ReadNumber(field, &number)) return Value::Number(number);
     if (Upper(field) == "TRUE" || Upper(field) == "FALSE") return Value::Boolean(Upper(field) == "TRUE");
     return Value::Text(field);
 }
 
-// A reference handed to a B or J argument is read by the host itself before the call, and the host
-// would answer #VALUE! for a cell it has not computed; so such a call waits until the cell is done.
-bool NumberArgumentsReady(const SubstituteHost& host, const Expression& e)
+std::string SheetNameOf(const std::string& fileName)
 {
-    if (e.type != Expression::Type::Call) return true;
-    const std::string typeText = host.TypeTextOf(e.name);
-    for (size_t i = 0; i < e.arguments.size(); ++i) {
-        const Expression& a = e.arguments[i];
-        const bool byValue = i + 1 < typeText.size() && typeText[i + 1] != 'R';
-        if (byValue && a.type == Expression::Type::Reference &&
-            host.sheet.Get(a.area.rowFirst, a.area.columnFirst).kind == Kind::Uncalculated) return false;
-        if (!NumberArgumentsReady(host, a)) return false;
-    }
-    return true;
-}
-
-// A formula that is only a reference shows what the cells hold; an empty cell shows as 0.
-Value ReadReferenced(const Sheet& sheet, const Area& area)
-{
-    const uint32_t rows = area.rowLast - area.rowFirst + 1;
-    const uint32_t columns = uint32_t{area.columnLast} - area.columnFirst + 1;
-    std::vector<Value> elements;
-    for (uint32_t r = 0; r < rows; ++r) {
-        for (uint32_t c = 0; c < columns; ++c) {
-            Value v = sheet.Get(area.rowFirst + r, static_cast<uint16_t>(area.columnFirst + c));
-            if (v.kind == Kind::Empty) v = Value::Number(0.0);
-            elements.push_back(std::move(v));
-        }
-    }
-    if (elements.size() == 1) return elements[0];
-    return Value::Array(static_cast<int32_t>(rows), static_cast<int32_t>(columns), std::move(elements));
-}
-
-bool HoldsUncalculated(const Value& v)
-{
-    if (v.kind == Kind::Uncalculated) return true;
-    return std::any_of(v.elements.begin(), v.elements.end(), HoldsUncalculated);
-}
-
-void Widen(EvaluatedSheet* sheet, size_t row, size_t column)
-{
-    if (row >= sheet->shown.size()) sheet->shown.resize(row + 1);
-    std::vector<std::string>& line = sheet->shown[row];
-    if (column >= line.size()) line.resize(column + 1);
-}
-
-std::string Shown(const Value& v)
-{
-    return (v.kind == Kind::Uncalculated) ? std::string(CircularText) : FormatValue(v);
+    const size_t slash = fileName.find_last_of("/\\");
+    std::string stem = (slash == std::string::npos) ? fileName : fileName.substr(slash + 1);
+    const size_t dot = stem.find_last_of('.');
+    if (dot != std::string::npos && dot > 0) stem = stem.substr(0, dot);
+    return stem.empty() ? std::string("Sheet1") : stem;
 }
 
 }  // namespace
+
+Workbook CsvWorkbook(const CsvRows& cells, const std::string& fileName)
+{
+    Workbook book;
+    book.AddSheet(SheetNameOf(fileName));
+    for (size_t r = 0; r < cells.size(); ++r) {
+        for (size_t c = 0; c < cells[r].size(); ++c) {
+            const std::string& field = cells[r][c];
+            const uint32_t row = static_cast<uint32_t>(r);
+            const uint16_t column = static_cast<uint16_t>(c);
+            if (field.empty()) continue;
+            if (field[0] != '=') {
+                book.SetValue(0, row, column, InputValue(field));
+                continue;
+            }
+            WorkbookFormula formula;
+            formula.text = field;
+            book.SetFormula(0, row, column, std::move(formula));
+        }
+    }
+    return book;
+}
+
+bool EvaluateSheet(SubstituteHost& host, const CsvRows& cells, const std::string& fileName, EvaluatedSheet* sheet)
+{
+    *sheet = EvaluatedSheet{};
+    const std::string prefix = fileName.empty() ? std::string() : fileName + ": ";
+    size_t width = 0;
+    for (const std::vector<std::string>& line : cells) width = std::max(width, line.size());
+    if (cells.size() > MaxSheetRows || width > MaxSheetColumns) {
+        sheet->problems.push_back(prefix + "larger than a sheet (1048576 rows, 16384 columns)");
+        return false;
+    }
+    EvaluationOptions options;
+    options.fileName = fileName;
+    options.spillRight = true;
+    WorkbookEvaluation evaluation;
+    EvaluateWorkbook(host, CsvWorkbook(cells, fileName), options, &evaluation);
+    sheet->rows = evaluation.RowsOf(0);
+    sheet->columns = evaluation.ColumnsOf(0);
+    sheet->shown.assign(sheet->rows, std::vector<std::string>(sheet->columns));
+    for (uint32_t r = 0; r < sheet->rows; ++r) {
+        for (uint16_t c = 0; c < sheet->columns; ++c) sheet->shown[r][c] = Shown(evaluation.CellAt(0, r, c));
+    }
+    sheet->problems = std::move(evaluation.problems);
+    sheet->notes = std::move(evaluation.notes);
+    return sheet->problems.empty();
+}
 
 bool ReadCsv(const std::string& text, CsvRows* rows, std::string* error)
 {
@@ -193,126 +607,6 @@ std::string CsvField(const std::string& text)
         quoted += c;
     }
     return quoted + "\"";
-}
-
-bool EvaluateSheet(SubstituteHost& host, const CsvRows& cells, const std::string& fileName, EvaluatedSheet* sheet)
-{
-    *sheet = EvaluatedSheet{};
-    const std::string prefix = fileName.empty() ? std::string() : fileName + ": ";
-    size_t width = 0;
-    for (const std::vector<std::string>& line : cells) width = std::max(width, line.size());
-    if (cells.size() > MaxSheetRows || width > MaxSheetColumns) {
-        sheet->problems.push_back(prefix + "larger than a sheet (1048576 rows, 16384 columns)");
-        return false;
-    }
-
-    host.sheet = Sheet{};
-    std::vector<FormulaCell> formulas;
-    SpillMap spills;
-    spills.owner.resize(cells.size());
-    spills.tail.assign(cells.size(), NoOwner);
-    for (size_t r = 0; r < cells.size(); ++r) {
-        spills.owner[r].assign(cells[r].size(), NoOwner);
-        int32_t runOwner = NoOwner;
-        for (size_t c = 0; c < cells[r].size(); ++c) {
-            const std::string& field = cells[r][c];
-            const uint32_t row = static_cast<uint32_t>(r);
-            const uint16_t column = static_cast<uint16_t>(c);
-            if (field.empty()) {
-                spills.owner[r][c] = runOwner;
-                continue;
-            }
-            runOwner = NoOwner;
-            Widen(sheet, r, c);
-            if (field[0] != '=') {
-                const Value v = InputValue(field);
-                host.sheet.Set(row, column, v);
-                sheet->shown[r][c] = (v.kind == Kind::Text) ? v.text : FormatValue(v);
-                continue;
-            }
-            FormulaCell formula;
-            formula.row = row;
-            formula.column = column;
-            std::string error;
-            size_t errorColumn = 0;
-            if (!ParseFormula(field, &formula.expression, &error, &errorColumn)) {
-                sheet->problems.push_back(prefix + CellName(row, column) + ": column " + std::to_string(errorColumn) +
-                                          ": " + error + ": " + field);
-                continue;
-            }
-            host.sheet.Set(row, column, Value::Uncalculated());
-            runOwner = static_cast<int32_t>(formulas.size());
-            formulas.push_back(std::move(formula));
-        }
-        spills.tail[r] = runOwner;
-    }
-    if (!sheet->problems.empty()) return false;
-
-    host.sheet.background = [&cells, &spills, &formulas](uint32_t row, uint16_t column) {
-        if (row >= cells.size()) return Value{};
-        const int32_t owner = (column < spills.owner[row].size()) ? spills.owner[row][column] : spills.tail[row];
-        return (owner != NoOwner && formulas[static_cast<size_t>(owner)].pending) ? Value::Uncalculated() : Value{};
-    };
-    InstallExcelHandler(&ForwardCountingUncalculated);
-
-    size_t remaining = formulas.size();
-    bool progress = true;
-    while (remaining > 0 && progress) {
-        progress = false;
-        for (FormulaCell& f : formulas) {
-            if (!f.pending || !NumberArgumentsReady(host, f.expression)) continue;
-            const int32_t uncalculatedBefore = UncalculatedAnswers;
-            std::string error;
-            Value answer = Evaluate(host, f.expression, &error);
-            if (answer.kind == Kind::Reference && answer.areas.size() == 1) answer = ReadReferenced(host.sheet, answer.areas[0]);
-            if (UncalculatedAnswers != uncalculatedBefore || HoldsUncalculated(answer)) continue;
-
-            f.pending = false;
-            --remaining;
-            progress = true;
-            const std::string cell = CellName(f.row, f.column);
-            if (!error.empty()) sheet->notes.push_back(prefix + cell + ": " + error);
-            if (answer.kind != Kind::Array) {
-                host.sheet.Set(f.row, f.column, answer);
-                sheet->shown[f.row][f.column] = Shown(answer);
-                continue;
-            }
-            // Only the first row shows, as in an array formula entered over one row.
-            int32_t filled = 0;
-            for (int32_t k = 0; k < answer.columns; ++k) {
-                const size_t column = size_t{f.column} + static_cast<size_t>(k);
-                if (column >= MaxSheetColumns || (k > 0 && !IsEmptyInput(cells, f.row, column))) break;
-                const Value& element = answer.elements[static_cast<size_t>(k)];
-                host.sheet.Set(f.row, static_cast<uint16_t>(column), element);
-                Widen(sheet, f.row, column);
-                sheet->shown[f.row][column] = Shown(element);
-                ++filled;
-            }
-            if (filled < answer.columns) {
-                sheet->notes.push_back(prefix + cell + ": answer is " + std::to_string(answer.columns) +
-                                       " cells wide; only " + std::to_string(filled) + " are free to show it");
-            }
-        }
-    }
-    InstallExcelHandler(&Forward);
-
-    if (remaining > 0) {
-        std::string names;
-        for (const FormulaCell& f : formulas) {
-            if (!f.pending) continue;
-            names += (names.empty() ? "" : ", ") + CellName(f.row, f.column);
-            sheet->shown[f.row][f.column] = CircularText;
-        }
-        sheet->problems.push_back(prefix + "circular reference: " + names + " wait on each other, or on cells that do");
-    }
-    host.sheet.background = nullptr;
-
-    sheet->rows = static_cast<uint32_t>(sheet->shown.size());
-    size_t columns = 0;
-    for (const std::vector<std::string>& line : sheet->shown) columns = std::max(columns, line.size());
-    sheet->columns = static_cast<uint16_t>(columns);
-    for (std::vector<std::string>& line : sheet->shown) line.resize(columns);
-    return sheet->problems.empty();
 }
 
 std::string SheetCsv(const EvaluatedSheet& sheet)

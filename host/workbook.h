@@ -1,20 +1,107 @@
-// workbook.h - whole sheets read from CSV and recalculated through the substitute host, as the real
-// host recalculates a workbook: formula cells not yet computed read as "uncalculated", a call whose
-// reference the host answered uncalculated is made again in a later pass, and a pass that computes
-// nothing while formulas remain means a circular reference. An array answer fills the cells to the
-// right of its formula, as an array formula entered over a row does, up to the first cell that holds
-// something of its own.
-// A CSV cell holds a number, text, TRUE/FALSE, nothing, or a formula starting with '='.
+// workbook.h - workbooks recalculated through the substitute host: named sheets of constants and
+// formulas, workbook-wide or sheet-local defined names, array formulas entered over a range. Formulas
+// are computed in an order derived from their references (reading order where none waits on another),
+// so every cell a formula reads is computed before it; formulas that wait on each other, or on such
+// formulas, are a circular reference and show #CIRCULAR!. A formula that cannot be read, calls an
+// unknown function or name or has the wrong argument count shows its error and fails the evaluation;
+// every other formula is computed all the same.
+// A CSV file is a one-sheet workbook whose formulas start with '='; a formula's array answer there
+// fills the empty cells to its right, as an array formula entered over a row does.
 #pragma once
 
 #include <cstdint>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
+#include "host/cell_source.h"
 #include "host/formula.h"
 #include "host/substitute_host.h"
 
 namespace quorin_host {
+
+struct WorkbookFormula {
+    std::string text;              // as written, with or without the leading '='
+    int32_t shiftRows = 0;         // a shared formula: text is written for the cell this many rows up
+    int32_t shiftColumns = 0;      // ... and this many columns left; its relative references move
+    bool overArea = false;         // an array formula entered over area (its top-left cell is this one)
+    Area area;                     // rows and columns on the formula's sheet
+    bool hasCached = false;        // the value the file recorded for the cell
+    Value cached;
+};
+
+struct WorkbookCell {
+    uint32_t sheet = 0, row = 0;
+    uint16_t column = 0;
+    bool isFormula = false;
+    Value value;                   // a constant: number, text, boolean or error
+    WorkbookFormula formula;
+};
+
+struct DefinedName {
+    std::string name;
+    int32_t sheet = -1;            // the sheet it belongs to, -1 for the whole workbook
+    std::string text;              // a range (Data!$A$2:$A$7) or a constant, as a formula
+};
+
+struct Workbook {
+    std::vector<std::string> sheets;  // names, in the file's order
+    std::vector<WorkbookCell> cells;  // any order; one entry per cell
+    std::vector<DefinedName> names;
+
+    uint32_t AddSheet(const std::string& name);
+    void SetValue(uint32_t sheet, uint32_t row, uint16_t column, Value value);
+    void SetFormula(uint32_t sheet, uint32_t row, uint16_t column, WorkbookFormula formula);
+};
+
+struct EvaluationOptions {
+    std::string fileName;            // prefixes every message
+    // A formula calling a function the module did not register keeps its cached value and is
+    // counted, instead of showing #NAME? and failing the evaluation.
+    bool keepForeignFormulas = false;
+    // An array answer of a formula not entered over an area shows in the empty cells to its right,
+    // first row only, up to a cell that holds something (CSV sheets).
+    bool spillRight = false;
+};
+
+enum class FormulaOutcome {
+    Computed,    // evaluated through the host
+    KeptCached,  // calls a function the module did not register: the cached value stands
+    Refused,     // unreadable, an unknown function or name, a wrong argument count: shows its error
+    Circular,    // waits on itself: shows #CIRCULAR!
+};
+
+struct FormulaResult {
+    size_t cell = 0;               // index into Workbook::cells
+    uint32_t sheet = 0, row = 0;
+    uint16_t column = 0;
+    FormulaOutcome outcome = FormulaOutcome::Computed;
+    Value value;                   // the whole answer (an array for an array answer)
+};
+
+// The outcome of an evaluation, and the cells as they stand after it.
+class WorkbookEvaluation : public CellSource {
+public:
+    const Value& CellAt(uint32_t sheet, uint32_t row, uint16_t column) const override;
+    // Rows and columns spanned by the cells of a sheet that hold something.
+    uint32_t RowsOf(uint32_t sheet) const;
+    uint16_t ColumnsOf(uint32_t sheet) const;
+
+    std::vector<FormulaResult> formulas;  // one per formula cell, in reading order (sheet, row, column)
+    std::vector<std::string> problems;    // refusals and circular references: the evaluation failed
+    std::vector<std::string> notes;       // host refusals of values, answers clipped
+    size_t keptCached = 0;                // formulas whose cached value stands
+    bool Succeeded() const { return problems.empty(); }
+
+private:
+    friend class Recalculation;
+    std::vector<std::unordered_map<uint64_t, Value>> cells_;  // per sheet, by row and column
+    Value empty_;
+};
+
+// Computes every formula of book through the host. False when the evaluation has problems; the
+// evaluation is complete all the same.
+bool EvaluateWorkbook(SubstituteHost& host, const Workbook& book, const EvaluationOptions& options, WorkbookEvaluation* evaluation);
 
 using CsvRows = std::vector<std::vector<std::string>>;
 
@@ -28,15 +115,19 @@ struct EvaluatedSheet {
     uint32_t rows = 0;
     uint16_t columns = 0;
     std::vector<std::vector<std::string>> shown;  // rows x columns, each cell as the host shows it
-    std::vector<std::string> problems;  // formulas that do not parse, circular references: the sheet fails
-    std::vector<std::string> notes;     // host refusals (unknown function, argument count), clipped answers
+    std::vector<std::string> problems;  // as WorkbookEvaluation::problems: the sheet fails
+    std::vector<std::string> notes;
 };
 
 // What a cell shows while it is part of a circular reference (the host itself would show 0).
 constexpr const char* CircularText = "#CIRCULAR!";
 
-// Loads the cells into host.sheet, replacing what it held, and computes every formula. fileName
-// prefixes every message. False when the sheet has problems; shown is filled all the same.
+// A CSV file as a one-sheet workbook named after the file: '=' starts a formula; a number, TRUE or
+// FALSE is that constant; anything else is text.
+Workbook CsvWorkbook(const CsvRows& cells, const std::string& fileName);
+
+// Evaluates a CSV sheet (fileName prefixes every message). False when the sheet has problems; shown
+// is filled all the same.
 bool EvaluateSheet(SubstituteHost& host, const CsvRows& cells, const std::string& fileName, EvaluatedSheet* sheet);
 
 // The evaluated sheet as CSV (LF line ends, every row as wide as the sheet) or as an aligned table

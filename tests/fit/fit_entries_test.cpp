@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "host/formula.h"
+#include "host/evaluate.h"
 #include "tests/module_fixture.h"
 #include "tests/support/plain_readings.h"
 #include "tests/support/seeded.h"
@@ -216,7 +216,7 @@ TEST_F(FitEntries, PolynomialEvaluatesTheFittedRowInAFormula)
     };
     for (const FormulaCase& c : cases) {
         SCOPED_TRACE(c.text);
-        quorin_host::Expression expression;
+        quorin_host::Formula expression;
         std::string error;
         size_t column = 0;
         ASSERT_TRUE(quorin_host::ParseFormula(c.text, &expression, &error, &column)) << error << " at " << column;

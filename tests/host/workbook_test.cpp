@@ -137,12 +137,153 @@ TEST_F(WorkbookTest, UnparsableFormulaIsNamedByFileCellAndColumn)
     EXPECT_EQ(sheet.problems[0], "t.csv: B2: column 33: expected ',' or ')': =Spline({0,1,2,3},{0,1,8,27},1.5");
 }
 
-TEST_F(WorkbookTest, UnknownFunctionShowsNameErrorWithANote)
+TEST_F(WorkbookTest, UnknownFunctionShowsNameErrorAndFailsTheSheet)
 {
-    const EvaluatedSheet sheet = Evaluate("=Nope(1)\n");
+    const EvaluatedSheet sheet = Evaluate("=Nope(1)\n", false);
     EXPECT_EQ(sheet.shown[0][0], "#NAME?");
-    ASSERT_EQ(sheet.notes.size(), 1u);
-    EXPECT_EQ(sheet.notes[0], "t.csv: A1: no registered function Nope");
+    ASSERT_EQ(sheet.problems.size(), 1u);
+    EXPECT_EQ(sheet.problems[0], "t.csv: A1: column 2: unknown function Nope: =Nope(1)");
+}
+
+TEST_F(WorkbookTest, EachBadCellShowsItsErrorAndTheOthersAreComputed)
+{
+    const EvaluatedSheet sheet = Evaluate("=Nope(1),=StudentT(1;2),\"=StudentT(1,2)\",=StudentT(),=StudentT(10)*2,=1+nope\n", false);
+    EXPECT_EQ(sheet.shown, (CsvRows{{"#NAME?", "#NAME?", "#VALUE!", "#VALUE!", "4.456282207349865", "#NAME?"}}));
+    EXPECT_EQ(sheet.problems, (std::vector<std::string>{
+                                  "t.csv: A1: column 2: unknown function Nope: =Nope(1)",
+                                  "t.csv: B1: column 12: expected ',' or ')': =StudentT(1;2)",
+                                  "t.csv: C1: column 2: StudentT takes 1 argument, not 2: =StudentT(1,2)",
+                                  "t.csv: D1: column 2: StudentT takes 1 argument, not 0: =StudentT()",
+                                  "t.csv: F1: column 4: unknown name nope: =1+nope",
+                              }));
+}
+
+// Chains long enough that a rescan per formula, or recursion per link, would show; the 100,000-row
+// chains are timed from the command line.
+TEST_F(WorkbookTest, ChainsAreComputedInEitherDirection)
+{
+    constexpr int32_t Rows = 20000;
+    std::string up, down = "1\n";
+    for (int32_t r = 1; r < Rows; ++r) {
+        up += "=A" + std::to_string(r + 1) + "+1\n";
+        down += "=A" + std::to_string(r) + "+1\n";
+    }
+    up += "1\n";
+    for (const std::string* csv : {&up, &down}) {
+        const EvaluatedSheet sheet = Evaluate(csv->c_str());
+        const size_t last = (csv == &up) ? 0 : Rows - 1;
+        EXPECT_EQ(sheet.shown[last][0], std::to_string(Rows));
+    }
+}
+
+quorin_host::WorkbookFormula Written(const char* text, int32_t shiftRows = 0)
+{
+    quorin_host::WorkbookFormula formula;
+    formula.text = text;
+    formula.shiftRows = shiftRows;
+    return formula;
+}
+
+TEST_F(WorkbookTest, ACycleThroughANameIsCircular)
+{
+    quorin_host::Workbook book;
+    book.AddSheet("S");
+    book.names.push_back({"Next", -1, "S!$A$2"});
+    book.SetFormula(0, 0, 0, Written("=Next+1"));
+    book.SetFormula(0, 1, 0, Written("=A1*2"));
+    book.SetFormula(0, 2, 0, Written("=StudentT(10)"));
+    quorin_host::WorkbookEvaluation evaluation;
+    EXPECT_FALSE(quorin_host::EvaluateWorkbook(host, book, {}, &evaluation));
+    EXPECT_EQ(evaluation.problems, std::vector<std::string>{"circular reference: A1, A2 wait on each other, or on cells that do"});
+    EXPECT_EQ(evaluation.formulas[2].outcome, quorin_host::FormulaOutcome::Computed);
+}
+
+// A workbook as a file reader fills one: sheets, names, shared and array formulas, cached values.
+TEST_F(WorkbookTest, WorkbookReferencesSheetsNamesSharedAndArrayFormulas)
+{
+    using quorin_host::FormulaOutcome;
+    quorin_host::Workbook book;
+    const uint32_t data = book.AddSheet("Data"), mine = book.AddSheet("My data"), calc = book.AddSheet("Calc");
+    for (uint32_t r = 0; r < 3; ++r) book.SetValue(data, r, 0, Value::Number(r + 1.0));
+    book.SetValue(mine, 1, 1, Value::Number(10));
+    book.names.push_back({"Rate", -1, "0.5"});
+    book.names.push_back({"Last", -1, "Data!$A$3"});
+    struct Entry { uint32_t sheet, row; uint16_t column; quorin_host::WorkbookFormula formula; };
+    quorin_host::WorkbookFormula area = Written("=_xll.LLSQ({1,2,3},{3,5,7},2)");
+    area.overArea = true;
+    area.area = quorin_host::Area{2, 2, 0, 1};
+    quorin_host::WorkbookFormula foreign = Written("SUM(1,2)");
+    foreign.hasCached = true;
+    foreign.cached = Value::Number(3);
+    const Entry entries[] = {
+        {data, 0, 1, Written("=Calc!B3*10")},                 // reads a cell of a later sheet's array formula
+        {data, 1, 1, Written("=A1*10", 1)},                // shared formula written for B1: reads A2 here
+        {data, 2, 1, Written("=$A$1+A1", 2)},              // the absolute corner stays
+        {calc, 0, 0, Written("=Data!A2*'My data'!B2+Rate")},
+        {calc, 1, 0, Written("=Nowhere!A1")},
+        {calc, 2, 0, area},
+        {calc, 3, 0, foreign},
+        {calc, 4, 0, Written("=A4+1")},                       // reads the cached value of the formula before
+        {calc, 5, 0, Written("=Last*2")},
+    };
+    for (const Entry& e : entries) book.SetFormula(e.sheet, e.row, e.column, e.formula);
+    quorin_host::EvaluationOptions options;
+    options.keepForeignFormulas = true;
+    quorin_host::WorkbookEvaluation evaluation;
+    EXPECT_FALSE(quorin_host::EvaluateWorkbook(host, book, options, &evaluation));
+    const struct { uint32_t sheet, row; uint16_t column; const char* shown; const char* fault; } cells[] = {
+        {data, 0, 1, "20", "dependency order across sheets, into an array formula's area"},
+        {data, 1, 1, "20", "shared formula shifted one row"},
+        {data, 2, 1, "4", "shared formula keeps its absolute corner"},
+        {calc, 0, 0, "20.5", "quoted sheet names, a name for a constant"},
+        {calc, 1, 0, "#REF!", "an unknown sheet"},
+        {calc, 2, 1, "2", "the array answer fills the formula's area"},
+        {calc, 3, 0, "3", "a foreign function's formula keeps its cached value"},
+        {calc, 4, 0, "4", "a formula reading it reads the cached value"},
+        {calc, 5, 0, "6", "a name for a cell on another sheet"},
+    };
+    for (const auto& c : cells) {
+        SCOPED_TRACE(c.fault);
+        EXPECT_EQ(quorin_host::FormatValue(evaluation.CellAt(c.sheet, c.row, c.column)), c.shown);
+    }
+    EXPECT_EQ(evaluation.keptCached, 1u);
+    EXPECT_EQ(evaluation.problems, std::vector<std::string>{"Calc!A2: column 2: no sheet called Nowhere: =Nowhere!A1"});
+    ASSERT_EQ(evaluation.formulas.size(), 9u);
+    EXPECT_EQ(evaluation.formulas[5].outcome, FormulaOutcome::Computed);  // reading order: Calc!A3, the LLSQ
+    EXPECT_EQ(quorin_host::FormatValue(evaluation.formulas[5].value), "{1,2}");
+    EXPECT_EQ(evaluation.formulas[6].outcome, FormulaOutcome::KeptCached);
+}
+
+TEST_F(WorkbookTest, OnlyFormulasThatMayAnswerArraysWaitOnTheCellsToTheirRight)
+{
+    const ShownCase cases[] = {
+        {"=B1+1,,x\n", {{"1", "", "x"}}, "an operator answers no array: reading its empty neighbour is no cycle"},
+        {"=B1,,x\n", {{"0", "", "x"}}, "a one-cell reference answers no array either"},
+        {"\"=LLSQ({0,1,2},{1,3,5},2)\",,\"=A1:B1\"\n", {{"1", "2", "1", "2"}}, "a range answer spills like a call's"},
+    };
+    for (const ShownCase& c : cases) {
+        SCOPED_TRACE(c.source);
+        EXPECT_EQ(Evaluate(c.csv).shown, c.shown);
+    }
+}
+
+TEST_F(WorkbookTest, ArrayFormulaAreaRepeatsASingleRowAndPadsWithNA)
+{
+    quorin_host::Workbook book;
+    book.AddSheet("S");
+    quorin_host::WorkbookFormula formula = Written("=LLSQ({0,1,2},{1,3,5},2)");
+    formula.overArea = true;
+    formula.area = quorin_host::Area{0, 1, 0, 2};
+    book.SetFormula(0, 0, 0, formula);
+    book.SetValue(0, 1, 2, Value::Number(7));  // a cached value inside the area is overwritten
+    quorin_host::WorkbookEvaluation evaluation;
+    ASSERT_TRUE(quorin_host::EvaluateWorkbook(host, book, {}, &evaluation));
+    for (uint32_t r = 0; r < 2; ++r) {
+        SCOPED_TRACE(r);
+        EXPECT_EQ(quorin_host::FormatValue(evaluation.CellAt(0, r, 0)), "1");
+        EXPECT_EQ(quorin_host::FormatValue(evaluation.CellAt(0, r, 1)), "2");
+        EXPECT_EQ(quorin_host::FormatValue(evaluation.CellAt(0, r, 2)), "#N/A");
+    }
 }
 
 TEST(CompareSheet, IgnoresTrailingEmptyCellsAndNamesDifferences)

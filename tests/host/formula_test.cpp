@@ -1,0 +1,160 @@
+// formula_test.cpp - the formula language: precedence and conversions, its limits, reference shifting.
+#include "host/evaluate.h"
+#include "host/formula.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+using quorin_host::Formula;
+
+struct ShownCase {
+    const char* formula;
+    const char* shown;
+    const char* fault;
+};
+
+// Evaluated with no workbook and no calls: the operators and conversions alone.
+TEST(EvaluateFormula, OperatorsFollowTheSpreadsheetsPrecedenceAndConversions)
+{
+    const ShownCase cases[] = {
+        {"=1+2*3", "7", "* binds tighter than +"},
+        {"=2^3^2", "64", "^ is left-associative"},
+        {"=-2^2", "4", "unary minus binds tighter than ^"},
+        {"=2*-3%", "-0.06", "% applies to its operand, after the sign"},
+        {"=1-2-3", "-4", "- is left-associative"},
+        {"=1+2=3", "TRUE", "comparison binds loosest"},
+        {"=1&2+3", "15", "& binds looser than +"},
+        {"=\"a\"&1.5&TRUE&\"\"\"\"", "a1.5TRUE\"", "& shows numbers and booleans as cells do; \"\" is a quote"},
+        {"=100000&\"\"", "100000", "& uses the cell display, not 1e+05"},
+        {"=\" 3 \"*2", "6", "text that reads as a number, spaces around it, counts in arithmetic"},
+        {"=\"0x10\"+0", "#VALUE!", "hexadecimal text is not a number"},
+        {"=TRUE+TRUE", "2", "TRUE counts as 1"},
+        {"=1/0", "#DIV/0!", "division by zero"},
+        {"=1e308*10", "#NUM!", "an overflowing result is no number"},
+        {"=0^0", "#NUM!", "0^0 has no value"},
+        {"=(-8)^(1/3)", "#NUM!", "a negative base to a fractional power"},
+        {"=#N/A+\"x\"", "#N/A", "the leftmost operand's error comes first"},
+        {"=\"x\"+#N/A", "#N/A", "an error operand propagates even beside text that is no number"},
+        {"=1<\"a\"", "TRUE", "numbers sort before text"},
+        {"=\"z\"<FALSE", "TRUE", "text sorts before booleans"},
+        {"=\"ABC\"=\"abc\"", "TRUE", "text compares without regard to case"},
+        {"=A1=0", "TRUE", "an empty cell compares as 0"},
+        {"=A1&\"x\"", "x", "an empty cell joins as \"\""},
+        {"={1,2}+1", "#VALUE!", "no array arithmetic: a multi-element operand is #VALUE!"},
+        {"={-1.5}*2", "-3", "a one-element array is its element; negative numbers in array constants"},
+        {"=--\"2\"", "2", "double negation turns text into a number"},
+        {"=A1", "0", "an answer that is a reference reads the cell; empty shows 0"},
+        {"=A:A", "#VALUE!", "a whole column is a range, more rows than an answer may read"},
+    };
+    quorin_host::SubstituteHost& host = quorin_host::SubstituteHost::Instance();
+    host.sheet = quorin_host::Sheet{};
+    for (const ShownCase& c : cases) {
+        SCOPED_TRACE(c.fault);
+        Formula f;
+        std::string error;
+        size_t column = 0;
+        ASSERT_TRUE(quorin_host::ParseFormula(c.formula, &f, &error, &column)) << error << " at " << column;
+        EXPECT_EQ(quorin_host::FormatValue(quorin_host::Evaluate(host, f, &error)), c.shown) << c.formula;
+    }
+}
+
+struct RefusedCase {
+    std::string formula;
+    size_t column;
+    const char* error;
+    const char* fault;
+};
+
+std::string Repeated(const std::string& part, size_t count)
+{
+    std::string text;
+    for (size_t k = 0; k < count; ++k) text += part;
+    return text;
+}
+
+TEST(ParseFormula, RefusesWhatItCannotReadWithTheColumn)
+{
+    const std::string calls65 = "=" + Repeated("f(", 65) + "1" + Repeated(")", 65);
+    const RefusedCase cases[] = {
+        {"=1e400", 2, "number too large for a double: 1e400", "an overflowing literal is not infinity"},
+        {"=Polynomial({1,2},0x10)", 20, "expected ',' or ')'", "no hexadecimal literals"},
+        {"=inf", 0, nullptr, "inf is a name, not a number (it reads; evaluating it gives #NAME?)"},
+        {calls65, 130, "more than 64 levels of nested calls", "the host's nesting limit"},
+        {"=" + Repeated("(", 4000) + "1" + Repeated(")", 4000), 257, "more than 255 levels of nested parentheses and calls",
+         "deep parentheses refused before the stack is"},
+        {"=" + Repeated("1+", 4096) + "1", 8194, "the formula is longer than 8,192 characters", "the host's length limit"},
+        {"='My data!A1", 2, "unterminated sheet name", "a quoted sheet name must end"},
+        {"=A1:", 5, "expected a cell after ':'", "a range needs its second corner"},
+        {"={1,2;3}", 8, "array rows differ in length", "array constants are rectangles"},
+    };
+    for (const RefusedCase& c : cases) {
+        SCOPED_TRACE(c.fault);
+        Formula f;
+        std::string error;
+        size_t column = 0;
+        const bool parsed = quorin_host::ParseFormula(c.formula, &f, &error, &column);
+        EXPECT_EQ(parsed, c.error == nullptr);
+        if (c.error == nullptr) continue;
+        EXPECT_EQ(error, c.error);
+        EXPECT_EQ(column, c.column);
+    }
+}
+
+TEST(ParseFormula, ReadsTheLongestAndDeepestFormulasItAccepts)
+{
+    const struct { std::string formula; const char* shown; const char* fault; } cases[] = {
+        {"=" + Repeated("(", 255) + "1" + Repeated(")", 255), "1", "255 levels of parentheses are allowed"},
+        {"=" + Repeated("-", 8000) + "1", "1", "a long run of signs costs no stack"},
+        {"=" + Repeated("1+", 4095) + "10", "4105", "exactly 8,192 characters after '='"},
+        {"=" + Repeated("_xll.Nope(", 64) + "1" + Repeated(")", 64), "#NAME?", "64 nested calls read; _xll. is dropped"},
+    };
+    quorin_host::SubstituteHost& host = quorin_host::SubstituteHost::Instance();
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.fault);
+        Formula f;
+        std::string error;
+        size_t column = 0;
+        ASSERT_TRUE(quorin_host::ParseFormula(c.formula, &f, &error, &column)) << error << " at " << column;
+        EXPECT_EQ(quorin_host::FormatValue(quorin_host::Evaluate(host, f, &error)), c.shown);
+    }
+}
+
+struct ShiftCase {
+    const char* formula;
+    int32_t rows, columns;
+    const char* shifted;
+    const char* fault;
+};
+
+std::string ReferenceText(const quorin_host::Node& n)
+{
+    if (n.type != quorin_host::NodeType::Reference) return quorin_host::FormatValue(n.literal);
+    return (n.name.empty() ? "" : n.name + "!") + quorin_host::CellName(n.area.rowFirst, n.area.columnFirst) + ":" +
+           quorin_host::CellName(n.area.rowLast, n.area.columnLast);
+}
+
+TEST(ShiftReferences, MovesRelativeCornersOnly)
+{
+    const ShiftCase cases[] = {
+        {"=B3", 2, 1, "C5:C5", "both parts relative"},
+        {"=$B$3", 2, 1, "B3:B3", "both parts absolute"},
+        {"=B$3", 2, 1, "C3:C3", "absolute row, relative column"},
+        {"=$B3", 2, 1, "B5:B5", "absolute column, relative row"},
+        {"=A$1:A1", 4, 0, "A1:A5", "a running range: the first corner stays"},
+        {"=A5:A$3", 4, 0, "A3:A9", "corners given in reverse keep their own marks"},
+        {"='My data'!B2", -1, -1, "My data!A1:A1", "a sheet-qualified reference moves too"},
+        {"=A1", -1, 0, "#REF!", "moved off the sheet"},
+        {"=B:$C", 5, 1, "C1:C1048576", "a whole column keeps its rows; the $ column stays"},
+        {"=Data!$2:3", 1, 1, "Data!A2:XFD4", "whole rows keep their columns"},
+    };
+    for (const ShiftCase& c : cases) {
+        SCOPED_TRACE(c.fault);
+        Formula f;
+        ASSERT_TRUE(quorin_host::ParseFormula(c.formula, &f, nullptr, nullptr));
+        quorin_host::ShiftReferences(&f, c.rows, c.columns);
+        EXPECT_EQ(ReferenceText(f.nodes.back()), c.shifted);
+    }
+}
+
+}  // namespace
