@@ -605,4 +605,36 @@ std::string CellName(uint32_t row, uint16_t column)
     return letters + std::to_string(row + 1);
 }
 
+bool ParseCellName(std::string_view text, uint32_t* row, uint16_t* column)
+{
+    bool rowAbsolute = false, columnAbsolute = false;
+    return ReadCell(text, row, column, &rowAbsolute, &columnAbsolute) && !rowAbsolute && !columnAbsolute;
+}
+
+bool ParseCellArea(std::string_view text, Area* area)
+{
+    const size_t colon = text.find(':');
+    const std::string_view first = text.substr(0, colon);
+    const std::string_view last = (colon == std::string_view::npos) ? first : text.substr(colon + 1);
+    return ParseCellName(first, &area->rowFirst, &area->columnFirst) && ParseCellName(last, &area->rowLast, &area->columnLast) &&
+           area->rowFirst <= area->rowLast && area->columnFirst <= area->columnLast;
+}
+
+bool ParseRowName(std::string_view text, uint32_t* row)
+{
+    bool absolute = false;
+    return !text.empty() && text[0] != '$' && ReadLine(text, false, row, &absolute);
+}
+
+bool ParseErrorText(std::string_view text, uint16_t* code)
+{
+    for (const ErrorLiteral& e : ErrorLiterals) {
+        if (SameText(text, e.text)) {
+            *code = e.code;
+            return true;
+        }
+    }
+    return false;
+}
+
 }  // namespace quorin_host

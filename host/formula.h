@@ -13,6 +13,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "host/value.h"
@@ -65,5 +66,15 @@ std::vector<uint32_t> ArgumentRoots(const Formula& formula, uint32_t call);
 
 // "A1"-style name of a cell, 0-based row and column.
 std::string CellName(uint32_t row, uint16_t column);
+
+// The same names read back, as files write them (no '$'): "B3" as row 2, column 1; false for anything
+// else or a cell off the sheet.
+bool ParseCellName(std::string_view text, uint32_t* row, uint16_t* column);
+// "A1:C3", corners in that order, or one cell standing for itself; area->sheet is left alone.
+bool ParseCellArea(std::string_view text, Area* area);
+// A row as the sheet numbers it from 1 ("12" is row 11).
+bool ParseRowName(std::string_view text, uint32_t* row);
+// An error value as written, "#N/A", as its code; false for an error the host does not know.
+bool ParseErrorText(std::string_view text, uint16_t* code);
 
 }  // namespace quorin_host

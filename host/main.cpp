@@ -15,6 +15,7 @@
 #include "host/plot.h"
 #include "host/substitute_host.h"
 #include "host/workbook.h"
+#include "host/xlsx_commands.h"
 
 using namespace quorin_host;
 
@@ -28,6 +29,14 @@ static const char Usage[] =
     "                    (quote those with commas); print it as a table, or as CSV with --csv\n"
     "  check DIR|FILE.csv...\n"
     "                    recalculate every NAME.csv and compare it with NAME.expected.csv beside it\n"
+    "  check BOOK.xlsx... [--tolerance ULPS]\n"
+    "                    recalculate the workbook's formulas that call the add-in and compare each cell\n"
+    "                    with the value the file cached; formulas calling built-in functions keep theirs\n"
+    "  sheet BOOK.xlsx [--csv]\n"
+    "                    show every recalculated sheet of the workbook, headed by its name\n"
+    "  recalc IN.xlsx OUT.xlsx [--in-place]\n"
+    "                    write a copy in which only the recalculated cells' cached values change;\n"
+    "                    writing over IN needs --in-place (.xlsx needs the Linux build)\n"
     "  plot FORMULA VARIABLE FROM TO OUT.svg [--samples N]\n"
     "                    draw the formula's answer for VARIABLE from FROM to TO, with the data points\n"
     "                    it reads, e.g. plot '=Spline({0,1,2,3,4},{0,1,0,1,0},x)' x 0 4 spline.svg\n"
@@ -128,6 +137,7 @@ static int EvaluateSheetFile(SubstituteHost& host, const std::vector<std::string
         else return std::fputs(Usage, stderr), 2;
     }
     if (path.empty()) return std::fputs(Usage, stderr), 2;
+    if (NamesWorkbook({path})) return ShowWorkbook(host, path, csv);
     CsvRows cells;
     if (!LoadCsv(path, &cells)) return 1;
     EvaluatedSheet sheet;
@@ -255,7 +265,8 @@ int main(int argc, char** argv)
     else if (command == "functions") status = ListFunctions(host);
     else if (command == "manager") status = ShowManager(host);
     else if (command == "sheet") status = EvaluateSheetFile(host, rest);
-    else if (command == "check") status = CheckSheets(host, rest);
+    else if (command == "check") status = NamesWorkbook(rest) ? CheckWorkbooks(host, rest) : CheckSheets(host, rest);
+    else if (command == "recalc") status = RecalculateWorkbook(host, rest);
     else if (command == "plot") status = PlotFormula(host, rest);
     else std::fputs(Usage, stderr);
     host.Close();

@@ -8,8 +8,6 @@ namespace quorin_host {
 
 namespace {
 
-constexpr uint32_t SheetRows = 1048576;
-constexpr uint32_t SheetColumns = 16384;
 // Inflating in pieces of this size keeps a lying or hostile part from costing more than its bound.
 constexpr size_t ReadChunk = 64 * 1024;
 
@@ -25,20 +23,6 @@ std::string ZipErrorText(int code)
 std::string SizeText(uint64_t bytes)
 {
     return (bytes % (uint64_t{1} << 20)) == 0 ? std::to_string(bytes >> 20) + " MiB" : std::to_string(bytes) + " bytes";
-}
-
-// "12" to 11; r= of a row counts from 1, and nothing past the sheet's last row is a row.
-bool ParseRowNumber(const char* text, uint32_t* row)
-{
-    uint32_t value = 0;
-    const char* p = text;
-    for (; *p >= '0' && *p <= '9'; ++p) {
-        value = value * 10 + static_cast<uint32_t>(*p - '0');
-        if (value > SheetRows) return false;
-    }
-    if (p == text || *p != '\0' || value == 0) return false;
-    *row = value - 1;
-    return true;
 }
 
 }  // namespace
@@ -141,42 +125,6 @@ pugi::xml_node ChildElement(const pugi::xml_node& parent, const char* localName)
     return pugi::xml_node();
 }
 
-bool ParseCellName(const char* text, uint32_t* row, uint16_t* column)
-{
-    uint32_t columnNumber = 0;
-    const char* p = text;
-    for (; *p >= 'A' && *p <= 'Z'; ++p) {
-        columnNumber = columnNumber * 26 + static_cast<uint32_t>(*p - 'A' + 1);
-        if (columnNumber > SheetColumns) return false;
-    }
-    if (p == text || !ParseRowNumber(p, row)) return false;
-    *column = static_cast<uint16_t>(columnNumber - 1);
-    return true;
-}
-
-bool ParseArea(const char* text, uint32_t* rowFirst, uint32_t* rowLast, uint16_t* columnFirst, uint16_t* columnLast)
-{
-    const char* colon = std::strchr(text, ':');
-    if (colon == nullptr) {
-        if (!ParseCellName(text, rowFirst, columnFirst)) return false;
-        *rowLast = *rowFirst;
-        *columnLast = *columnFirst;
-        return true;
-    }
-    const std::string first(text, colon);
-    return ParseCellName(first.c_str(), rowFirst, columnFirst) && ParseCellName(colon + 1, rowLast, columnLast) &&
-           *rowFirst <= *rowLast && *columnFirst <= *columnLast;
-}
-
-std::string FormatCellName(uint32_t row, uint16_t column)
-{
-    std::string letters;
-    for (uint32_t n = uint32_t{column} + 1; n > 0; n = (n - 1) / 26) {
-        letters.insert(letters.begin(), static_cast<char>('A' + (n - 1) % 26));
-    }
-    return letters + std::to_string(uint64_t{row} + 1);
-}
-
 bool VisitCells(const std::string& part, const pugi::xml_node& sheetData, const CellVisitor& visit, std::string* error)
 {
     bool anyRow = false;
@@ -185,12 +133,12 @@ bool VisitCells(const std::string& part, const pugi::xml_node& sheetData, const 
         if (rowNode.type() != pugi::node_element || std::strcmp(LocalName(rowNode), "row") != 0) continue;
         const pugi::xml_attribute rowNumber = rowNode.attribute("r");
         if (rowNumber) {
-            if (!ParseRowNumber(rowNumber.value(), &row)) {
+            if (!ParseRowName(rowNumber.value(), &row)) {
                 *error = part + ": row \"" + rowNumber.value() + "\": not a row number from 1 to 1048576";
                 return false;
             }
         } else if (anyRow) {
-            if (row + 1 >= SheetRows) {
+            if (row + 1 >= MaxSheetRows) {
                 *error = part + ": a row without r= past the sheet's last row";
                 return false;
             }
@@ -213,7 +161,7 @@ bool VisitCells(const std::string& part, const pugi::xml_node& sheetData, const 
                     return false;
                 }
             } else if (anyCell) {
-                if (uint32_t{column} + 1 >= SheetColumns) {
+                if (uint32_t{column} + 1 >= MaxSheetColumns) {
                     *error = part + ": a cell without r= past column XFD in row " + std::to_string(row + 1);
                     return false;
                 }

@@ -12,6 +12,7 @@
 
 #include <pugixml.hpp>
 
+#include "host/formula.h"
 #include "host/xlsx_reader.h"
 
 namespace quorin_host {
@@ -39,14 +40,6 @@ bool ParseXml(const std::string& part, const std::string& bytes, bool keepLayout
 // The element's name without its namespace prefix: writers may bind the main namespace to one.
 const char* LocalName(const pugi::xml_node& node);
 pugi::xml_node ChildElement(const pugi::xml_node& parent, const char* localName);
-
-// "B3" to 0-based row 2, column 1; false for anything else, or a cell past 1,048,576 rows or 16,384
-// columns (XFD).
-bool ParseCellName(const char* text, uint32_t* row, uint16_t* column);
-// "A1:C1", or a single cell standing for itself.
-bool ParseArea(const char* text, uint32_t* rowFirst, uint32_t* rowLast, uint16_t* columnFirst, uint16_t* columnLast);
-// 0-based row 2, column 1 to "B3", for messages.
-std::string FormatCellName(uint32_t row, uint16_t column);
 
 // Calls visit(cell element, row, column) for every <c> of <sheetData> in document order. A row or
 // cell without r= follows the previous one, as the format allows. False, naming the part and the

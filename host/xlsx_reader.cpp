@@ -3,11 +3,11 @@
 
 #include <algorithm>
 #include <charconv>
-#include <cmath>
 #include <cstring>
 #include <map>
 #include <unordered_map>
 
+#include "host/number.h"
 #include "host/xlsx_archive.h"
 
 namespace quorin_host {
@@ -151,16 +151,9 @@ bool ReadSharedStrings(BookReader& reader, const std::string& part, std::string*
     return true;
 }
 
-bool ParseNumber(const char* text, double* number)
-{
-    const char* end = text + std::strlen(text);
-    const std::from_chars_result result = std::from_chars(text, end, *number);
-    return result.ec == std::errc() && result.ptr == end && end != text && std::isfinite(*number);
-}
-
 bool CellFault(const std::string& part, const XlsxCell& cell, const std::string& what, std::string* error)
 {
-    *error = part + ": cell " + FormatCellName(cell.row, cell.column) + ": " + what;
+    *error = part + ": cell " + CellName(cell.row, cell.column) + ": " + what;
     return false;
 }
 
@@ -182,7 +175,7 @@ bool ReadStoredValue(const BookReader& reader, const std::string& part, const pu
     cell->hasCached = true;
     if (type.empty() || type == "n") {
         cell->kind = XlsxKind::Number;
-        if (!ParseNumber(text, &cell->number)) return CellFault(part, *cell, std::string("not a number: \"") + text + "\"", error);
+        if (ParseNumber(text, &cell->number) != NumberRead::Ok) return CellFault(part, *cell, std::string("not a number: \"") + text + "\"", error);
     } else if (type == "s") {
         cell->kind = XlsxKind::SharedString;
         uint32_t index = 0;
@@ -234,7 +227,13 @@ bool ReadFormula(const std::string& part, const pugi::xml_node& formula, std::un
     if (type == "array") {
         cell->arrayFormula = true;
         const char* ref = formula.attribute("ref").value();
-        if (!ParseArea(ref, &cell->rowFirst, &cell->rowLast, &cell->columnFirst, &cell->columnLast) ||
+        Area area;
+        const bool read = ParseCellArea(ref, &area);
+        cell->rowFirst = area.rowFirst;
+        cell->rowLast = area.rowLast;
+        cell->columnFirst = area.columnFirst;
+        cell->columnLast = area.columnLast;
+        if (!read ||
             cell->rowFirst != cell->row || cell->columnFirst != cell->column) {
             return CellFault(part, *cell, std::string("array formula area \"") + ref + "\" does not start at the cell", error);
         }
@@ -251,10 +250,9 @@ bool ReadSheet(BookReader& reader, XlsxSheet* sheet, std::string* error)
     const pugi::xml_node root = document.document_element();
     const pugi::xml_node dimension = ChildElement(root, "dimension");
     if (dimension) {
-        uint32_t rowFirst = 0, rowLast = 0;
-        uint16_t columnFirst = 0, columnLast = 0;
+        Area area;
         const char* ref = dimension.attribute("ref").value();
-        if (!ParseArea(ref, &rowFirst, &rowLast, &columnFirst, &columnLast)) {
+        if (!ParseCellArea(ref, &area)) {
             *error = part + ": dimension \"" + ref + "\" is not an area within A1:XFD1048576";
             return false;
         }
@@ -289,7 +287,7 @@ bool ReadSheet(BookReader& reader, XlsxSheet* sheet, std::string* error)
     std::sort(positions.begin(), positions.end());
     const auto twice = std::adjacent_find(positions.begin(), positions.end());
     if (twice != positions.end()) {
-        *error = part + ": cell " + FormatCellName(twice->first, twice->second) + " appears twice";
+        *error = part + ": cell " + CellName(twice->first, twice->second) + " appears twice";
         return false;
     }
     return true;

@@ -113,7 +113,7 @@ bool EditSheet(zip_t* archive, const std::string& part, const std::map<Position,
         error);
     if (!visited) return false;
     if (!missing.empty()) {
-        *error = part + ": cell " + FormatCellName(missing.begin()->first.first, missing.begin()->first.second) +
+        *error = part + ": cell " + CellName(missing.begin()->first.first, missing.begin()->first.second) +
                  ": not in the sheet, so it has no cached value to replace";
         return false;
     }

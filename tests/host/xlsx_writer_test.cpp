@@ -79,7 +79,7 @@ TEST(WriteRecalculated, OnlyTheUpdatedCachedValuesChange)
             const auto updated = std::find_if(std::begin(cases), std::end(cases), [&](const auto& c) {
                 return c.first.sheet == s && c.first.row == was.row && c.first.column == was.column;
             });
-            SCOPED_TRACE(FormatCellName(was.row, was.column));
+            SCOPED_TRACE(CellName(was.row, was.column));
             if (updated == std::end(cases)) {
                 EXPECT_TRUE(SameCell(was, is)) << "a cell not updated changed";
                 continue;

@@ -1,0 +1,202 @@
+// xlsx_commands.cpp - check, sheet and recalc on .xlsx workbooks: read, recalculate, compare or write.
+#include "host/xlsx_commands.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <filesystem>
+#include <thread>
+
+#include "host/number.h"
+#include "host/workbook.h"
+#include "host/xlsx_reader.h"
+#include "host/xlsx_workbook.h"
+#include "host/xlsx_writer.h"
+
+namespace quorin_host {
+
+namespace {
+
+// More cells than this in one sheet's used area are not printed: the table would not be read anyway.
+constexpr uint64_t MaxShownCells = uint64_t{1} << 20;
+
+constexpr char Usage[] =
+    "usage: quorin-host check BOOK.xlsx... [--tolerance ULPS]\n"
+    "       quorin-host sheet BOOK.xlsx [--csv]\n"
+    "       quorin-host recalc IN.xlsx OUT.xlsx [--in-place]\n";
+
+int UsageError()
+{
+    std::fputs(Usage, stderr);
+    return 2;
+}
+
+// A read workbook, recalculated. The random numbers' generator starts afresh on every thread, so the
+// workbook gets a thread of its own, as a CSV sheet does.
+// False when the file does not read (read false) or a formula is refused or circular.
+bool Recalculate(SubstituteHost& host, const std::string& path, XlsxBook* xlsx, WorkbookEvaluation* evaluation, bool* read)
+{
+    std::string error;
+    *read = ReadXlsx(path, xlsx, &error);
+    if (!*read) {
+        std::fprintf(stderr, "%s: %s\n", path.c_str(), error.c_str());
+        return false;
+    }
+    const Workbook book = ToWorkbook(*xlsx);
+    EvaluationOptions options;
+    options.fileName = path;
+    options.keepForeignFormulas = true;
+    options.spillRight = false;
+    bool evaluated = false;
+    std::thread worker([&] { evaluated = EvaluateWorkbook(host, book, options, evaluation); });
+    worker.join();
+    for (const std::string& note : evaluation->notes) std::fprintf(stderr, "note: %s\n", note.c_str());
+    for (const std::string& problem : evaluation->problems) std::fprintf(stderr, "%s\n", problem.c_str());
+    return evaluated;
+}
+
+std::string Shown(const Value& v)
+{
+    if (v.kind == Kind::Empty) return "(nothing)";
+    if (v.kind == Kind::Text) return "\"" + v.text + "\"";
+    return FormatValue(v);
+}
+
+std::string HowFar(const RecomputedCell& cell)
+{
+    if (cell.cached.kind == Kind::Number && cell.comparison.agreement != Agreement::OtherKind) {
+        return std::to_string(cell.comparison.ulps) + (cell.comparison.ulps == 1 ? " ulp" : " ulps") + " apart";
+    }
+    return cell.cached.kind == cell.computed.kind ? "not the same value" : "another kind of value";
+}
+
+// The whole of text as a count of ulps: a whole number up to 2^53.
+bool ReadUlps(const std::string& text, uint64_t* ulps)
+{
+    double v = 0.0;
+    if (ParseNumber(text, &v) != NumberRead::Ok || !(v >= 0.0) || v > 9007199254740992.0 || v != static_cast<double>(static_cast<uint64_t>(v))) {
+        return false;
+    }
+    *ulps = static_cast<uint64_t>(v);
+    return true;
+}
+
+int CheckOne(SubstituteHost& host, const std::string& path, uint64_t tolerance)
+{
+    XlsxBook xlsx;
+    WorkbookEvaluation evaluation;
+    bool read = false;
+    if (!Recalculate(host, path, &xlsx, &evaluation, &read)) {
+        std::printf("FAILED %s\n", path.c_str());
+        return 1;
+    }
+    const BookComparison comparison = CompareBook(xlsx, evaluation, tolerance);
+    std::printf("%s %s\n", comparison.differing == 0 ? "same  " : "DIFFER", path.c_str());
+    for (const RecomputedCell& cell : comparison.cells) {
+        if (cell.comparison.agreement != Agreement::Far && cell.comparison.agreement != Agreement::OtherKind) continue;
+        std::printf("    %s  %s  cached %s  computed %s  (%s)\n", SheetCellName(xlsx.sheets[cell.sheet].name, cell.row, cell.column).c_str(),
+                    cell.formula.c_str(), Shown(cell.cached).c_str(), Shown(cell.computed).c_str(), HowFar(cell).c_str());
+    }
+    std::printf("%s: %zu cells recomputed, %zu matching, %zu differing; %zu formulas kept their cached value (built-in calls)\n",
+                path.c_str(), comparison.cells.size(), comparison.matching, comparison.differing, comparison.keptCached);
+    return comparison.differing == 0 ? 0 : 1;
+}
+
+}  // namespace
+
+int CheckWorkbooks(SubstituteHost& host, const std::vector<std::string>& arguments)
+{
+    std::vector<std::string> books;
+    uint64_t tolerance = 0;
+    for (size_t a = 0; a < arguments.size(); ++a) {
+        if (arguments[a] == "--tolerance") {
+            if (a + 1 == arguments.size() || !ReadUlps(arguments[a + 1], &tolerance)) {
+                std::fputs("check: --tolerance takes a whole number of ulps\n", stderr);
+                return 2;
+            }
+            ++a;
+        } else if (NamesWorkbook({arguments[a]})) {
+            books.push_back(arguments[a]);
+        } else {
+            std::fprintf(stderr, "check: %s: check CSV sheets and .xlsx workbooks in separate calls\n", arguments[a].c_str());
+            return 2;
+        }
+    }
+    if (books.empty()) return UsageError();
+    int status = 0;
+    for (const std::string& path : books) status = std::max(status, CheckOne(host, path, tolerance));
+    return status;
+}
+
+int ShowWorkbook(SubstituteHost& host, const std::string& path, bool csv)
+{
+    XlsxBook xlsx;
+    WorkbookEvaluation evaluation;
+    bool read = false;
+    const bool evaluated = Recalculate(host, path, &xlsx, &evaluation, &read);
+    if (!read) return 1;
+    bool shown = true;
+    for (uint32_t s = 0; s < xlsx.sheets.size(); ++s) {
+        if (xlsx.sheets[s].part.empty()) continue;
+        EvaluatedSheet sheet;
+        sheet.rows = evaluation.RowsOf(s);
+        sheet.columns = evaluation.ColumnsOf(s);
+        std::printf("%s== %s ==\n", s == 0 ? "" : "\n", xlsx.sheets[s].name.c_str());
+        if (uint64_t{sheet.rows} * sheet.columns > MaxShownCells) {
+            std::fprintf(stderr, "%s: sheet %s spans %u rows and %u columns: too large to show\n", path.c_str(),
+                         xlsx.sheets[s].name.c_str(), sheet.rows, static_cast<unsigned>(sheet.columns));
+            shown = false;
+            continue;
+        }
+        sheet.shown.assign(sheet.rows, std::vector<std::string>(sheet.columns));
+        for (uint32_t r = 0; r < sheet.rows; ++r) {
+            for (uint16_t c = 0; c < sheet.columns; ++c) {
+                const Value& v = evaluation.CellAt(s, r, c);
+                sheet.shown[r][c] = v.kind == Kind::Uncalculated ? std::string(CircularText) : FormatValue(v);
+            }
+        }
+        const std::string text = csv ? SheetCsv(sheet) : SheetTable(sheet);
+        std::fwrite(text.data(), 1, text.size(), stdout);
+    }
+    return evaluated && shown ? 0 : 1;
+}
+
+int RecalculateWorkbook(SubstituteHost& host, const std::vector<std::string>& arguments)
+{
+    std::vector<std::string> paths;
+    bool inPlace = false;
+    for (const std::string& a : arguments) {
+        if (a == "--in-place") inPlace = true;
+        else paths.push_back(a);
+    }
+    if (paths.size() == 1 && inPlace) paths.push_back(paths[0]);
+    if (paths.size() != 2) return UsageError();
+    const std::string& in = paths[0];
+    std::string out = paths[1];
+    std::error_code error;
+    const bool same = std::filesystem::equivalent(in, out, error) && !error;
+    if (same && !inPlace) {
+        std::fprintf(stderr, "recalc: %s is %s itself; add --in-place to write over it\n", out.c_str(), in.c_str());
+        return 2;
+    }
+    // Written over through another name (a link), the file itself is replaced, not the link.
+    if (same) out = std::filesystem::canonical(in, error).string();
+    XlsxBook xlsx;
+    WorkbookEvaluation evaluation;
+    bool read = false;
+    if (!Recalculate(host, in, &xlsx, &evaluation, &read)) {
+        std::fprintf(stderr, "recalc: %s not written\n", out.c_str());
+        return 1;
+    }
+    const BookComparison comparison = CompareBook(xlsx, evaluation, 0);
+    const std::vector<CachedUpdate> updates = UpdatesFor(comparison);
+    std::string writeError;
+    if (!WriteRecalculated(in, out, updates, &writeError)) {
+        std::fprintf(stderr, "%s: %s\n", out.c_str(), writeError.c_str());
+        return 1;
+    }
+    std::printf("%s: %zu cells recomputed, %zu cached values changed; %zu formulas kept their cached value (built-in calls)\n",
+                out.c_str(), comparison.cells.size(), updates.size(), comparison.keptCached);
+    return 0;
+}
+
+}  // namespace quorin_host

@@ -1,0 +1,72 @@
+// xlsx_workbook.h - a .xlsx workbook as the workbook engine takes it, and the engine's results set
+// against what the file cached: which recomputed cells differ, by how much, and the cached values a
+// recalculated copy must store.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "host/workbook.h"
+#include "host/xlsx_reader.h"
+#include "host/xlsx_writer.h"
+
+namespace quorin_host {
+
+// Every sheet in file order (chart sheets too, empty, so that sheet numbers agree), every stored value
+// and formula, and the defined names other than the spreadsheet's own (_xlnm.: print areas, filters),
+// which formulas never name.
+Workbook ToWorkbook(const XlsxBook& xlsx);
+
+// What a cell stored, as a value: an error by its text (one the host does not know reads as #N/A),
+// a string of any kind as text, and no stored value as empty.
+Value StoredValue(const XlsxCell& cell);
+
+enum class Agreement {
+    Same,           // the same bits, text or error
+    Near,           // numbers within the tolerance, but not the same bits
+    Far,            // numbers further apart than the tolerance
+    OtherKind,      // a number against an error, text against a number, ...
+};
+
+struct CellComparison {
+    Agreement agreement = Agreement::Same;
+    uint64_t ulps = 0;  // numbers: how many doubles apart, 0 for +0 against -0
+};
+
+// Doubles apart along the number line (finite values).
+uint64_t UlpDistance(double a, double b);
+
+// A computed value against the value the file cached. A computed error compares as it would be stored
+// (StoredErrorText: the add-in's failure is stored as #N/A), a computed number that is not finite as
+// #NUM!, a computed empty as 0, as the spreadsheet shows a formula reading an empty cell.
+CellComparison CompareCached(const Value& cached, const Value& computed, uint64_t toleranceUlps);
+
+// One cell a computed formula fills (an array formula: every cell of its area), against its cache.
+struct RecomputedCell {
+    size_t sheet = 0;
+    uint32_t row = 0;
+    uint16_t column = 0;
+    std::string formula;       // as written (an array formula's in braces, for every cell of its area;
+                               // a shared one's with the cell it is written for)
+    bool inFile = false;       // the file has an element for the cell (a copy can only update those)
+    Value cached, computed;
+    CellComparison comparison;
+};
+
+struct BookComparison {
+    std::vector<RecomputedCell> cells;  // reading order
+    size_t matching = 0, differing = 0, keptCached = 0;
+};
+
+BookComparison CompareBook(const XlsxBook& xlsx, const WorkbookEvaluation& evaluation, uint64_t toleranceUlps);
+
+// The updates that make a copy cache what was computed: every cell in the file whose cached value
+// is not the computed one bit for bit.
+std::vector<CachedUpdate> UpdatesFor(const BookComparison& comparison);
+
+// "Model!B2", "'My data'!A3": a sheet name quoted where a formula would need it.
+std::string SheetCellName(const std::string& sheet, uint32_t row, uint16_t column);
+
+}  // namespace quorin_host
