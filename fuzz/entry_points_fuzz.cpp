@@ -70,13 +70,22 @@ Value Scalar(FuzzedDataProvider& in, bool inSheet)
     }
 }
 
+// A count from least to most with its magnitude drawn first, each power of two as likely as the next:
+// most shapes stay small and cheap (the host coerces cell by cell) while the largest remain reachable.
+int32_t Size(FuzzedDataProvider& in, int32_t least, int32_t most)
+{
+    const int doublings = in.ConsumeIntegralInRange<int>(0, 12);
+    const int32_t ceiling = std::min(most, int32_t{1} << doublings);
+    return in.ConsumeIntegralInRange<int32_t>(least, std::max(least, ceiling));
+}
+
 // Numbers only, an arithmetic run (so that tables pass the order checks), or any mix of kinds.
 Value ArrayValue(FuzzedDataProvider& in, int32_t mostCells)
 {
-    int32_t rows = in.ConsumeIntegralInRange<int32_t>(0, 48);
-    int32_t columns = in.ConsumeIntegralInRange<int32_t>(0, rows == 0 ? 48 : std::min(48, mostCells / rows));
+    int32_t rows = Size(in, 0, 48);
+    int32_t columns = Size(in, 0, rows == 0 ? 48 : std::min(48, mostCells / rows));
     if (in.ConsumeBool()) {
-        rows = in.ConsumeIntegralInRange<int32_t>(0, std::min(MaxArrayElements, mostCells));
+        rows = Size(in, 0, std::min(MaxArrayElements, mostCells));
         columns = 1;
         if (in.ConsumeBool()) std::swap(rows, columns);
     }
@@ -97,8 +106,9 @@ Area AreaValue(FuzzedDataProvider& in, int32_t mostCells)
     Area a;
     a.rowFirst = in.ConsumeBool() ? in.ConsumeIntegralInRange<uint32_t>(0, 40) : in.ConsumeIntegralInRange<uint32_t>(0, 1048575);
     a.columnFirst = in.ConsumeBool() ? in.ConsumeIntegralInRange<uint16_t>(0, 8) : in.ConsumeIntegralInRange<uint16_t>(0, 16383);
-    const uint32_t rows = in.ConsumeIntegralInRange<uint32_t>(1, static_cast<uint32_t>(std::min(64, mostCells)));
-    const uint32_t columns = in.ConsumeIntegralInRange<uint32_t>(1, static_cast<uint32_t>(mostCells) / rows);
+    const int32_t cells = Size(in, 1, mostCells);
+    const uint32_t rows = in.ConsumeIntegralInRange<uint32_t>(1, static_cast<uint32_t>(std::min(64, cells)));
+    const uint32_t columns = static_cast<uint32_t>(cells) / rows;
     a.rowLast = a.rowFirst + rows - 1;
     a.columnLast = static_cast<uint16_t>(a.columnFirst + columns - 1);
     // Inverted bounds, as a malformed reference would carry: the host refuses to coerce them.
