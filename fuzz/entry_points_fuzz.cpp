@@ -93,6 +93,7 @@ Value ArrayValue(FuzzedDataProvider& in, int32_t mostCells)
     const double start = Number(in);
     const double step = in.ConsumeBool() ? Number(in) : static_cast<double>(in.ConsumeIntegralInRange<int>(-3, 3));
     std::vector<Value> elements;
+    elements.reserve(static_cast<size_t>(rows) * static_cast<size_t>(columns));
     for (int32_t k = 0; k < rows * columns; ++k) {
         if (mode == 0) elements.push_back(Value::Number(Number(in)));
         else if (mode == 1) elements.push_back(Value::Number(start + step * k));
