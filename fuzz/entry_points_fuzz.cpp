@@ -1,5 +1,6 @@
 // entry_points_fuzz.cpp - every exported entry of the module, called through the substitute host with
 // argument records built from the input; aborts as soon as a call breaks one of the host's rules.
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
@@ -15,7 +16,7 @@ using quorin_fuzz::Number;
 namespace {
 
 // Bounds that keep one input to a few milliseconds; the stress tests cover the large shapes.
-constexpr uint64_t MaxReferenceCells = 4096;
+constexpr int32_t MaxReferenceCells = 4096;
 constexpr int32_t MaxArrayElements = 2048;
 constexpr int MaxCallsPerInput = 8;
 constexpr uint16_t FailureCode = 999;
@@ -26,6 +27,26 @@ struct Function {
     std::string name;
     std::string typeText;
 };
+
+// Arguments whose cost grows faster than their cell count: Lagrange's points cost quadratic time,
+// a fit's constraints cubic (they border its system). Each range argument listed here carries at most
+// this many cells; the stress tests call these functions with the largest shapes.
+struct CellBound {
+    const char* function;
+    size_t argument;  // 0-based, as in the type text after the answer
+    int32_t cells;
+};
+constexpr CellBound CellBounds[] = {
+    {"Lagrange", 0, 256}, {"Lagrange", 1, 256}, {"LLSQLC", 3, 32}, {"LLSQLC", 4, 32},
+};
+
+int32_t MostCells(const std::string& function, size_t argument)
+{
+    for (const CellBound& b : CellBounds) {
+        if (function == b.function && argument == b.argument) return b.cells;
+    }
+    return MaxReferenceCells;
+}
 
 std::vector<Function> Functions;
 XLOPER* SharedAnswer = nullptr;  // the record the first worksheet call answered; every later one must match
@@ -49,13 +70,22 @@ Value Scalar(FuzzedDataProvider& in, bool inSheet)
     }
 }
 
-// Numbers only, an arithmetic run (so that tables pass the order checks), or any mix of kinds.
-Value ArrayValue(FuzzedDataProvider& in)
+// A count from least to most with its magnitude drawn first, each power of two as likely as the next:
+// most shapes stay small and cheap (the host coerces cell by cell) while the largest remain reachable.
+int32_t Size(FuzzedDataProvider& in, int32_t least, int32_t most)
 {
-    int32_t rows = in.ConsumeIntegralInRange<int32_t>(0, 48);
-    int32_t columns = in.ConsumeIntegralInRange<int32_t>(0, 48);
+    const int doublings = in.ConsumeIntegralInRange<int>(0, 12);
+    const int32_t ceiling = std::min(most, int32_t{1} << doublings);
+    return in.ConsumeIntegralInRange<int32_t>(least, std::max(least, ceiling));
+}
+
+// Numbers only, an arithmetic run (so that tables pass the order checks), or any mix of kinds.
+Value ArrayValue(FuzzedDataProvider& in, int32_t mostCells)
+{
+    int32_t rows = Size(in, 0, 48);
+    int32_t columns = Size(in, 0, rows == 0 ? 48 : std::min(48, mostCells / rows));
     if (in.ConsumeBool()) {
-        rows = in.ConsumeIntegralInRange<int32_t>(0, MaxArrayElements);
+        rows = Size(in, 0, std::min(MaxArrayElements, mostCells));
         columns = 1;
         if (in.ConsumeBool()) std::swap(rows, columns);
     }
@@ -63,6 +93,7 @@ Value ArrayValue(FuzzedDataProvider& in)
     const double start = Number(in);
     const double step = in.ConsumeBool() ? Number(in) : static_cast<double>(in.ConsumeIntegralInRange<int>(-3, 3));
     std::vector<Value> elements;
+    elements.reserve(static_cast<size_t>(rows) * static_cast<size_t>(columns));
     for (int32_t k = 0; k < rows * columns; ++k) {
         if (mode == 0) elements.push_back(Value::Number(Number(in)));
         else if (mode == 1) elements.push_back(Value::Number(start + step * k));
@@ -71,13 +102,14 @@ Value ArrayValue(FuzzedDataProvider& in)
     return Value::Array(rows, columns, std::move(elements));
 }
 
-Area AreaValue(FuzzedDataProvider& in)
+Area AreaValue(FuzzedDataProvider& in, int32_t mostCells)
 {
     Area a;
     a.rowFirst = in.ConsumeBool() ? in.ConsumeIntegralInRange<uint32_t>(0, 40) : in.ConsumeIntegralInRange<uint32_t>(0, 1048575);
     a.columnFirst = in.ConsumeBool() ? in.ConsumeIntegralInRange<uint16_t>(0, 8) : in.ConsumeIntegralInRange<uint16_t>(0, 16383);
-    const uint32_t rows = in.ConsumeIntegralInRange<uint32_t>(1, 64);
-    const uint32_t columns = in.ConsumeIntegralInRange<uint32_t>(1, static_cast<uint32_t>(MaxReferenceCells / rows));
+    const int32_t cells = Size(in, 1, mostCells);
+    const uint32_t rows = in.ConsumeIntegralInRange<uint32_t>(1, static_cast<uint32_t>(std::min(64, cells)));
+    const uint32_t columns = static_cast<uint32_t>(cells) / rows;
     a.rowLast = a.rowFirst + rows - 1;
     a.columnLast = static_cast<uint16_t>(a.columnFirst + columns - 1);
     // Inverted bounds, as a malformed reference would carry: the host refuses to coerce them.
@@ -105,18 +137,18 @@ XLOPER* OddRecord(FuzzedDataProvider& in)
     return record;
 }
 
-XLOPER* RecordArgument(FuzzedDataProvider& in)
+XLOPER* RecordArgument(FuzzedDataProvider& in, int32_t mostCells)
 {
     switch (in.ConsumeIntegralInRange<int>(0, 9)) {
     case 0: return Host->MakeRecord(Scalar(in, false));
     case 1: return OddRecord(in);
-    case 2: case 3: case 4: return Host->MakeRecord(ArrayValue(in));
+    case 2: case 3: case 4: return Host->MakeRecord(ArrayValue(in, mostCells));
     case 5: {
-        std::vector<Area> areas{AreaValue(in), AreaValue(in)};
+        std::vector<Area> areas{AreaValue(in, std::max(1, mostCells / 2)), AreaValue(in, std::max(1, mostCells / 2))};
         if (in.ConsumeBool()) areas.pop_back();
         return Host->MakeRecord(Value::Reference(areas));
     }
-    default: return Host->MakeRecord(Value::Reference({AreaValue(in)}));
+    default: return Host->MakeRecord(Value::Reference({AreaValue(in, mostCells)}));
     }
 }
 
@@ -184,7 +216,7 @@ void CallWorksheetFunction(FuzzedDataProvider& in, const Function& f)
     std::vector<RawArgument> raw(f.typeText.size() - 1);
     for (size_t a = 0; a < raw.size(); ++a) {
         const char letter = f.typeText[a + 1];
-        if (letter == 'R') raw[a].record = RecordArgument(in);
+        if (letter == 'R') raw[a].record = RecordArgument(in, MostCells(f.name, a));
         else if (letter == 'B') raw[a].number = Number(in);
         else raw[a].integer = Integer(in);
     }
@@ -240,7 +272,7 @@ void CallManagerEntry(FuzzedDataProvider& in, int which)
         Host->faults.coerceAnswer = Integer(in);
         if (Host->faults.coerceAnswer == 0) Host->faults.coerceAnswer = xlretUncalced;
     }
-    XLOPER* argument = RecordArgument(in);
+    XLOPER* argument = RecordArgument(in, MaxReferenceCells);
     const XLOPER* answer = reinterpret_cast<WithRecord>(entry)(argument);
     if (answer == nullptr) Broken(name, "answered no record");
     const bool error15 = answer->xltype == xltypeErr && answer->val.err == xlerrValue;
@@ -288,6 +320,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         }
         Host->ReleaseArguments();
     }
+    // Nothing this input made outlives it, so libFuzzer's malloc and free counts match and it does not
+    // re-run the input to look for a leak. (The module's argument buffers persist by design; they
+    // grow only until they hold the largest shape, or again after an xlAutoClose released them.)
     Host->faults = Faults{};
+    Host->sheet = Sheet{};
+    Host->ResetRecords();
+    Host->registrations.clear();
     return 0;
 }

@@ -188,5 +188,31 @@ TEST(Stress, LargestReferencesReadThroughTheRangeFunctions)
     UnloadModule(host);
 }
 
+// The fuzzer bounds Lagrange's points and LLSQLC's constraints (their cost is quadratic and cubic);
+// here they run at sizes far past those bounds, read from references, with nothing left held.
+TEST(Stress, ShapesTheFuzzerBoundsRunWhole)
+{
+    SubstituteHost& host = SubstituteHost::Instance();
+    LoadFreshModule(host);
+    // Column 0 holds x = 255 * row, column 1 holds x + 1: distinct points on one line.
+    host.sheet.background = [](uint32_t row, uint16_t column) { return Value::Number(row * 255.0 + column); };
+    const auto column = [](uint16_t c, uint32_t rows) { return Value::Reference({quorin_host::Area{0, rows - 1, c, c}}); };
+    std::string error;
+    // Thousands of Lagrange factors overflow on the way; any number (even NaN) is a sound answer.
+    const Value lagrange = host.Call("Lagrange", {column(0, 4096), column(1, 4096), Value::Number(1000.5)}, &error);
+    EXPECT_EQ(lagrange.kind, Kind::Number) << quorin_host::FormatValue(lagrange);
+    // 512 constraints on a 2-term line border a 514 x 514 system of rank at most 4: refused or solved,
+    // never a crash or a wrong shape.
+    const Value fit = host.Call("LLSQLC", {column(0, 4096), column(1, 4096), Value::Number(2), column(0, 512),
+                                           column(1, 512)}, &error);
+    const bool refused = fit.kind == Kind::Error && fit.error == 999;
+    const bool row = fit.kind == Kind::Array && fit.rows == 1 && fit.columns == 2;
+    EXPECT_TRUE(refused || row) << quorin_host::FormatValue(fit);
+    EXPECT_TRUE(error.empty()) << error;
+    EXPECT_EQ(host.Outstanding(), 0u);
+    EXPECT_EQ(host.releaseViolations, 0);
+    UnloadModule(host);
+}
+
 }  // namespace
 }  // namespace quorin_test
