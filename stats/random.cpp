@@ -5,11 +5,16 @@ thread_local uint32_t GeneratorState = 1;
 
 int32_t UniformDraw()
 {
-    // Unsigned 32-bit arithmetic supplies the modulo 2^32.
+    // A long-established C-library rand() recurrence, multiplier 214013 and increment 2531011 modulo
+    // 2^32, bits 16..30 returned; the sequence users hold (41, 18467, 6334, ... from state 1) follows
+    // from exactly these. Full period 2^32 (Hull-Dobell: the increment is odd, the multiplier - 1 a
+    // multiple of 4). Unsigned 32-bit arithmetic supplies the modulo 2^32.
     GeneratorState = (GeneratorState * 214013u) + 2531011u;
     return static_cast<int32_t>((GeneratorState >> 16) & 0x7FFFu);
 }
 
+// Twelve uniforms on [0, 1] sum to mean 6 and variance 12 x 1/12 = 1 (the Irwin-Hall distribution of
+// order 12): the classic cheap approximation of a normal draw, bounded at 6 deviations.
 int32_t NormalSum12()
 {
     int32_t sum = 0;
