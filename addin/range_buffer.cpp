@@ -63,9 +63,27 @@ unsigned CopyBlockBaseline(const XLOPER* elements, double* items, int32_t n)
 // Eight 24-byte records are three 64-byte vectors, the values in lanes {0,3,6} of the first, {1,4,7}
 // of the second and {2,5} of the third, the type words in the other lanes' low 16 bits. Two
 // two-source permutes gather the values in order; masked three-way logic ORs type ^ xltypeNum
-// into the type lanes only. Loads start on a 64-byte boundary once the first few records are copied
-// singly. Moving doubles through vector registers changes no bit. Few vectors are live, so nothing
-// spills to the stack, which 64-bit Windows aligns to 16 bytes only.
+// into the type lanes of stray only (0xF6 is stray | (record ^ numberType)). Moving doubles
+// through vector registers changes no bit. words must be 64-byte aligned.
+__attribute__((target("avx512f"), always_inline)) static inline __m512i CopyEightRecords(const double* words,
+                                                                                          double* items, __m512i stray)
+{
+    const __m512i firstSix = _mm512_setr_epi64(0, 3, 6, 9, 12, 15, 0, 0);
+    const __m512i lastTwo = _mm512_setr_epi64(0, 1, 2, 3, 4, 5, 10, 13);
+    const __m512i numberType = _mm512_set1_epi64(xltypeNum);
+    const __m512i z0 = _mm512_load_si512(words);
+    const __m512i z1 = _mm512_load_si512(words + 8);
+    const __m512i z2 = _mm512_load_si512(words + 16);
+    const __m512i six = _mm512_permutex2var_epi64(z0, firstSix, z1);
+    _mm512_storeu_si512(items, _mm512_permutex2var_epi64(six, lastTwo, z2));
+    stray = _mm512_mask_ternarylogic_epi64(stray, 0x24, z0, numberType, 0xF6);
+    stray = _mm512_mask_ternarylogic_epi64(stray, 0x49, z1, numberType, 0xF6);
+    return _mm512_mask_ternarylogic_epi64(stray, 0x92, z2, numberType, 0xF6);
+}
+
+// Loads start on a 64-byte boundary once the first few records are copied singly; sixteen records a
+// step, into two stray accumulators, keep the loads and the checks of a step independent. Few
+// vectors are live, so nothing spills to the stack, which 64-bit Windows aligns to 16 bytes only.
 __attribute__((target("avx512f"))) unsigned CopyBlockWide(const XLOPER* elements, double* items, int32_t n)
 {
     unsigned strayTypes = 0;
@@ -75,22 +93,18 @@ __attribute__((target("avx512f"))) unsigned CopyBlockWide(const XLOPER* elements
         strayTypes |= static_cast<unsigned>(elements[k].xltype ^ xltypeNum);
     }
     const double* words = reinterpret_cast<const double*>(elements);
-    const __m512i firstSix = _mm512_setr_epi64(0, 3, 6, 9, 12, 15, 0, 0);
-    const __m512i lastTwo = _mm512_setr_epi64(0, 1, 2, 3, 4, 5, 10, 13);
-    const __m512i numberType = _mm512_set1_epi64(xltypeNum);
     __m512i stray = _mm512_setzero_si512();
-    for (; n - k >= 8; k += 8) {
-        const __m512i z0 = _mm512_load_si512(words + (3 * k));
-        const __m512i z1 = _mm512_load_si512(words + (3 * k) + 8);
-        const __m512i z2 = _mm512_load_si512(words + (3 * k) + 16);
-        const __m512i six = _mm512_permutex2var_epi64(z0, firstSix, z1);
-        _mm512_storeu_si512(items + k, _mm512_permutex2var_epi64(six, lastTwo, z2));
-        // 0xF6 is stray | (record ^ numberType).
-        stray = _mm512_mask_ternarylogic_epi64(stray, 0x24, z0, numberType, 0xF6);
-        stray = _mm512_mask_ternarylogic_epi64(stray, 0x49, z1, numberType, 0xF6);
-        stray = _mm512_mask_ternarylogic_epi64(stray, 0x92, z2, numberType, 0xF6);
+    __m512i strayOther = _mm512_setzero_si512();
+    for (; n - k >= 16; k += 16) {
+        stray = CopyEightRecords(words + (3 * k), items + k, stray);
+        strayOther = CopyEightRecords(words + (3 * k) + 24, items + k + 8, strayOther);
     }
-    strayTypes |= static_cast<unsigned>(_mm512_test_epi64_mask(stray, _mm512_set1_epi64(0xFFFF)));
+    if (n - k >= 8) {
+        stray = CopyEightRecords(words + (3 * k), items + k, stray);
+        k += 8;
+    }
+    const __m512i strays = _mm512_or_si512(stray, strayOther);
+    strayTypes |= static_cast<unsigned>(_mm512_test_epi64_mask(strays, _mm512_set1_epi64(0xFFFF)));
     for (; k < n; ++k) {
         items[k] = elements[k].val.num;
         strayTypes |= static_cast<unsigned>(elements[k].xltype ^ xltypeNum);
