@@ -229,7 +229,7 @@ TEST(OptimisedCoresIdentity, ReadRangeCopiesEveryBitAndFindsStrayElementsAnywher
     host.ResetRecords();
     RangeBuffer buffer = {};
     Generator random{20240606};
-    const int32_t n = 1000;
+    const int32_t n = 2100;
     std::vector<Value> elements;
     std::vector<double> numbers = Values(random, n, -1e3, 1e3, true);
     numbers[17] = std::numeric_limits<double>::quiet_NaN();
@@ -244,7 +244,7 @@ TEST(OptimisedCoresIdentity, ReadRangeCopiesEveryBitAndFindsStrayElementsAnywher
     }
 
     const Value strays[] = {Value::Text("7"), Value::Boolean(true), Value::Error(quorin_host::xlerrNA), Value{}};
-    for (int32_t position : {0, 1, 7, 8, 255, 256, 257, 511, 512, 998, 999}) {
+    for (int32_t position : {0, 1, 7, 8, 15, 16, 1023, 1024, 1025, 2047, 2048, 2098, 2099}) {
         std::vector<Value> mixed = elements;
         mixed[static_cast<size_t>(position)] = strays[position % 4];
         SCOPED_TRACE(::testing::Message() << "stray at " << position);
