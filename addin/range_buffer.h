@@ -31,7 +31,7 @@ extern RangeBuffer ZBuffer;   // the Interp2 table
 extern RangeBuffer XcBuffer;  // LLSQLC x constraints
 extern RangeBuffer YcBuffer;  // LLSQLC y constraints
 
-// Receives each block of values just read, at most a few hundred, while they are still in the cache.
+// Receives each block of values just read, at most 1,024, while they are still in the cache.
 typedef void BlockVisitor(const double* items, int32_t n, void* context);
 
 // The value count (>= 1), or a ReadStatus. After a failure the buffer's items must not be used.
