@@ -31,7 +31,21 @@ extern RangeBuffer ZBuffer;   // the Interp2 table
 extern RangeBuffer XcBuffer;  // LLSQLC x constraints
 extern RangeBuffer YcBuffer;  // LLSQLC y constraints
 
+// Receives each block of values just read, at most 1,024, while they are still in the cache.
+typedef void BlockVisitor(const double* items, int32_t n, void* context);
+
 // The value count (>= 1), or a ReadStatus. After a failure the buffer's items must not be used.
 int32_t ReadRange(XLOPER* argument, RangeBuffer* buffer, bool zeroCorner);
+// ReadRange without a zeroed corner, handing every block to visit in order; after a failure, what
+// visit received must not be used either.
+int32_t ReadRangeVisiting(XLOPER* argument, RangeBuffer* buffer, BlockVisitor* visit, void* context);
+// The block copies ReadRange chooses between once, when the module loads. Each copies the values of
+// n records into items and answers the OR of every type word XOR xltypeNum: zero when all n are
+// numbers. Named here so that the identity test can compare both wherever both can run.
+typedef unsigned CopyBlockFunction(const XLOPER* elements, double* items, int32_t n);
+unsigned CopyBlockBaseline(const XLOPER* elements, double* items, int32_t n);  // baseline x86-64
+unsigned CopyBlockWide(const XLOPER* elements, double* items, int32_t n);      // only if WideCopySupported()
+bool WideCopySupported();  // the processor and the system support AVX-512F
+
 // Returns the five buffers to their zeroed state; only when the module is unloaded.
 void ReleaseRangeBuffers();

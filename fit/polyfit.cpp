@@ -200,6 +200,10 @@ int32_t FitPolynomialConstrained(const double* X, const double* Y, int32_t n, in
         status = ConstrainedFitNoConstraints;
     } else if (static_cast<int64_t>(n) < size) {
         status = ConstrainedFitFewPoints;
+    } else if (k > m) {
+        // k constraint rows in m unknowns are dependent: the bordered system is singular, though
+        // rounding may hide that from the pivot test. Refusing it also keeps s at 2 * MaxTerms.
+        status = ConstrainedFitManyConstraints;
     } else {
         const int32_t s = static_cast<int32_t>(size);
         if ((r = AllocateVector(s)) == nullptr) {

@@ -21,6 +21,7 @@ enum ConstrainedFitStatus : int32_t {
     ConstrainedFitFewTerms        = 712,  // m < 2
     ConstrainedFitNoConstraints   = 714,  // k < 1
     ConstrainedFitFewPoints       = 717,  // n < m + k
+    ConstrainedFitManyConstraints = 719,  // k > m: the last k columns have rank m at most
     ConstrainedFitNoRhsStorage    = 722,  // right-hand side not obtained
     ConstrainedFitNoMatrixStorage = 726,  // (m + k) x (m + k) matrix not obtained
     ConstrainedFitSolverFailed    = 765,  // the bordered system is singular to the solver

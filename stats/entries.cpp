@@ -14,9 +14,11 @@ extern "C" XLOPER* StudentT(int32_t DOF)
 
 extern "C" XLOPER* CountBetween(XLOPER* Xvalues, double Xlow, double Xhigh)
 {
-    const int32_t n = ReadRange(Xvalues, &XBuffer, false);
+    // Counted block by block during the read, while each block's values are still in the cache.
+    IntervalTally tally = {Xlow, Xhigh, 0};
+    const int32_t n = ReadRangeVisiting(Xvalues, &XBuffer, TallyInInterval, &tally);
     if (n < 1) return FailureResult();
-    return NumberResult(static_cast<double>(CountInInterval(XBuffer.items, n, Xlow, Xhigh)));
+    return NumberResult(static_cast<double>(tally.inside));
 }
 
 extern "C" XLOPER* RandNorm()

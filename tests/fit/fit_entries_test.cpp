@@ -180,6 +180,8 @@ TEST_F(FitEntries, WorkedRowsAreExact)
         {"LLSQ", {line, lineY, Value::Number(2)}, {1.0, 2.0}, "worked example"},
         {"LLSQ", {X5, Y5, Value::Number(2)}, {1.0400000000000025, 1.9899999999999989}, "worked example"},
         {"LLSQLC", {X5, Y5, Value::Number(2), Column({0}), Column({1})}, {1.0, 2.003333333333333}, "worked example"},
+        {"LLSQLC", {X5, Y5, Value::Number(2), Column({0, 4}), Column({1, 9})}, {1.0, 2.0},
+         "issue 14, k = m still fits: two constraints fix the line 1 + 2x"},
     };
     for (const RowCase& c : cases) {
         SCOPED_TRACE(std::string(c.name) + ": " + c.source);
@@ -269,6 +271,8 @@ TEST_F(FitEntries, FailuresAnswerTheOneErrorValueAfterReadingInOrder)
         {"LLSQLC", {five, fiveY, two, plain, one}, 2, "a plain number for the constraint x"},
         {"LLSQLC", {five, six, two, Column({0}), one}, 2, "counts 5 and 6: constraints never read"},
         {"LLSQLC", {Column({0, 1}), Column({1, 2}), two, Column({0}), one}, 4, "2 points < 2 terms + 1 constraint: found after every read"},
+        {"LLSQLC", {Column({0, 1, 2, 3, 4, 5}), Column({1, 2, 3, 4, 5, 6}), two, Column({0, 2, 4}), Column({1, 5, 0})}, 4,
+         "issue 14: 3 constraints > 2 terms, once answered as a line through none of them"},
     };
     for (const FailureCase& c : cases) {
         SCOPED_TRACE(std::string(c.name) + ": " + c.source);

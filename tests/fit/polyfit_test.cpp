@@ -121,6 +121,7 @@ const FailureCase FailureCases[] = {
     {5, 3, 3, NoisyX, Twice, ConstrainedFitFewPoints, "worked example: 5 < 3 + 3"},
     {5, 2, INT32_MAX, NoisyX, Twice, ConstrainedFitFewPoints, "guard: m + k beyond int32 still compares"},
     {5, 3, 2, NoisyX, Twice, ConstrainedFitSolverFailed, "hand derivation: a repeated constraint row"},
+    {5, 2, 3, NoisyX, NoisyX, ConstrainedFitManyConstraints, "issue 14: k = m + 1 answered noise as a fit"},
 };
 
 TEST(FitPolynomial, ReportsEachFailureSite)

@@ -18,7 +18,7 @@ using quorin_test::ModuleTest;
 using quorin_test::Value;
 
 // Digest of the sweep below; change it only together with a deliberate change of some answer.
-constexpr uint64_t GoldenDigest = 0xA8EE20E39E645306ull;
+constexpr uint64_t GoldenDigest = 0x4A015B06C32E7616ull;  // issue 14: 3 constraints on 2 terms now fail
 
 // 64-bit FNV-1a over the answers' kinds, shapes and bits.
 struct Digest {

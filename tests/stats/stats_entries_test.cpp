@@ -1,5 +1,6 @@
 // stats_entries_test.cpp - CountBetween, RandNorm and RandDist as a sheet calls them.
 #include <thread>
+#include <vector>
 
 #include "module_fixture.h"
 
@@ -22,6 +23,17 @@ TEST_F(StatsEntriesTest, CountBetweenCountsTheHalfOpenInterval)
         SCOPED_TRACE(c.source);
         EXPECT_EQ(Number("CountBetween", {values, Value::Number(c.low), Value::Number(c.high)}), c.expected);
     }
+}
+
+// The count is taken block by block during the read (issue 14): each block counted once, and a
+// non-number in the last block still fails the call after the earlier blocks were counted.
+TEST_F(StatsEntriesTest, CountBetweenCountsEveryBlockOfALongRangeOnce)
+{
+    std::vector<Value> numbers;
+    for (int32_t k = 0; k < 3000; ++k) numbers.push_back(Value::Number(k));
+    EXPECT_EQ(Number("CountBetween", {Value::Array(3000, 1, numbers), Value::Number(1000), Value::Number(2500)}), 1500);
+    numbers[2999] = Value::Text("x");
+    EXPECT_TRUE(IsFailure(Call("CountBetween", {Value::Array(3000, 1, numbers), Value::Number(0), Value::Number(9)})));
 }
 
 TEST_F(StatsEntriesTest, CountBetweenFailsOnAnEmptyCellOrANonRange)

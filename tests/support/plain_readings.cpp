@@ -61,6 +61,7 @@ bool ReadFit(const std::vector<double>& X, const std::vector<double>& Y, int32_t
 {
     const int32_t n = static_cast<int32_t>(X.size()), k = static_cast<int32_t>(Xc.size());
     const int32_t s = m + k;
+    if (k > m) return false;  // more constraint rows than terms: refused before any work
     if (row->size() < static_cast<size_t>(m)) row->resize(static_cast<size_t>(m));
     std::vector<double>& phi = *row;
     std::vector<double> A(static_cast<size_t>(s) * static_cast<size_t>(s), 0.0), r(static_cast<size_t>(s), 0.0);
