@@ -2,10 +2,10 @@
 // usage: xlsx_set_cached IN OUT [SHEET CELL VALUE]...  SHEET by name; VALUE a number, #ERROR,
 // TRUE or FALSE, or any other text (stored as a string).
 #include <cstdio>
-#include <cstdlib>
 #include <string>
 #include <vector>
 
+#include "host/number.h"
 #include "host/xlsx_archive.h"
 #include "host/xlsx_reader.h"
 #include "host/xlsx_writer.h"
@@ -33,9 +33,7 @@ int main(int argc, char** argv)
             return 2;
         }
         const std::string value = argv[a + 2];
-        char* end = nullptr;
-        update.number = std::strtod(value.c_str(), &end);
-        if (!value.empty() && *end == '\0') {
+        if (ParseNumber(value, &update.number) == NumberRead::Ok) {
             update.kind = CachedKind::Number;
         } else if (value == "TRUE" || value == "FALSE") {
             update.kind = CachedKind::Boolean;
