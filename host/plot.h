@@ -11,6 +11,9 @@
 
 namespace quorin_host {
 
+// The number of samples a plot takes: enough for a line, few enough to draw at once.
+constexpr int32_t MinSamples = 2, MaxSamples = 100000;
+
 struct PlotRequest {
     std::string formula;        // e.g. =Spline({0,1,2,3,4},{0,1,0,1,0},x)
     std::string variable = "x";
@@ -29,8 +32,10 @@ struct PlotData {
 // Replaces the variable, a whole word outside quoted text, by the value's shortest round-trip text.
 std::string SubstituteVariable(const std::string& formula, const std::string& variable, double value);
 
-// Evaluates the formula at every sample; false with error for a formula that does not parse, a
-// variable that could be read as a cell name, or an empty interval.
+// Evaluates the formula at every sample; false with error, before any sample is drawn, for a formula
+// that does not parse or calls a function the module does not register, a variable that could be read
+// as a cell name, an empty or non-finite interval, a sample count out of range, or an interval too
+// narrow for its samples to be distinct numbers.
 bool SamplePlot(SubstituteHost& host, const PlotRequest& request, PlotData* data, std::string* error);
 
 // A self-contained SVG: axes with round-number ticks, the curve, the points, a legend.

@@ -80,27 +80,28 @@ Value InputValue(const std::string& field)
 // would answer #VALUE! for a cell it has not computed; so such a call waits until the cell is done.
 bool NumberArgumentsReady(const SubstituteHost& host, const Expression& e)
 {
+    const CellSource& cells = host.Cells();
     if (e.type != Expression::Type::Call) return true;
     const std::string typeText = host.TypeTextOf(e.name);
     for (size_t i = 0; i < e.arguments.size(); ++i) {
         const Expression& a = e.arguments[i];
         const bool byValue = i + 1 < typeText.size() && typeText[i + 1] != 'R';
         if (byValue && a.type == Expression::Type::Reference &&
-            host.sheet.Get(a.area.rowFirst, a.area.columnFirst).kind == Kind::Uncalculated) return false;
+            cells.CellAt(a.area.sheet, a.area.rowFirst, a.area.columnFirst).kind == Kind::Uncalculated) return false;
         if (!NumberArgumentsReady(host, a)) return false;
     }
     return true;
 }
 
 // A formula that is only a reference shows what the cells hold; an empty cell shows as 0.
-Value ReadReferenced(const Sheet& sheet, const Area& area)
+Value ReadReferenced(const CellSource& cells, const Area& area)
 {
     const uint32_t rows = area.rowLast - area.rowFirst + 1;
     const uint32_t columns = uint32_t{area.columnLast} - area.columnFirst + 1;
     std::vector<Value> elements;
     for (uint32_t r = 0; r < rows; ++r) {
         for (uint32_t c = 0; c < columns; ++c) {
-            Value v = sheet.Get(area.rowFirst + r, static_cast<uint16_t>(area.columnFirst + c));
+            Value v = cells.CellAt(area.sheet, area.rowFirst + r, static_cast<uint16_t>(area.columnFirst + c));
             if (v.kind == Kind::Empty) v = Value::Number(0.0);
             elements.push_back(std::move(v));
         }
@@ -122,78 +123,34 @@ void Widen(EvaluatedSheet* sheet, size_t row, size_t column)
     if (column >= line.size()) line.resize(column + 1);
 }
 
+// The host's cells, with the empty cells a pending formula's answer may spill into read as
+// uncalculated, since nobody knows yet what they hold.
+class PendingSpills : public CellSource {
+public:
+    PendingSpills(const Sheet& sheet, const CsvRows& cells, const SpillMap& spills, const std::vector<FormulaCell>& formulas)
+        : sheet_(sheet), cells_(cells), spills_(spills), formulas_(formulas) {}
+    const Value& CellAt(uint32_t sheet, uint32_t row, uint16_t column) const override
+    {
+        const Value& v = sheet_.CellAt(sheet, row, column);
+        if (v.kind != Kind::Empty || sheet != 0 || row >= cells_.size()) return v;
+        const int32_t owner = (column < spills_.owner[row].size()) ? spills_.owner[row][column] : spills_.tail[row];
+        return (owner != NoOwner && formulas_[static_cast<size_t>(owner)].pending) ? uncalculated_ : v;
+    }
+
+private:
+    const Sheet& sheet_;
+    const CsvRows& cells_;
+    const SpillMap& spills_;
+    const std::vector<FormulaCell>& formulas_;
+    const Value uncalculated_ = Value::Uncalculated();
+};
+
 std::string Shown(const Value& v)
 {
     return (v.kind == Kind::Uncalculated) ? std::string(CircularText) : FormatValue(v);
 }
 
 }  // namespace
-
-bool ReadCsv(const std::string& text, CsvRows* rows, std::string* error)
-{
-    rows->clear();
-    std::vector<std::string> row;
-    std::string field;
-    bool quoted = false, fieldStarted = false;
-    size_t line = 1, quoteLine = 0;
-    for (size_t i = 0; i < text.size(); ++i) {
-        const char c = text[i];
-        if (quoted) {
-            if (c == '"' && i + 1 < text.size() && text[i + 1] == '"') {
-                field += '"';
-                ++i;
-            } else if (c == '"') {
-                quoted = false;
-            } else {
-                if (c == '\n') ++line;
-                field += c;
-            }
-            continue;
-        }
-        if (c == '"' && !fieldStarted) {
-            quoted = true;
-            fieldStarted = true;
-            quoteLine = line;
-        } else if (c == ',') {
-            row.push_back(field);
-            field.clear();
-            fieldStarted = false;
-        } else if (c == '\n' || (c == '\r' && i + 1 < text.size() && text[i + 1] == '\n')) {
-            if (c == '\r') ++i;
-            row.push_back(field);
-            rows->push_back(row);
-            row.clear();
-            field.clear();
-            fieldStarted = false;
-            ++line;
-        } else {
-            field += c;
-            fieldStarted = true;
-        }
-    }
-    if (quoted) {
-        if (error != nullptr) *error = "line " + std::to_string(quoteLine) + ": quoted field never ends";
-        return false;
-    }
-    if (fieldStarted || !row.empty()) {
-        row.push_back(field);
-        rows->push_back(row);
-    }
-    return true;
-}
-
-std::string CsvField(const std::string& text)
-{
-    const bool plain = text.find_first_of(",\"\r\n") == std::string::npos &&
-                       (text.empty() || (text.front() != ' ' && text.back() != ' '));
-    if (plain) return text;
-    std::string quoted = "\"";
-    for (char c : text) {
-        if (c == '"') quoted += '"';
-        quoted += c;
-    }
-    return quoted + "\"";
-}
 
 bool EvaluateSheet(SubstituteHost& host, const CsvRows& cells, const std::string& fileName, EvaluatedSheet* sheet)
 {
@@ -248,11 +205,8 @@ bool EvaluateSheet(SubstituteHost& host, const CsvRows& cells, const std::string
     }
     if (!sheet->problems.empty()) return false;
 
-    host.sheet.background = [&cells, &spills, &formulas](uint32_t row, uint16_t column) {
-        if (row >= cells.size()) return Value{};
-        const int32_t owner = (column < spills.owner[row].size()) ? spills.owner[row][column] : spills.tail[row];
-        return (owner != NoOwner && formulas[static_cast<size_t>(owner)].pending) ? Value::Uncalculated() : Value{};
-    };
+    const PendingSpills pending(host.sheet, cells, spills, formulas);
+    const ScopedCellSource reading(host, pending);
     InstallExcelHandler(&ForwardCountingUncalculated);
 
     size_t remaining = formulas.size();
@@ -264,7 +218,7 @@ bool EvaluateSheet(SubstituteHost& host, const CsvRows& cells, const std::string
             const int32_t uncalculatedBefore = UncalculatedAnswers;
             std::string error;
             Value answer = Evaluate(host, f.expression, &error);
-            if (answer.kind == Kind::Reference && answer.areas.size() == 1) answer = ReadReferenced(host.sheet, answer.areas[0]);
+            if (answer.kind == Kind::Reference && answer.areas.size() == 1) answer = ReadReferenced(host.Cells(), answer.areas[0]);
             if (UncalculatedAnswers != uncalculatedBefore || HoldsUncalculated(answer)) continue;
 
             f.pending = false;
@@ -305,7 +259,6 @@ bool EvaluateSheet(SubstituteHost& host, const CsvRows& cells, const std::string
         }
         sheet->problems.push_back(prefix + "circular reference: " + names + " wait on each other, or on cells that do");
     }
-    host.sheet.background = nullptr;
 
     sheet->rows = static_cast<uint32_t>(sheet->shown.size());
     size_t columns = 0;

@@ -11,18 +11,11 @@
 #include <string>
 #include <vector>
 
+#include "host/csv.h"
 #include "host/formula.h"
 #include "host/substitute_host.h"
 
 namespace quorin_host {
-
-using CsvRows = std::vector<std::vector<std::string>>;
-
-// RFC 4180 fields: commas, double quotes around a field, "" for a quote inside one; LF or CRLF.
-// False, with line in error, for a quoted field that never ends.
-bool ReadCsv(const std::string& text, CsvRows* rows, std::string* error);
-// One field as ReadCsv reads it back: quoted when it holds a comma, quote, line break or edge space.
-std::string CsvField(const std::string& text);
 
 struct EvaluatedSheet {
     uint32_t rows = 0;

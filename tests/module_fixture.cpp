@@ -27,6 +27,7 @@ void ModuleTest::SetUp()
 
 void ModuleTest::TearDown()
 {
+    reading_.reset();
     EXPECT_EQ(host.Outstanding(), 0u) << "records the module did not release";
     EXPECT_EQ(host.releaseViolations, 0) << "records released twice or never filled";
 }
@@ -50,16 +51,34 @@ Value ModuleTest::PlaceOnSheet(const std::vector<double>& numbers, int32_t rows,
 {
     const uint16_t first = nextColumn_;
     nextColumn_ = static_cast<uint16_t>(nextColumn_ + columns);
-    blocks_.push_back({first, rows, columns, numbers});
-    host.sheet.background = [this](uint32_t row, uint16_t column) {
-        for (const Block& b : blocks_) {
-            if (column >= b.first && column < b.first + b.columns && row < static_cast<uint32_t>(b.rows)) {
-                return Value::Number(b.numbers[row * static_cast<size_t>(b.columns) + (column - b.first)]);
-            }
-        }
-        return Value{};
-    };
+    blocks_.blocks.push_back({first, rows, columns, numbers});
+    if (!reading_) reading_.emplace(host, blocks_);
     return Value::Reference({quorin_host::Area{0, static_cast<uint32_t>(rows - 1), first, static_cast<uint16_t>(first + columns - 1)}});
+}
+
+const Value& BlockCells::CellAt(uint32_t sheet, uint32_t row, uint16_t column) const
+{
+    for (const Block& b : blocks) {
+        if (column >= b.first && column < b.first + b.columns && row < static_cast<uint32_t>(b.rows)) {
+            cell_ = Value::Number(b.numbers[row * static_cast<size_t>(b.columns) + (column - b.first)]);
+            return cell_;
+        }
+    }
+    return host_.sheet.CellAt(sheet, row, column);
+}
+
+const XLOPER* BlockCells::Records(uint32_t, uint32_t row, uint16_t column, uint32_t count) const
+{
+    for (const Block& b : blocks) {
+        if (column < b.first || column + count > b.first + static_cast<uint32_t>(b.columns) || row >= static_cast<uint32_t>(b.rows)) continue;
+        row_.resize(count);
+        for (uint32_t c = 0; c < count; ++c) {
+            row_[c].xltype = xltypeNum;
+            row_[c].val.num = b.numbers[row * static_cast<size_t>(b.columns) + (column - b.first) + c];
+        }
+        return row_.data();
+    }
+    return nullptr;
 }
 
 Value Column(const std::vector<double>& numbers)

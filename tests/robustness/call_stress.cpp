@@ -7,6 +7,7 @@
 #include <thread>
 
 #include "tests/robustness/counted_module.h"
+#include "tests/support/indexed_cells.h"
 
 namespace quorin_test {
 namespace {
@@ -166,7 +167,8 @@ TEST(Stress, LargestReferencesReadThroughTheRangeFunctions)
     LoadFreshModule(host);
     // 65,535 rows by 255 columns (the most a record's 16-bit counts and a sheet's columns allow
     // together here), each cell row * 255 + column: every table row and column is an exact line.
-    host.sheet.background = [](uint32_t row, uint16_t column) { return Value::Number(row * 255.0 + column); };
+    const quorin_test::IndexedCells indexed;
+    const quorin_host::ScopedCellSource reading(host, indexed);
     const Value all = Value::Reference({quorin_host::Area{0, 65534, 0, 254}});
     std::string error;
     const auto number = [&](const char* f, std::vector<Value> arguments) {

@@ -1,0 +1,1 @@
+// evaluate.cpp - formulas computed against a workbook (placeholder until the evaluator lands).
