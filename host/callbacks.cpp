@@ -10,6 +10,10 @@
 
 namespace quorin_host {
 
+// Arrays this large are kept for reuse when released; smaller ones cost less than the bookkeeping,
+// and a fresh address for each keeps a second release of a small array plain to see.
+constexpr size_t SpareFrom = 4096;
+
 char* SubstituteHost::TrackString(const std::string& text)
 {
     Owned owned;
@@ -23,8 +27,14 @@ char* SubstituteHost::TrackString(const std::string& text)
 XLOPER* SubstituteHost::TrackArray(size_t count)
 {
     Owned owned;
-    owned.elements.resize(std::max<size_t>(count, 1));
-    XLOPER* elements = owned.elements.data();
+    if (spare_.elements != nullptr && spare_.count >= count && spare_.count / 2 <= count) {
+        owned.elements = std::move(spare_.elements);
+        owned.count = spare_.count;
+    } else {
+        owned.count = std::max<size_t>(count, 1);
+        owned.elements.reset(new XLOPER[owned.count]);
+    }
+    XLOPER* elements = owned.elements.get();
     outstanding_[elements] = std::move(owned);
     return elements;
 }
@@ -46,6 +56,7 @@ void SubstituteHost::Release(XLOPER* record)
         return;
     }
     // The array's string elements live in the same ownership record.
+    if (found->second.count >= SpareFrom) spare_.elements = std::move(found->second.elements), spare_.count = found->second.count;
     outstanding_.erase(found);
 }
 
@@ -77,37 +88,37 @@ int SubstituteHost::CoerceToArray(const Value& source, XLOPER* result)
     Owned& owned = outstanding_[elements];
     if (area != nullptr) {
         const CellSource& cells = Cells();
-        for (uint32_t r = 0; r < rows; ++r) {
-            XLOPER* out = elements + static_cast<size_t>(r) * columns;
-            const uint32_t row = area->rowFirst + r;
-            // A source that keeps records hands over a row at once; only text needs a copy of its own.
-            if (const XLOPER* run = cells.Records(area->sheet, row, area->columnFirst, columns)) {
-                for (uint32_t c = 0; c < columns; ++c) {
-                    out[c] = run[c];
-                    if ((out[c].xltype & 0x0FFF) == xltypeStr) {
-                        const char* text = run[c].val.str;
-                        owned.strings.emplace_back(text, text + 1 + static_cast<unsigned char>(text[0]));
-                        out[c].val.str = owned.strings.back().data();
-                    }
-                }
-                continue;
+        size_t stride = 0;
+        // A source that keeps records hands them over whole; only text needs a copy of its own.
+        if (const XLOPER* block = cells.Records(*area, &stride)) {
+            if (stride == columns) {
+                std::memcpy(elements, block, count * sizeof(XLOPER));
+            } else {
+                for (uint32_t r = 0; r < rows; ++r) std::memcpy(elements + static_cast<size_t>(r) * columns, block + r * stride, columns * sizeof(XLOPER));
             }
-            for (uint32_t c = 0; c < columns; ++c) {
-                const Value& v = cells.CellAt(area->sheet, row, static_cast<uint16_t>(area->columnFirst + c));
-                if (!ScalarRecord(v, &out[c], &owned.strings)) {
-                    outstanding_.erase(elements);
-                    return xlretUncalced;
+            for (size_t k = 0; k < count; ++k) {
+                if ((elements[k].xltype & 0x0FFF) != xltypeStr) continue;
+                const char* text = elements[k].val.str;
+                owned.strings.emplace_back(text, text + 1 + static_cast<unsigned char>(text[0]));
+                elements[k].val.str = owned.strings.back().data();
+            }
+        } else {
+            for (uint32_t r = 0; r < rows; ++r) {
+                XLOPER* out = elements + static_cast<size_t>(r) * columns;
+                for (uint32_t c = 0; c < columns; ++c) {
+                    const Value& v = cells.CellAt(area->sheet, area->rowFirst + r, static_cast<uint16_t>(area->columnFirst + c));
+                    if (!ScalarRecord(v, &out[c], &owned.strings)) {
+                        outstanding_.erase(elements);
+                        return xlretUncalced;
+                    }
                 }
             }
         }
     } else {
         for (size_t k = 0; k < count; ++k) {
             const Value* v = &source;
-            if (source.kind == Kind::Array) {
-                if (k >= source.elements.size()) break;
-                v = &source.elements[k];
-            }
-            if (v->kind == Kind::Array || v->kind == Kind::Reference) {
+            if (source.kind == Kind::Array) v = (k < source.elements.size()) ? &source.elements[k] : nullptr;
+            if (v == nullptr || v->kind == Kind::Array || v->kind == Kind::Reference) {
                 elements[k].xltype = xltypeNil;
             } else if (!ScalarRecord(*v, &elements[k], &owned.strings)) {
                 outstanding_.erase(elements);

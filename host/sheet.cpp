@@ -61,10 +61,11 @@ const Value& Sheet::CellAt(uint32_t sheet, uint32_t row, uint16_t column) const
     return scratch_;
 }
 
-const XLOPER* Sheet::Records(uint32_t sheet, uint32_t row, uint16_t column, uint32_t count) const
+const XLOPER* Sheet::Records(const Area& area, size_t* rowStride) const
 {
-    if (sheet != 0 || uncalculated_ != 0 || row >= rows_ || uint32_t{column} + count > columns_) return nullptr;
-    return Record(row, column);
+    if (area.sheet != 0 || uncalculated_ != 0 || area.rowLast >= rows_ || area.columnLast >= columns_) return nullptr;
+    *rowStride = columns_;
+    return Record(area.rowFirst, area.columnFirst);
 }
 
 }  // namespace quorin_host

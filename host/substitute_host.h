@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <map>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -120,8 +121,12 @@ private:
     int32_t coercionsSeen_ = 0;
     struct Owned {
         std::vector<std::vector<char>> strings;
-        std::vector<XLOPER> elements;
+        std::unique_ptr<XLOPER[]> elements;  // left uninitialised: every element is written once
+        size_t count = 0;
     };
+    // The last large array released, kept for the next: fresh memory of that size costs a page fault
+    // per 170 records, more than copying them.
+    Owned spare_;
     std::map<const void*, Owned> outstanding_;
     ArgumentRecords arguments_;
 };

@@ -69,20 +69,6 @@ const Value& BlockCells::CellAt(uint32_t sheet, uint32_t row, uint16_t column) c
     return host_.sheet.CellAt(sheet, row, column);
 }
 
-const XLOPER* BlockCells::Records(uint32_t, uint32_t row, uint16_t column, uint32_t count) const
-{
-    for (const Block& b : blocks) {
-        if (column < b.first || column + count > b.first + static_cast<uint32_t>(b.columns) || row >= static_cast<uint32_t>(b.rows)) continue;
-        row_.resize(count);
-        for (uint32_t c = 0; c < count; ++c) {
-            row_[c].xltype = xltypeNum;
-            row_[c].val.num = b.numbers[row * static_cast<size_t>(b.columns) + (column - b.first) + c];
-        }
-        return row_.data();
-    }
-    return nullptr;
-}
-
 size_t CatalogueFunctionCount()
 {
     size_t count = 0;

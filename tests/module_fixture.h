@@ -28,12 +28,10 @@ public:
     struct Block { uint16_t first; int32_t rows, columns; std::vector<double> numbers; };
     std::vector<Block> blocks;
     const Value& CellAt(uint32_t sheet, uint32_t row, uint16_t column) const override;
-    const XLOPER* Records(uint32_t sheet, uint32_t row, uint16_t column, uint32_t count) const override;
 
 private:
     const SubstituteHost& host_;
     mutable Value cell_;
-    mutable std::vector<XLOPER> row_;
 };
 
 // The host with the module loaded and opened; every test starts with the host's records cleared.
