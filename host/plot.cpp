@@ -75,7 +75,8 @@ std::vector<std::pair<double, double>> PairsOf(SubstituteHost& host, const Expre
     return pairs;
 }
 
-// The first call, outermost first, that reads data points (and, for LLSQLC, constraint points).
+// The first call, outermost first, that reads data points (and constraint points, for a function
+// whose fourth and fifth arguments are registered as xConstraints,yConstraints).
 void FindDataPoints(SubstituteHost& host, const Expression& e, PlotData* data)
 {
     if (e.type != Expression::Type::Call) return;

@@ -1,6 +1,7 @@
 // plot.h - a formula's answer over an interval of one free variable, drawn as SVG together with the
 // data points the formula reads: the first two arguments of a call whose registered argument names
-// start with xValues,yValues are read as x and y, and LLSQLC's constraints are marked apart.
+// start with xValues,yValues are read as x and y, and constraint points (xConstraints,yConstraints)
+// are marked apart.
 #pragma once
 
 #include <string>

@@ -53,7 +53,7 @@ TEST_F(TextFiles, RefuseWhatIsNotATextFileWithItsReason)
     const struct { std::string path; const char* reason; const char* fault; } cases[] = {
         {dir, "is a directory", "a directory read as an empty sheet"},
         {dir + "/absent.csv", "no such file", "a missing file"},
-        {Write("nul.csv", std::string("1,\0\n", 4)), "binary content", "NUL bytes read as text"},
+        {Write("zero_byte.csv", std::string("1,\0\n", 4)), "binary content", "NUL bytes read as text"},
         {Write("latin1.csv", "caf\xE9\n"), "not UTF-8", "another encoding read as UTF-8"},
         {Write("overlong.csv", "\xC0\xAF"), "not UTF-8", "an overlong form let through"},
         {Write("surrogate.csv", "\xED\xA0\x80"), "not UTF-8", "a surrogate let through"},
