@@ -91,16 +91,21 @@ int SubstituteHost::CoerceToArray(const Value& source, XLOPER* result)
         size_t stride = 0;
         // A source that keeps records hands them over whole; only text needs a copy of its own.
         if (const XLOPER* block = cells.Records(*area, &stride)) {
+            // Copied a cache-sized piece at a time, each looked through for text while it is at hand.
+            constexpr size_t Piece = 1024;
+            const auto copy = [&](XLOPER* out, const XLOPER* in, size_t n) {
+                std::memcpy(out, in, n * sizeof(XLOPER));
+                for (size_t k = 0; k < n; ++k) {
+                    if ((out[k].xltype & 0x0FFF) != xltypeStr) continue;
+                    const char* text = out[k].val.str;
+                    owned.strings.emplace_back(text, text + 1 + static_cast<unsigned char>(text[0]));
+                    out[k].val.str = owned.strings.back().data();
+                }
+            };
             if (stride == columns) {
-                std::memcpy(elements, block, count * sizeof(XLOPER));
+                for (size_t k = 0; k < count; k += Piece) copy(elements + k, block + k, std::min(Piece, count - k));
             } else {
-                for (uint32_t r = 0; r < rows; ++r) std::memcpy(elements + static_cast<size_t>(r) * columns, block + r * stride, columns * sizeof(XLOPER));
-            }
-            for (size_t k = 0; k < count; ++k) {
-                if ((elements[k].xltype & 0x0FFF) != xltypeStr) continue;
-                const char* text = elements[k].val.str;
-                owned.strings.emplace_back(text, text + 1 + static_cast<unsigned char>(text[0]));
-                elements[k].val.str = owned.strings.back().data();
+                for (uint32_t r = 0; r < rows; ++r) copy(elements + static_cast<size_t>(r) * columns, block + r * stride, columns);
             }
         } else {
             for (uint32_t r = 0; r < rows; ++r) {
