@@ -98,7 +98,7 @@ static int ListFunctions(const SubstituteHost& host)
             names = (comma == std::string::npos) ? std::string() : names.substr(comma + 1);
         }
     }
-    return 0;
+    return Done;
 }
 
 static int ShowManager(SubstituteHost& host)
@@ -108,7 +108,7 @@ static int ShowManager(SubstituteHost& host)
     host.Add();
     host.Remove();
     PrintAlerts(host, before);
-    return 0;
+    return Done;
 }
 
 static bool LoadCsv(const std::string& path, CsvRows* rows)
