@@ -307,6 +307,36 @@ void BenchRangeReader(benchmark::State& state, int64_t n)
     }
 }
 
+// CountBetween given a reference to n numbers, through the host's own callbacks either way: the
+// copying host copies the cells' records into an array the module reads and releases; the no-copy
+// host (coerceVerbatim) hands back an array it already holds. The difference is the coercion.
+void BenchHostCoerce(benchmark::State& state, int64_t n, bool copying)
+{
+    SubstituteHost& host = SubstituteHost::Instance();
+    HostArray X(UniformValues(static_cast<size_t>(n), 31, 0.0, 1.0));
+    const uint16_t rows = X.record.val.array.rows, columns = X.record.val.array.columns;
+    host.sheet = quorin_host::Sheet{};
+    for (size_t k = 0; k < X.elements.size(); ++k) {
+        host.sheet.Set(static_cast<uint32_t>(k / columns), static_cast<uint16_t>(k % columns), quorin_host::Value::Number(X.elements[k].val.num));
+    }
+    host.faults = quorin_host::Faults{};
+    if (!copying) host.faults.coerceVerbatim = &X.record;
+    XLOPER* reference = host.MakeRecord(quorin_host::Value::Reference({quorin_host::Area{0, rows - 1u, 0, static_cast<uint16_t>(columns - 1)}}));
+    // Both hosts release through the host's own bookkeeping, so neither keeps what it handed over.
+    const bool borrowing = BorrowArrays;
+    BorrowArrays = false;
+    auto f = EntryAs<RangeBB>("CountBetween");
+    ExpectAnswer(state, f(reference, 0.25, 0.75));
+    for (auto _ : state) benchmark::DoNotOptimize(f(reference, 0.25, 0.75));
+    BorrowArrays = borrowing;
+    host.faults = quorin_host::Faults{};
+    host.ReleaseArguments();
+    host.sheet = quorin_host::Sheet{};
+}
+
+void BenchCopyingHost(benchmark::State& state, int64_t n) { BenchHostCoerce(state, n, true); }
+void BenchNoCopyHost(benchmark::State& state, int64_t n) { BenchHostCoerce(state, n, false); }
+
 // memcpy of the n 24-byte records the reader reads: the same bytes in, as many out.
 void BenchCopyRecords(benchmark::State& state, int64_t n)
 {
@@ -337,6 +367,10 @@ void RegisterAll(int32_t repetitions)
         Register("RangeReader/quorin" + size, n, BenchRangeReader, repetitions);
         Register("CopyRecords/floor" + size, n, BenchCopyRecords, repetitions);
         Register("CopyDoubles/floor" + size, n, BenchCopyDoubles, repetitions);
+        if (n != 100000) {
+            Register("HostCoerce/copying-host" + size, n, BenchCopyingHost, repetitions);
+            Register("HostCoerce/no-copy-host" + size, n, BenchNoCopyHost, repetitions);
+        }
         Register("Interp1/quorin" + size, n, BenchInterp1, repetitions);
         // Square tables: the side is the nearest whole root, so n counts side x side elements.
         const int64_t side = std::lround(std::sqrt(static_cast<double>(n)));

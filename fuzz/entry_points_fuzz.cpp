@@ -152,6 +152,20 @@ XLOPER* RecordArgument(FuzzedDataProvider& in, int32_t mostCells)
     }
 }
 
+// The host's sheet, with the cells never set read from one of a few generators.
+struct GeneratedBackground : CellSource {
+    int kind = 0;
+    double step = 0.0;
+    mutable Value cell;
+    const Value& CellAt(uint32_t sheet, uint32_t row, uint16_t column) const override
+    {
+        const Value& set = Host->sheet.CellAt(sheet, row, column);
+        if (set.kind != Kind::Empty || kind == 0) return set;
+        cell = Value::Number(kind == 1 ? row * 0.5 + column : kind == 2 ? step * row - column : step);
+        return cell;
+    }
+} Background;
+
 void FillSheet(FuzzedDataProvider& in)
 {
     Host->sheet = Sheet{};
@@ -161,15 +175,8 @@ void FillSheet(FuzzedDataProvider& in)
         const uint16_t column = in.ConsumeIntegralInRange<uint16_t>(0, 8);
         Host->sheet.Set(row, column, Scalar(in, true));
     }
-    const int background = in.ConsumeIntegralInRange<int>(0, 3);
-    const double step = Number(in);
-    if (background == 1) {
-        Host->sheet.background = [](uint32_t row, uint16_t column) { return Value::Number(row * 0.5 + column); };
-    } else if (background == 2) {
-        Host->sheet.background = [step](uint32_t row, uint16_t column) { return Value::Number(step * row - column); };
-    } else if (background == 3) {
-        Host->sheet.background = [step](uint32_t, uint16_t) { return Value::Number(step); };
-    }
+    Background.kind = in.ConsumeIntegralInRange<int>(0, 3);
+    Background.step = Number(in);
 }
 
 void CheckHostRecords(const std::string& entry)
@@ -297,6 +304,7 @@ extern "C" int LLVMFuzzerInitialize(int*, char***)
         if (procedure == nullptr) Broken(r.texts[1], "is registered but not exported");
         Functions.push_back({procedure, r.texts[3], r.texts[2]});
     }
+    static const ScopedCellSource reading(*Host, Background);
     Host->ResetRecords();
     return 0;
 }

@@ -2,6 +2,7 @@
 // host's own sheet, or the workbook an evaluation is computing, installed for as long as it runs.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 #include "host/value.h"
@@ -14,6 +15,16 @@ public:
     // The cell's value; Kind::Uncalculated for a formula not computed yet, Kind::Empty for nothing. The
     // reference stays valid until the source changes.
     virtual const Value& CellAt(uint32_t sheet, uint32_t row, uint16_t column) const = 0;
+    // When the source keeps the area's cells as the records the module reads, none of them
+    // uncalculated: the record of its first cell, each row's records side by side and *rowStride
+    // records from one row's start to the next, valid until the source changes. The host then copies
+    // records (and the text they point to) instead of reading cell by cell. nullptr to have the host
+    // read the cells through CellAt.
+    virtual const XLOPER* Records(const Area& area, size_t* rowStride) const
+    {
+        (void)area, (void)rowStride;
+        return nullptr;
+    }
 };
 
 }  // namespace quorin_host

@@ -347,12 +347,4 @@ Value Evaluate(SubstituteHost& host, const Formula& formula, std::string* error)
     return Evaluate(host, formula, static_cast<uint32_t>(formula.nodes.size()) - 1, error);
 }
 
-CellSourceInstalled::CellSourceInstalled(SubstituteHost& host, const CellSource& source) : host_(host), saved_(std::move(host.sheet))
-{
-    host_.sheet = Sheet{};
-    host_.sheet.background = [this, &source](uint32_t row, uint16_t column) { return source.CellAt(sheet, row, column); };
-}
-
-CellSourceInstalled::~CellSourceInstalled() { host_.sheet = std::move(saved_); }
-
 }  // namespace quorin_host

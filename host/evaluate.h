@@ -56,20 +56,4 @@ Value EvaluateFormula(const EvaluationContext& context, const Formula& formula, 
 Value Evaluate(SubstituteHost& host, const Formula& formula, uint32_t root, std::string* error);
 Value Evaluate(SubstituteHost& host, const Formula& formula, std::string* error);
 
-// While it lives, the host's coercions read cells from source (on the sheet named by sheet). Until the
-// host takes a CellSource itself this goes through its sheet's background; the host then ignores
-// the sheet index inside references.
-class CellSourceInstalled {
-public:
-    CellSourceInstalled(SubstituteHost& host, const CellSource& source);
-    ~CellSourceInstalled();
-    CellSourceInstalled(const CellSourceInstalled&) = delete;
-    CellSourceInstalled& operator=(const CellSourceInstalled&) = delete;
-    uint32_t sheet = 0;
-
-private:
-    SubstituteHost& host_;
-    Sheet saved_;
-};
-
 }  // namespace quorin_host

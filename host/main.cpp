@@ -1,23 +1,36 @@
 // main.cpp - quorin-host: loads the add-in into the substitute host and evaluates formulas with it.
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
-#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
 
+#if defined(_WIN32)
+#include <fcntl.h>
+#include <io.h>
+#endif
+
+#include "host/csv.h"
 #include "host/evaluate.h"
 #include "host/formula.h"
 #include "host/plot.h"
 #include "host/substitute_host.h"
+#include "host/text_file.h"
 #include "host/workbook.h"
 #include "host/xlsx_commands.h"
 
 using namespace quorin_host;
+
+// What the command line's exit status says.
+enum ExitStatus : int {
+    Done = 0,        // every answer computed, every sheet as recorded
+    Failed = 1,      // a formula, cell or file failed; the message says which
+    UsageError = 2,  // the command line itself is wrong
+    NoModule = 3,    // the add-in could not be loaded or opened
+};
 
 static const char Usage[] =
     "usage: quorin-host [--module PATH] COMMAND\n"
@@ -38,9 +51,21 @@ static const char Usage[] =
     "                    write a copy in which only the recalculated cells' cached values change;\n"
     "                    writing over IN needs --in-place (.xlsx needs the Linux build)\n"
     "  plot FORMULA VARIABLE FROM TO OUT.svg [--samples N]\n"
-    "                    draw the formula's answer for VARIABLE from FROM to TO, with the data points\n"
-    "                    it reads, e.g. plot '=Spline({0,1,2,3,4},{0,1,0,1,0},x)' x 0 4 spline.svg\n"
-    "Numbers print at full round-trip precision; the add-in's failure answer prints as #ERR999.\n";
+    "                    draw the formula's answer for VARIABLE from FROM to TO (N samples, 2 to 100000,\n"
+    "                    401 by default), with the data points it reads, e.g.\n"
+    "                    plot '=Spline({0,1,2,3,4},{0,1,0,1,0},x)' x 0 4 spline.svg\n"
+    "Numbers print as the spreadsheet's General format shows them, with the digits that read back as\n"
+    "the same number; the add-in's failure answer prints as #ERR999.\n"
+    "Exit status: 0 all done; 1 a formula, a cell or a file failed (a message on standard error says\n"
+    "which), or a sheet differs from its recorded answers; 2 the command line is wrong; 3 the add-in\n"
+    "could not be loaded or opened.\n";
+
+static int UsageFailure(const std::string& problem)
+{
+    if (!problem.empty()) std::fprintf(stderr, "quorin-host: %s\n", problem.c_str());
+    std::fputs(Usage, stderr);
+    return UsageError;
+}
 
 static void PrintAlerts(SubstituteHost& host, size_t from)
 {
@@ -49,18 +74,23 @@ static void PrintAlerts(SubstituteHost& host, size_t from)
 
 static int Evaluate(SubstituteHost& host, const std::vector<std::string>& formulas)
 {
-    int status = 0;
+    if (formulas.empty()) return UsageFailure("eval needs at least one formula");
+    int status = Done;
     for (const std::string& formula : formulas) {
         Formula expression;
         std::string error;
         size_t column = 0;
         if (!ParseFormula(formula, &expression, &error, &column)) {
             std::fprintf(stderr, "%s: column %zu: %s\n", formula.c_str(), column, error.c_str());
-            status = 1;
+            status = Failed;
             continue;
         }
         const Value answer = Evaluate(host, expression, &error);
-        if (!error.empty()) std::fprintf(stderr, "%s: %s\n", formula.c_str(), error.c_str());
+        // A host refusal (an unknown function, a wrong argument count) comes with its reason.
+        if (!error.empty()) {
+            std::fprintf(stderr, "%s: %s\n", formula.c_str(), error.c_str());
+            status = Failed;
+        }
         std::printf("%s  ->  %s\n", formula.c_str(), FormatValue(answer).c_str());
     }
     return status;
@@ -78,7 +108,7 @@ static int ListFunctions(const SubstituteHost& host)
             names = (comma == std::string::npos) ? std::string() : names.substr(comma + 1);
         }
     }
-    return 0;
+    return Done;
 }
 
 static int ShowManager(SubstituteHost& host)
@@ -88,27 +118,13 @@ static int ShowManager(SubstituteHost& host)
     host.Add();
     host.Remove();
     PrintAlerts(host, before);
-    return 0;
-}
-
-static bool ReadWholeFile(const std::string& path, std::string* text)
-{
-    std::ifstream file(path, std::ios::binary);
-    if (!file) return false;
-    std::ostringstream content;
-    content << file.rdbuf();
-    *text = content.str();
-    return true;
+    return Done;
 }
 
 static bool LoadCsv(const std::string& path, CsvRows* rows)
 {
     std::string text, error;
-    if (!ReadWholeFile(path, &text)) {
-        std::fprintf(stderr, "%s: cannot read the file\n", path.c_str());
-        return false;
-    }
-    if (!ReadCsv(text, rows, &error)) {
+    if (!ReadTextFile(path, &text, &error) || !ReadCsv(text, rows, &error)) {
         std::fprintf(stderr, "%s: %s\n", path.c_str(), error.c_str());
         return false;
     }
@@ -134,17 +150,17 @@ static int EvaluateSheetFile(SubstituteHost& host, const std::vector<std::string
     for (const std::string& a : arguments) {
         if (a == "--csv") csv = true;
         else if (path.empty()) path = a;
-        else return std::fputs(Usage, stderr), 2;
+        else return UsageFailure("sheet takes one file");
     }
-    if (path.empty()) return std::fputs(Usage, stderr), 2;
+    if (path.empty()) return UsageFailure("sheet needs a file");
     if (NamesWorkbook({path})) return ShowWorkbook(host, path, csv);
     CsvRows cells;
-    if (!LoadCsv(path, &cells)) return 1;
+    if (!LoadCsv(path, &cells)) return Failed;
     EvaluatedSheet sheet;
     const bool evaluated = EvaluateOnOwnThread(host, cells, path, &sheet);
     const std::string text = csv ? SheetCsv(sheet) : SheetTable(sheet);
     std::fwrite(text.data(), 1, text.size(), stdout);
-    return evaluated ? 0 : 1;
+    return evaluated ? Done : Failed;
 }
 
 static const char ExpectedSuffix[] = ".expected.csv";
@@ -156,11 +172,18 @@ static bool EndsWith(const std::string& text, const std::string& end)
 
 static int CheckSheets(SubstituteHost& host, const std::vector<std::string>& arguments)
 {
+    if (arguments.empty()) return UsageFailure("check needs a directory or a sheet");
     std::vector<std::string> sheets;
+    int32_t missing = 0, unread = 0;
     for (const std::string& a : arguments) {
         std::error_code error;
         if (!std::filesystem::is_directory(a, error)) {
-            sheets.push_back(a);
+            if (std::filesystem::exists(a, error)) {
+                sheets.push_back(a);
+            } else {
+                std::fprintf(stderr, "%s: no such file or directory\n", a.c_str());
+                ++missing;
+            }
             continue;
         }
         std::vector<std::string> found;
@@ -175,100 +198,124 @@ static int CheckSheets(SubstituteHost& host, const std::vector<std::string>& arg
         sheets.insert(sheets.end(), found.begin(), found.end());
     }
     if (sheets.empty()) {
-        std::fputs("check: no sheets found\n", stderr);
-        return 1;
+        if (missing == 0) std::fputs("check: no sheets found\n", stderr);
+        return Failed;
     }
     int32_t differing = 0;
     for (const std::string& path : sheets) {
         const std::string expectedPath = path.substr(0, path.size() - 4) + ExpectedSuffix;
         CsvRows cells, expected;
+        // A sheet or its answers that cannot be read is reported as such, not as a difference.
+        if (!LoadCsv(path, &cells) || !LoadCsv(expectedPath, &expected)) {
+            std::printf("UNREAD %s\n", path.c_str());
+            ++unread;
+            continue;
+        }
         EvaluatedSheet sheet;
-        bool same = LoadCsv(path, &cells) && LoadCsv(expectedPath, &expected);
-        same = same && EvaluateOnOwnThread(host, cells, path, &sheet);
+        bool same = EvaluateOnOwnThread(host, cells, path, &sheet);
         const std::vector<std::string> differences = same ? CompareSheet(sheet, expected) : std::vector<std::string>();
         same = same && differences.empty();
         std::printf("%s %s\n", same ? "same  " : "DIFFER", path.c_str());
         for (const std::string& d : differences) std::printf("    %s\n", d.c_str());
         if (!same) ++differing;
     }
-    std::printf("check: %zu sheets, %d as recorded, %d differing\n", sheets.size(), static_cast<int>(sheets.size()) - differing, differing);
-    return differing == 0 ? 0 : 1;
+    const size_t recorded = sheets.size() - static_cast<size_t>(differing) - static_cast<size_t>(unread);
+    std::printf("check: %zu sheets, %zu as recorded, %d differing, %d unreadable\n", sheets.size() + static_cast<size_t>(missing),
+                recorded, static_cast<int>(differing), static_cast<int>(missing + unread));
+    return (differing == 0 && missing + unread == 0) ? Done : Failed;
 }
 
-static bool ReadDouble(const std::string& text, double* value)
+// A number on the command line, read by the one number grammar; false with a message naming what.
+static bool ReadNumberArgument(const std::string& text, const char* what, double* value, std::string* problem)
 {
-    return ParseNumber(text, value) == NumberRead::Ok;
+    const NumberRead read = ParseNumber(text, value);
+    if (read == NumberRead::Ok) return true;
+    *problem = std::string(what) + (read == NumberRead::Overflow ? " is beyond the largest number: " : " must be a number: ") + text;
+    return false;
 }
 
 static int PlotFormula(SubstituteHost& host, const std::vector<std::string>& arguments)
 {
     PlotRequest request;
     std::vector<std::string> positional;
+    std::string problem;
     for (size_t i = 0; i < arguments.size(); ++i) {
-        if (arguments[i] == "--samples" && i + 1 < arguments.size()) request.samples = std::atoi(arguments[++i].c_str());
-        else positional.push_back(arguments[i]);
+        if (arguments[i] != "--samples") {
+            positional.push_back(arguments[i]);
+            continue;
+        }
+        if (i + 1 >= arguments.size()) return UsageFailure("--samples needs a number");
+        double samples = 0.0;
+        const std::string& text = arguments[++i];
+        if (!ReadNumberArgument(text, "--samples", &samples, &problem)) return UsageFailure(problem);
+        if (!(samples >= MinSamples && samples <= MaxSamples) || samples != std::floor(samples)) {
+            return UsageFailure("--samples takes a whole number from " + std::to_string(MinSamples) + " to " +
+                                std::to_string(MaxSamples) + ": " + text);
+        }
+        request.samples = static_cast<int32_t>(samples);
     }
-    if (positional.size() != 5 || !ReadDouble(positional[2], &request.from) || !ReadDouble(positional[3], &request.to)) {
-        std::fputs(Usage, stderr);
-        return 2;
-    }
+    if (positional.size() != 5) return UsageFailure("plot takes a formula, a variable, two ends and an output file");
+    if (!ReadNumberArgument(positional[2], "FROM", &request.from, &problem) ||
+        !ReadNumberArgument(positional[3], "TO", &request.to, &problem)) return UsageFailure(problem);
     request.formula = positional[0];
     request.variable = positional[1];
     PlotData data;
     std::string error;
     if (!SamplePlot(host, request, &data, &error)) {
         std::fprintf(stderr, "%s: %s\n", request.formula.c_str(), error.c_str());
-        return 1;
+        return Failed;
     }
-    const std::string svg = RenderSvg(data);
-    std::ofstream out(positional[4], std::ios::binary);
-    out << svg;
-    if (!out.flush()) {
-        std::fprintf(stderr, "%s: cannot write the file\n", positional[4].c_str());
-        return 1;
+    if (!WriteFileWhole(positional[4], RenderSvg(data), &error)) {
+        std::fprintf(stderr, "%s: %s\n", positional[4].c_str(), error.c_str());
+        return Failed;
     }
     std::printf("%s: %zu samples (%d without a number), %zu data points, %zu constraints\n", positional[4].c_str(),
                 data.xs.size(), static_cast<int>(data.failures), data.points.size(), data.constraints.size());
-    return 0;
+    return Done;
 }
 
 int main(int argc, char** argv)
 {
+#if defined(_WIN32)
+    // Output is the same bytes on every system: LF line ends, so that --csv output is one file.
+    _setmode(_fileno(stdout), _O_BINARY);
+#endif
     std::string modulePath = DefaultModulePath();
     int a = 1;
-    if (a + 1 < argc && std::strcmp(argv[a], "--module") == 0) {
+    if (a < argc && std::strcmp(argv[a], "--module") == 0) {
+        if (a + 1 >= argc) return UsageFailure("--module needs a path");
         modulePath = argv[a + 1];
         a += 2;
     }
-    if (a >= argc) {
-        std::fputs(Usage, stderr);
-        return 2;
-    }
+    if (a >= argc) return UsageFailure("");
     const std::string command = argv[a++];
     std::vector<std::string> rest(argv + a, argv + argc);
+    const char* const commands[] = {"eval", "functions", "manager", "sheet", "check", "recalc", "plot"};
+    if (std::find(std::begin(commands), std::end(commands), command) == std::end(commands)) {
+        return UsageFailure("unknown command " + command);
+    }
 
     SubstituteHost& host = SubstituteHost::Instance();
     std::string error;
     if (!host.Load(modulePath, &error)) {
         std::fprintf(stderr, "quorin-host: %s\n", error.c_str());
-        return 1;
+        return NoModule;
     }
     const int32_t opened = host.Open();
     PrintAlerts(host, 0);
     if (opened != 1) {
         std::fprintf(stderr, "quorin-host: the add-in did not open\n");
-        return 1;
+        return NoModule;
     }
 
-    int status = 2;
+    int status = UsageError;
     if (command == "eval") status = Evaluate(host, rest);
     else if (command == "functions") status = ListFunctions(host);
     else if (command == "manager") status = ShowManager(host);
     else if (command == "sheet") status = EvaluateSheetFile(host, rest);
     else if (command == "check") status = NamesWorkbook(rest) ? CheckWorkbooks(host, rest) : CheckSheets(host, rest);
     else if (command == "recalc") status = RecalculateWorkbook(host, rest);
-    else if (command == "plot") status = PlotFormula(host, rest);
-    else std::fputs(Usage, stderr);
+    else status = PlotFormula(host, rest);
     host.Close();
     host.Unload();
     return status;

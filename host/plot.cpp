@@ -57,7 +57,7 @@ std::vector<double> NumbersOf(const SubstituteHost& host, const Value& v)
         const Area& a = v.areas[0];
         for (uint32_t r = a.rowFirst; r <= a.rowLast; ++r) {
             for (uint32_t c = a.columnFirst; c <= a.columnLast; ++c) {
-                const Value cell = host.sheet.Get(r, static_cast<uint16_t>(c));
+                const Value& cell = host.Cells().CellAt(a.sheet, r, static_cast<uint16_t>(c));
                 if (cell.kind == Kind::Number) numbers.push_back(cell.number);
             }
         }
@@ -76,7 +76,8 @@ std::vector<std::pair<double, double>> PairsOf(SubstituteHost& host, const Formu
     return pairs;
 }
 
-// The first call, outermost first, that reads data points (and, for LLSQLC, constraint points).
+// The first call, outermost first, that reads data points (and constraint points, for a function
+// whose fourth and fifth arguments are registered as xConstraints,yConstraints).
 void FindDataPoints(SubstituteHost& host, const Formula& f, PlotData* data)
 {
     std::vector<uint32_t> pending{f.Root()};
@@ -196,21 +197,45 @@ bool SamplePlot(SubstituteHost& host, const PlotRequest& request, PlotData* data
         *error = "the formula does not use " + request.variable;
         return false;
     }
-    if (!(request.from < request.to) || !std::isfinite(request.from) || !std::isfinite(request.to) || request.samples < 2) {
-        *error = "the interval must run from a smaller to a larger finite number, with 2 samples or more";
+    if (!(request.from < request.to) || !std::isfinite(request.from) || !std::isfinite(request.to)) {
+        *error = "the interval must run from a smaller to a larger finite number";
         return false;
+    }
+    if (request.samples < MinSamples || request.samples > MaxSamples) {
+        *error = "the number of samples must be a whole number from " + std::to_string(MinSamples) + " to " + std::to_string(MaxSamples);
+        return false;
+    }
+    const double span = request.to - request.from;
+    if (!std::isfinite(span)) {
+        *error = "the interval from " + FormatNumber(request.from) + " to " + FormatNumber(request.to) + " is wider than the largest number";
+        return false;
+    }
+    // Every sample must be a number of its own, or the drawing has nothing to space its ticks by.
+    std::vector<double> xs(static_cast<size_t>(request.samples));
+    for (int32_t i = 0; i < request.samples; ++i) {
+        const double fraction = static_cast<double>(i) / static_cast<double>(request.samples - 1);
+        xs[static_cast<size_t>(i)] = (i == request.samples - 1) ? request.to : request.from + span * fraction;
+        if (i > 0 && !(xs[static_cast<size_t>(i)] > xs[static_cast<size_t>(i) - 1])) {
+            *error = "the interval from " + FormatNumber(request.from) + " to " + FormatNumber(request.to) + " is too narrow for " +
+                     std::to_string(request.samples) + " samples: neighbouring samples would be the same number";
+            return false;
+        }
     }
     Formula expression;
     if (!ParseFormula(SubstituteVariable(request.formula, request.variable, request.from), &expression, &parseError, &column)) {
         *error = "column " + std::to_string(column) + " (with " + request.variable + " replaced by a number): " + parseError;
         return false;
     }
+    // A function the module does not register (or a call it cannot take) fails every sample alike.
+    std::string refusal;
+    const Value first = Evaluate(host, expression, &refusal);
+    if (first.kind == Kind::Error && !refusal.empty()) {
+        *error = refusal;
+        return false;
+    }
     FindDataPoints(host, expression, data);
 
-    const double span = request.to - request.from;
-    for (int32_t i = 0; i < request.samples; ++i) {
-        const double fraction = static_cast<double>(i) / static_cast<double>(request.samples - 1);
-        const double x = (i == request.samples - 1) ? request.to : request.from + span * fraction;
+    for (const double x : xs) {
         std::string ignored;
         Formula sample;
         ParseFormula(SubstituteVariable(request.formula, request.variable, x), &sample, &ignored, &column);
@@ -254,12 +279,16 @@ std::string RenderSvg(const PlotData& data)
     const double xStep = TickStep(xHigh - xLow), yStep = TickStep(yHigh - yLow);
     svg += "<g stroke=\"#e4e4e4\" stroke-width=\"1\">\n";
     std::string labels;
-    for (double k = std::ceil(xLow / xStep); k * xStep <= xHigh; k += 1.0) {
+    for (int32_t i = 0; i <= 2 * TargetTicks; ++i) {
+        const double k = std::ceil(xLow / xStep) + i;
+        if (k * xStep > xHigh) break;
         const double x = sx(k * xStep);
         svg += Format("<line x1=\"%.2f\" y1=\"%.2f\" x2=\"%.2f\" y2=\"%.2f\"/>\n", x, Top, x, Top + plotHeight);
         labels += Format("<text x=\"%.2f\" y=\"%.2f\" text-anchor=\"middle\">", x, Top + plotHeight + 16) + TickLabel(k * xStep, xStep) + "</text>\n";
     }
-    for (double k = std::ceil(yLow / yStep); k * yStep <= yHigh; k += 1.0) {
+    for (int32_t i = 0; i <= 2 * TargetTicks; ++i) {
+        const double k = std::ceil(yLow / yStep) + i;
+        if (k * yStep > yHigh) break;
         const double y = sy(k * yStep);
         svg += Format("<line x1=\"%.2f\" y1=\"%.2f\" x2=\"%.2f\" y2=\"%.2f\"/>\n", Left, y, Left + plotWidth, y);
         labels += Format("<text x=\"%.2f\" y=\"%.2f\" text-anchor=\"end\">", Left - 6, y + 4) + TickLabel(k * yStep, yStep) + "</text>\n";

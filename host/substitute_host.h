@@ -1,30 +1,25 @@
 // substitute_host.h - a spreadsheet host in miniature: it loads the add-in module, answers its callbacks
-// (module name, coercion, release, registration, alerts), keeps a sheet of cells for references, and
-// calls worksheet functions by name with arguments marshalled as the registered type text says.
-// Every record it fills in for the module is tracked until the module releases it.
+// (module name, coercion, release, registration, alerts), and calls worksheet functions by name with
+// arguments marshalled as the registered type text says. References read their cells from the cell
+// source an evaluation installs (ScopedCellSource), else from the host's own sheet. Every record it
+// fills in for the module is tracked until the module releases it.
 #pragma once
 
 #include <cstdint>
-#include <functional>
 #include <map>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "addin/host_api.h"
 #include "host/cell_source.h"
+#include "host/marshal.h"
+#include "host/module_loader.h"
 #include "host/number.h"
+#include "host/sheet.h"
 #include "host/value.h"
 
 namespace quorin_host {
-
-// Cells not set read from background when it is set, else as empty.
-struct Sheet {
-    std::map<std::pair<uint32_t, uint16_t>, Value> cells;
-    std::function<Value(uint32_t row, uint16_t column)> background;
-
-    Value Get(uint32_t row, uint16_t column) const;
-    void Set(uint32_t row, uint16_t column, Value v);
-};
 
 struct Registration {
     std::vector<std::string> texts;  // every argument decoded: path, procedure, type text, ...
@@ -48,13 +43,6 @@ struct Faults {
     const XLOPER* coerceVerbatim = nullptr;
 };
 
-// An argument as passed by value: a record pointer for R, a double for B, an int32 for J.
-struct RawArgument {
-    XLOPER* record = nullptr;
-    double number = 0.0;
-    int32_t integer = 0;
-};
-
 class SubstituteHost {
 public:
     // The callbacks reach one host per process.
@@ -62,11 +50,11 @@ public:
 
     bool Load(const std::string& path, std::string* error);
     void Unload();
-    bool Loaded() const { return module_ != nullptr; }
-    const std::string& ModulePath() const { return path_; }
-    void* Procedure(const char* name) const;
+    bool Loaded() const { return module_.Loaded(); }
+    const std::string& ModulePath() const { return module_.Path(); }
+    void* Procedure(const char* name) const { return module_.Procedure(name); }
 
-    // The add-in manager's calls; false when the module lacks the entry point.
+    // The add-in manager's calls; 0 when the module lacks the entry point.
     int32_t Open();
     int32_t Close();
     int32_t Add();
@@ -74,13 +62,22 @@ public:
     Value ManagerInfo(const Value& action);
     Value AutoRegister(const std::string& name);
 
-    // Type text of a function registered by the last open, found case-insensitively; "" if none.
+    // The accepted registration of a function, found case-insensitively; nullptr if none. texts[1]
+    // is its procedure, texts[2] its type text, texts[3] its name, texts[4] its argument names.
+    const Registration* Find(const std::string& name) const;
+    // Type text of a function registered by the last open; "" if none.
     std::string TypeTextOf(const std::string& name, std::string* procedure = nullptr) const;
     // Calls a registered function with host values, converting them as the type text says. The
-    // answer is copied out of the module's record at once.
+    // answer is copied out of the module's record at once. error says why the host refused to call
+    // (#NAME? for an unknown function, #VALUE! for too many arguments or a value a number argument
+    // cannot take, #NUM! for an integer argument beyond 32 bits) or why it refused a coercion the
+    // module asked for (a range too large for an array record).
     Value Call(const std::string& name, const std::vector<Value>& arguments, std::string* error);
     // Calls a procedure with ready-made arguments; returns the module's own record.
-    static XLOPER* Invoke(void* procedure, const std::string& typeText, const std::vector<RawArgument>& arguments);
+    static XLOPER* Invoke(void* procedure, const std::string& typeText, const std::vector<RawArgument>& arguments)
+    {
+        return InvokeProcedure(procedure, typeText, arguments);
+    }
 
     // What the host has seen and what it still holds for the module.
     std::vector<Registration> registrations;
@@ -90,20 +87,25 @@ public:
     int32_t releaseViolations = 0;  // releases of records the host never filled, or released twice
     void ResetRecords();
 
-    Sheet sheet;
+    Sheet sheet;  // the cells references read when no other source is installed
     Faults faults;
     XLOPER* lastAnswer = nullptr;  // the record the last Call got back
 
+    // Where references read their cells now.
+    const CellSource& Cells() const { return cells_ != nullptr ? *cells_ : sheet; }
+
     // Host-owned records for arguments; valid until ReleaseArguments.
-    XLOPER* MakeRecord(const Value& v);
-    void ReleaseArguments();
+    XLOPER* MakeRecord(const Value& v) { return arguments_.Make(v); }
+    void ReleaseArguments() { arguments_.Clear(); }
 
     // The answer record as a host value (a copy).
-    static Value ValueOf(const XLOPER* record);
+    static Value ValueOf(const XLOPER* record) { return ValueOfRecord(record); }
 
+    // Every callback the module makes (callbacks.cpp).
     int Handle(int xlfn, XLOPER* operRes, int count, XLOPER* opers[]);
 
 private:
+    friend class ScopedCellSource;
     SubstituteHost();
     int Coerce(XLOPER* source, XLOPER* target, XLOPER* result);
     int CoerceToArray(const Value& source, XLOPER* result);
@@ -112,24 +114,35 @@ private:
     XLOPER* TrackArray(size_t count);
     void Release(XLOPER* record);
 
-    void* module_ = nullptr;
-    std::string path_;
+    ModuleLoader module_;
+    const CellSource* cells_ = nullptr;
+    std::string refusal_;  // why the host refused a coercion during the current call
     int32_t registrationsSeen_ = 0;
     int32_t coercionsSeen_ = 0;
     struct Owned {
         std::vector<std::vector<char>> strings;
-        std::vector<XLOPER> elements;
+        std::unique_ptr<XLOPER[]> elements;  // left uninitialised: every element is written once
+        size_t count = 0;
     };
+    // The last large array released, kept for the next: fresh memory of that size costs a page fault
+    // per 170 records, more than copying them.
+    Owned spare_;
     std::map<const void*, Owned> outstanding_;
-    std::vector<std::vector<XLOPER>> argumentArrays_;
-    std::vector<std::vector<char>> argumentStrings_;
-    std::vector<std::vector<Area>> argumentAreas_;
-    std::vector<XLOPER*> argumentRecords_;
+    ArgumentRecords arguments_;
 };
 
-// The module's counted string as text.
-std::string CountedText(const char* counted);
-// The default module file: quorin64.so or quorin64.xll beside the running program.
-std::string DefaultModulePath();
+// Makes references read their cells from source for as long as it lives, then restores the source
+// installed before (evaluations may nest).
+class ScopedCellSource {
+public:
+    ScopedCellSource(SubstituteHost& host, const CellSource& source) : host_(host), previous_(host.cells_) { host.cells_ = &source; }
+    ~ScopedCellSource() { host_.cells_ = previous_; }
+    ScopedCellSource(const ScopedCellSource&) = delete;
+    ScopedCellSource& operator=(const ScopedCellSource&) = delete;
+
+private:
+    SubstituteHost& host_;
+    const CellSource* previous_;
+};
 
 }  // namespace quorin_host

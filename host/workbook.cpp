@@ -388,7 +388,7 @@ private:
         }
     }
 
-    void ComputeOne(uint32_t k, CellSourceInstalled* installed)
+    void ComputeOne(uint32_t k)
     {
         FormulaCell& f = formulas_[k];
         const WorkbookCell& cell = book_.cells[f.cell];
@@ -397,7 +397,6 @@ private:
         context.cells = out_;
         context.names = this;
         context.sheet = f.sheet;
-        installed->sheet = f.sheet;
         FormulaMessages messages;
         Value answer = EvaluateFormula(context, f.formula, f.formula.Root(), &messages);
         const std::string label = prefix_ + Label(f.sheet, f.row, f.column);
@@ -415,7 +414,7 @@ private:
     // whose formulas wait on none is computed row by row (and random answers come in that order).
     void Compute()
     {
-        CellSourceInstalled installed(host_, *out_);
+        const ScopedCellSource reading(host_, *out_);
         std::priority_queue<uint32_t, std::vector<uint32_t>, std::greater<uint32_t>> ready;
         size_t pending = 0;
         for (uint32_t k = 0; k < formulas_.size(); ++k) {
@@ -426,7 +425,7 @@ private:
         while (!ready.empty()) {
             const uint32_t k = ready.top();
             ready.pop();
-            ComputeOne(k, &installed);
+            ComputeOne(k);
             --pending;
             for (uint32_t next : successors_[k]) {
                 if (--waiting_[next] == 0) ready.push(next);
@@ -541,72 +540,6 @@ bool EvaluateSheet(SubstituteHost& host, const CsvRows& cells, const std::string
     sheet->problems = std::move(evaluation.problems);
     sheet->notes = std::move(evaluation.notes);
     return sheet->problems.empty();
-}
-
-bool ReadCsv(const std::string& text, CsvRows* rows, std::string* error)
-{
-    rows->clear();
-    std::vector<std::string> row;
-    std::string field;
-    bool quoted = false, fieldStarted = false;
-    size_t line = 1, quoteLine = 0;
-    for (size_t i = 0; i < text.size(); ++i) {
-        const char c = text[i];
-        if (quoted) {
-            if (c == '"' && i + 1 < text.size() && text[i + 1] == '"') {
-                field += '"';
-                ++i;
-            } else if (c == '"') {
-                quoted = false;
-            } else {
-                if (c == '\n') ++line;
-                field += c;
-            }
-            continue;
-        }
-        if (c == '"' && !fieldStarted) {
-            quoted = true;
-            fieldStarted = true;
-            quoteLine = line;
-        } else if (c == ',') {
-            row.push_back(field);
-            field.clear();
-            fieldStarted = false;
-        } else if (c == '\n' || (c == '\r' && i + 1 < text.size() && text[i + 1] == '\n')) {
-            if (c == '\r') ++i;
-            row.push_back(field);
-            rows->push_back(row);
-            row.clear();
-            field.clear();
-            fieldStarted = false;
-            ++line;
-        } else {
-            field += c;
-            fieldStarted = true;
-        }
-    }
-    if (quoted) {
-        if (error != nullptr) *error = "line " + std::to_string(quoteLine) + ": quoted field never ends";
-        return false;
-    }
-    if (fieldStarted || !row.empty()) {
-        row.push_back(field);
-        rows->push_back(row);
-    }
-    return true;
-}
-
-std::string CsvField(const std::string& text)
-{
-    const bool plain = text.find_first_of(",\"\r\n") == std::string::npos &&
-                       (text.empty() || (text.front() != ' ' && text.back() != ' '));
-    if (plain) return text;
-    std::string quoted = "\"";
-    for (char c : text) {
-        if (c == '"') quoted += '"';
-        quoted += c;
-    }
-    return quoted + "\"";
 }
 
 std::string SheetCsv(const EvaluatedSheet& sheet)

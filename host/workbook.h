@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "host/cell_source.h"
+#include "host/csv.h"
 #include "host/formula.h"
 #include "host/substitute_host.h"
 
@@ -102,14 +103,6 @@ private:
 // Computes every formula of book through the host. False when the evaluation has problems; the
 // evaluation is complete all the same.
 bool EvaluateWorkbook(SubstituteHost& host, const Workbook& book, const EvaluationOptions& options, WorkbookEvaluation* evaluation);
-
-using CsvRows = std::vector<std::vector<std::string>>;
-
-// RFC 4180 fields: commas, double quotes around a field, "" for a quote inside one; LF or CRLF.
-// False, with line in error, for a quoted field that never ends.
-bool ReadCsv(const std::string& text, CsvRows* rows, std::string* error);
-// One field as ReadCsv reads it back: quoted when it holds a comma, quote, line break or edge space.
-std::string CsvField(const std::string& text);
 
 struct EvaluatedSheet {
     uint32_t rows = 0;

@@ -4,6 +4,8 @@
 #include <algorithm>
 #include <cmath>
 
+#include "addin/catalogue.h"
+
 namespace quorin_test {
 
 void ModuleTest::SetUp()
@@ -17,7 +19,7 @@ void ModuleTest::SetUp()
     host.sheet = quorin_host::Sheet{};
     host.ResetRecords();
     // A test that made the open fail leaves the catalogue partly registered: open again.
-    const bool registered = host.registrations.size() == FunctionCount &&
+    const bool registered = host.registrations.size() == CatalogueFunctionCount() &&
         std::all_of(host.registrations.begin(), host.registrations.end(), [](const quorin_host::Registration& r) { return r.accepted; });
     if (!registered) {
         ASSERT_EQ(host.Open(), 1);
@@ -27,6 +29,7 @@ void ModuleTest::SetUp()
 
 void ModuleTest::TearDown()
 {
+    reading_.reset();
     EXPECT_EQ(host.Outstanding(), 0u) << "records the module did not release";
     EXPECT_EQ(host.releaseViolations, 0) << "records released twice or never filled";
 }
@@ -50,16 +53,29 @@ Value ModuleTest::PlaceOnSheet(const std::vector<double>& numbers, int32_t rows,
 {
     const uint16_t first = nextColumn_;
     nextColumn_ = static_cast<uint16_t>(nextColumn_ + columns);
-    blocks_.push_back({first, rows, columns, numbers});
-    host.sheet.background = [this](uint32_t row, uint16_t column) {
-        for (const Block& b : blocks_) {
-            if (column >= b.first && column < b.first + b.columns && row < static_cast<uint32_t>(b.rows)) {
-                return Value::Number(b.numbers[row * static_cast<size_t>(b.columns) + (column - b.first)]);
-            }
-        }
-        return Value{};
-    };
+    blocks_.blocks.push_back({first, rows, columns, numbers});
+    if (!reading_) reading_.emplace(host, blocks_);
     return Value::Reference({quorin_host::Area{0, static_cast<uint32_t>(rows - 1), first, static_cast<uint16_t>(first + columns - 1)}});
+}
+
+const Value& BlockCells::CellAt(uint32_t sheet, uint32_t row, uint16_t column) const
+{
+    for (const Block& b : blocks) {
+        if (column >= b.first && column < b.first + b.columns && row < static_cast<uint32_t>(b.rows)) {
+            cell_ = Value::Number(b.numbers[row * static_cast<size_t>(b.columns) + (column - b.first)]);
+            return cell_;
+        }
+    }
+    return host_.sheet.CellAt(sheet, row, column);
+}
+
+size_t CatalogueFunctionCount()
+{
+    size_t count = 0;
+    for (const CatalogueRecord* r = FunctionCatalogue; r->type != 0; ++r, ++count) {
+        while (r->type != 0) ++r;  // the block's header and arguments, up to its closing record
+    }
+    return count;
 }
 
 Value Column(const std::vector<double>& numbers)

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <cstring>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -13,11 +14,25 @@
 
 namespace quorin_test {
 
-constexpr size_t FunctionCount = 11;  // worksheet functions the module registers
+// Worksheet functions the module registers: the blocks of its catalogue.
+size_t CatalogueFunctionCount();
 
 using quorin_host::Kind;
 using quorin_host::SubstituteHost;
 using quorin_host::Value;
+
+// The blocks a test placed, side by side from column A, over the host's own sheet.
+class BlockCells : public quorin_host::CellSource {
+public:
+    explicit BlockCells(const SubstituteHost& owner) : host_(owner) {}
+    struct Block { uint16_t first; int32_t rows, columns; std::vector<double> numbers; };
+    std::vector<Block> blocks;
+    const Value& CellAt(uint32_t sheet, uint32_t row, uint16_t column) const override;
+
+private:
+    const SubstituteHost& host_;
+    mutable Value cell_;
+};
 
 // The host with the module loaded and opened; every test starts with the host's records cleared.
 class ModuleTest : public ::testing::Test {
@@ -31,13 +46,13 @@ protected:
     // Calls a registered function and expects a number; NaN when it answers anything else.
     double Number(const std::string& name, const std::vector<Value>& arguments);
     // A reference to the numbers as a rows x columns block (row-major) on the sheet, right of the blocks
-    // placed before in this test and answered by the sheet's background: marshalling 10^5 array
-    // elements per call would cost far more than the call.
+    // placed before in this test: the host hands a range over by copying the sheet's records, where
+    // marshalling 10^5 array elements per call would cost far more than the call.
     Value PlaceOnSheet(const std::vector<double>& numbers, int32_t rows, int32_t columns);
 
 private:
-    struct Block { uint16_t first; int32_t rows, columns; std::vector<double> numbers; };
-    std::vector<Block> blocks_;
+    BlockCells blocks_{host};
+    std::optional<quorin_host::ScopedCellSource> reading_;
     uint16_t nextColumn_ = 0;
 };
 

@@ -60,7 +60,7 @@ TEST_F(ManagerTest, AutoRegisterAnswersValueErrorForAnyName)
         EXPECT_EQ(v.kind, Kind::Error);
         EXPECT_EQ(v.error, xlerrValue);
     }
-    EXPECT_TRUE(host.registrations.size() == FunctionCount) << "nothing new registered";
+    EXPECT_TRUE(host.registrations.size() == CatalogueFunctionCount()) << "nothing new registered";
 }
 
 TEST_F(ManagerTest, AddAndRemoveShowTheTitleAndTheBuildStamp)

@@ -3,6 +3,7 @@
 
 #include "addin/range_buffer.h"
 #include "module_fixture.h"
+#include "support/indexed_cells.h"
 
 namespace quorin_test {
 namespace {
@@ -152,7 +153,8 @@ TEST_F(RangeReaderTest, EmptyAndOversizedArraysAreRefused)
 TEST_F(RangeReaderTest, LargestReferenceReadsThroughTheModule)
 {
     // 65,535 rows by 255 columns, each cell holding its own index: the count checks every value.
-    host.sheet.background = [](uint32_t row, uint16_t column) { return Value::Number(row * 255.0 + column); };
+    const IndexedCells indexed;
+    const quorin_host::ScopedCellSource reading(host, indexed);
     const Value all = Cells(0, 65534, 0, 254);
     const double total = 65535.0 * 255.0;
     EXPECT_EQ(Number("CountBetween", {all, Value::Number(0), Value::Number(total)}), total);

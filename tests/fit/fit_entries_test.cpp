@@ -146,7 +146,7 @@ double CoefficientErrorBound(const std::vector<double>& X, const std::vector<dou
 class FitEntries : public ModuleTest {
 protected:
     // Short lists as array constants in a random shape; long ones as references to sheet blocks of two
-    // columns (array counts are 16-bit), answered by the sheet's background.
+    // columns (array counts are 16-bit), answered by the fixture's cell blocks.
     Value AnyShape(Generator& g, const std::vector<double>& numbers)
     {
         const int32_t n = static_cast<int32_t>(numbers.size());

@@ -96,5 +96,30 @@ TEST_F(PlotTest, RefusesVariablesThatAreCellsAndEmptyIntervals)
     EXPECT_FALSE(quorin_host::SamplePlot(host, request, &data, &error));
 }
 
+TEST_F(PlotTest, RefusesAtOnceWhatItCannotDraw)
+{
+    const double huge = 1e308;
+    const struct { const char* formula; double from, to; int32_t samples; const char* message; const char* fault; } cases[] = {
+        {"=Spline({0,1,2,3,4},{0,1,0,1,0},x)", 1.0, 1.0000000000000002, 401, "too narrow for 401 samples", "endless ticks over equal samples"},
+        {"=Spline({0,1,2,3,4},{0,1,0,1,0},x)", 0.0, 1e-323, 4, "too narrow for 4 samples", "subnormal steps rounding together"},
+        {"=StudentT(x)", -huge, huge, 401, "wider than the largest number", "an infinite width drawn as NaN"},
+        {"=StudentT(x)", 0.0, 1.0, 1, "from 2 to 100000", "one sample: a division by zero"},
+        {"=StudentT(x)", 0.0, 1.0, 100001, "from 2 to 100000", "a runaway sample count"},
+        {"=Foo(x)", 0.0, 1.0, 401, "unknown function Foo", "an empty plot of an unknown function"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.fault);
+        quorin_host::PlotRequest request;
+        request.formula = c.formula;
+        request.from = c.from;
+        request.to = c.to;
+        request.samples = c.samples;
+        quorin_host::PlotData data;
+        std::string error;
+        EXPECT_FALSE(quorin_host::SamplePlot(host, request, &data, &error));
+        EXPECT_NE(error.find(c.message), std::string::npos) << error;
+    }
+}
+
 }  // namespace
 }  // namespace quorin_test

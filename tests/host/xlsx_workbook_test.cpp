@@ -70,8 +70,7 @@ protected:
     }
 };
 
-// Disabled until the host reads a reference on another sheet from that sheet (issue 12's cell source).
-TEST_F(XlsxCheck, DISABLED_FindsEveryPlantedDifferenceAndNoOther)
+TEST_F(XlsxCheck, FindsEveryPlantedDifferenceAndNoOther)
 {
     std::set<std::string> planted;
     std::ifstream list(Workbooks + "/planted.txt");

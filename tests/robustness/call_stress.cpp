@@ -7,6 +7,7 @@
 #include <thread>
 
 #include "tests/robustness/counted_module.h"
+#include "tests/support/indexed_cells.h"
 
 namespace quorin_test {
 namespace {
@@ -166,7 +167,8 @@ TEST(Stress, LargestReferencesReadThroughTheRangeFunctions)
     LoadFreshModule(host);
     // 65,535 rows by 255 columns (the most a record's 16-bit counts and a sheet's columns allow
     // together here), each cell row * 255 + column: every table row and column is an exact line.
-    host.sheet.background = [](uint32_t row, uint16_t column) { return Value::Number(row * 255.0 + column); };
+    const quorin_test::IndexedCells indexed;
+    const quorin_host::ScopedCellSource reading(host, indexed);
     const Value all = Value::Reference({quorin_host::Area{0, 65534, 0, 254}});
     std::string error;
     const auto number = [&](const char* f, std::vector<Value> arguments) {
@@ -195,19 +197,23 @@ TEST(Stress, ShapesTheFuzzerBoundsRunWhole)
     SubstituteHost& host = SubstituteHost::Instance();
     LoadFreshModule(host);
     // Column 0 holds x = 255 * row, column 1 holds x + 1: distinct points on one line.
-    host.sheet.background = [](uint32_t row, uint16_t column) { return Value::Number(row * 255.0 + column); };
+    const quorin_test::IndexedCells cells;
+    const quorin_host::ScopedCellSource reading(host, cells);
     const auto column = [](uint16_t c, uint32_t rows) { return Value::Reference({quorin_host::Area{0, rows - 1, c, c}}); };
     std::string error;
     // Thousands of Lagrange factors overflow on the way; any number (even NaN) is a sound answer.
     const Value lagrange = host.Call("Lagrange", {column(0, 4096), column(1, 4096), Value::Number(1000.5)}, &error);
     EXPECT_EQ(lagrange.kind, Kind::Number) << quorin_host::FormatValue(lagrange);
-    // 512 constraints on a 2-term line border a 514 x 514 system of rank at most 4: refused or solved,
-    // never a crash or a wrong shape.
-    const Value fit = host.Call("LLSQLC", {column(0, 4096), column(1, 4096), Value::Number(2), column(0, 512),
-                                           column(1, 512)}, &error);
+    // The largest bordered system a fit may build, 20 terms and 20 constraints: solved or refused,
+    // never a crash or a wrong shape; 512 constraints on 2 terms are refused before any is built.
+    const Value fit = host.Call("LLSQLC", {column(0, 4096), column(1, 4096), Value::Number(20), column(0, 20),
+                                           column(1, 20)}, &error);
     const bool refused = fit.kind == Kind::Error && fit.error == 999;
-    const bool row = fit.kind == Kind::Array && fit.rows == 1 && fit.columns == 2;
+    const bool row = fit.kind == Kind::Array && fit.rows == 1 && fit.columns == 20;
     EXPECT_TRUE(refused || row) << quorin_host::FormatValue(fit);
+    const Value over = host.Call("LLSQLC", {column(0, 4096), column(1, 4096), Value::Number(2), column(0, 512),
+                                            column(1, 512)}, &error);
+    EXPECT_EQ(over.kind, Kind::Error);
     EXPECT_TRUE(error.empty()) << error;
     EXPECT_EQ(host.Outstanding(), 0u);
     EXPECT_EQ(host.releaseViolations, 0);

@@ -1,0 +1,86 @@
+// input_test.cpp - what the command line takes from files: CSV as spreadsheets save it, and files that
+// are not text refused with a reason; output written whole or not at all.
+#include <filesystem>
+#include <fstream>
+
+#include <gtest/gtest.h>
+
+#include "host/csv.h"
+#include "host/text_file.h"
+
+namespace quorin_test {
+namespace {
+
+using quorin_host::CsvRows;
+
+TEST(ReadCsv, TakesTheFilesSpreadsheetsSave)
+{
+    const struct { const char* text; CsvRows rows; const char* fault; } cases[] = {
+        {"\xEF\xBB\xBF" "1,2\n", {{"1", "2"}}, "a byte-order mark read into A1, making it text"},
+        {"a\rb\r", {{"a"}, {"b"}}, "lone CR line ends making the whole file one cell"},
+        {"a\r\n\r\nb", {{"a"}, {""}, {"b"}}, "CRLF counted as two line ends"},
+        {"\"x\ry\",z\r", {{"x\ry", "z"}}, "a CR inside quotes taken as a line end"},
+        {"\"x\r\ny\"\n", {{"x\r\ny"}}, "CRLF inside quotes losing a byte"},
+        {"a,\xEF\xBB\xBF", {{"a", "\xEF\xBB\xBF"}}, "a mark skipped anywhere but at the start"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.fault);
+        CsvRows rows;
+        std::string error;
+        ASSERT_TRUE(quorin_host::ReadCsv(c.text, &rows, &error)) << error;
+        EXPECT_EQ(rows, c.rows);
+    }
+    CsvRows rows;
+    std::string error;
+    EXPECT_FALSE(quorin_host::ReadCsv("a\r\"b\rc", &rows, &error));
+    EXPECT_EQ(error, "line 2: quoted field never ends") << "a lone CR not counted as a line";
+}
+
+class TextFiles : public ::testing::Test {
+protected:
+    void SetUp() override { std::filesystem::create_directories(dir); }
+    void TearDown() override { std::filesystem::remove_all(dir); }
+    std::string Write(const std::string& name, const std::string& bytes)
+    {
+        std::ofstream(dir + "/" + name, std::ios::binary) << bytes;
+        return dir + "/" + name;
+    }
+    const std::string dir = ::testing::TempDir() + "quorin_text_files";
+};
+
+TEST_F(TextFiles, RefuseWhatIsNotATextFileWithItsReason)
+{
+    const struct { std::string path; const char* reason; const char* fault; } cases[] = {
+        {dir, "is a directory", "a directory read as an empty sheet"},
+        {dir + "/absent.csv", "no such file", "a missing file"},
+        {Write("zero_byte.csv", std::string("1,\0\n", 4)), "binary content", "NUL bytes read as text"},
+        {Write("latin1.csv", "caf\xE9\n"), "not UTF-8", "another encoding read as UTF-8"},
+        {Write("overlong.csv", "\xC0\xAF"), "not UTF-8", "an overlong form let through"},
+        {Write("surrogate.csv", "\xED\xA0\x80"), "not UTF-8", "a surrogate let through"},
+        {Write("cut.csv", "a\xE2\x82"), "not UTF-8", "a sequence cut at the end of the file"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.fault);
+        std::string text, error;
+        EXPECT_FALSE(quorin_host::ReadTextFile(c.path, &text, &error));
+        EXPECT_NE(error.find(c.reason), std::string::npos) << error;
+    }
+    std::string text, error;
+    const std::string utf8 = "\xEF\xBB\xBF" "\xE2\x82\xAC,\xF0\x9F\x98\x80\r\n";
+    EXPECT_TRUE(quorin_host::ReadTextFile(Write("utf8.csv", utf8), &text, &error)) << "well-formed UTF-8 refused: " << error;
+    EXPECT_EQ(text, utf8);
+}
+
+TEST_F(TextFiles, WriteWholeOrLeaveWhatWasThere)
+{
+    const std::string path = Write("out.svg", "old");
+    std::string error, text;
+    ASSERT_TRUE(quorin_host::WriteFileWhole(path, "new", &error)) << "an existing file not replaced: " << error;
+    ASSERT_TRUE(quorin_host::ReadTextFile(path, &text, &error));
+    EXPECT_EQ(text, "new");
+    EXPECT_FALSE(quorin_host::WriteFileWhole(dir + "/no/such/dir/out.svg", "x", &error));
+    EXPECT_FALSE(std::filesystem::exists(dir + "/no/such/dir/out.svg.partial")) << "a partial file left behind";
+}
+
+}  // namespace
+}  // namespace quorin_test
