@@ -605,6 +605,14 @@ std::string CellName(uint32_t row, uint16_t column)
     return letters + std::to_string(row + 1);
 }
 
+std::string SheetCellName(const std::string& sheet, uint32_t row, uint16_t column)
+{
+    const bool plain = !sheet.empty() && std::all_of(sheet.begin(), sheet.end(), [](char c) { return std::isalnum(static_cast<unsigned char>(c)) || c == '_'; });
+    std::string quoted = "'";
+    for (char c : sheet) quoted += (c == '\'') ? std::string("''") : std::string(1, c);
+    return (plain ? sheet : quoted + "'") + "!" + CellName(row, column);
+}
+
 bool ParseCellName(std::string_view text, uint32_t* row, uint16_t* column)
 {
     bool rowAbsolute = false, columnAbsolute = false;

@@ -66,6 +66,8 @@ std::vector<uint32_t> ArgumentRoots(const Formula& formula, uint32_t call);
 
 // "A1"-style name of a cell, 0-based row and column.
 std::string CellName(uint32_t row, uint16_t column);
+// "Data!B3", or "'My data'!B3" where a formula must quote the sheet's name.
+std::string SheetCellName(const std::string& sheet, uint32_t row, uint16_t column);
 
 // The same names read back, as files write them (no '$'): "B3" as row 2, column 1; false for anything
 // else or a cell off the sheet.

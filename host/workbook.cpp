@@ -176,12 +176,7 @@ private:
 
     std::string Label(uint32_t sheet, uint32_t row, uint16_t column) const
     {
-        if (book_.sheets.size() < 2) return CellName(row, column);
-        const std::string& name = book_.sheets[sheet];
-        const bool plain = !name.empty() && std::all_of(name.begin(), name.end(), [](char c) { return std::isalnum(static_cast<unsigned char>(c)) || c == '_'; });
-        std::string quoted = "'";
-        for (char c : name) quoted += (c == '\'') ? std::string("''") : std::string(1, c);
-        return (plain ? name : quoted + "'") + "!" + CellName(row, column);
+        return book_.sheets.size() < 2 ? CellName(row, column) : SheetCellName(book_.sheets[sheet], row, column);
     }
 
     void ReadNames()

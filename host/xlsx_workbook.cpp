@@ -2,10 +2,8 @@
 #include "host/xlsx_workbook.h"
 
 #include <algorithm>
-#include <cctype>
 #include <cmath>
 #include <cstring>
-#include <set>
 #include <tuple>
 #include <utility>
 
@@ -111,19 +109,6 @@ CellComparison CompareCached(const Value& cached, const Value& computed, uint64_
     default: result.agreement = Agreement::OtherKind; break;
     }
     return result;
-}
-
-std::string SheetCellName(const std::string& sheet, uint32_t row, uint16_t column)
-{
-    const bool plain = !sheet.empty() && std::all_of(sheet.begin(), sheet.end(), [](char c) {
-        return std::isalnum(static_cast<unsigned char>(c)) || c == '_';
-    });
-    std::string name = plain ? sheet : "'";
-    if (!plain) {
-        for (char c : sheet) name += (c == '\'') ? std::string("''") : std::string(1, c);
-        name += "'";
-    }
-    return name + "!" + CellName(row, column);
 }
 
 BookComparison CompareBook(const XlsxBook& xlsx, const WorkbookEvaluation& evaluation, uint64_t toleranceUlps)

@@ -66,7 +66,4 @@ BookComparison CompareBook(const XlsxBook& xlsx, const WorkbookEvaluation& evalu
 // is not the computed one bit for bit.
 std::vector<CachedUpdate> UpdatesFor(const BookComparison& comparison);
 
-// "Model!B2", "'My data'!A3": a sheet name quoted where a formula would need it.
-std::string SheetCellName(const std::string& sheet, uint32_t row, uint16_t column);
-
 }  // namespace quorin_host
