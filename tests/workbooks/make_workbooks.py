@@ -165,6 +165,8 @@ def corrupt_variants(good, folder):
     variant('huge_column.xlsx', {sheet1: lambda t: t.replace(end_rows, '<row r="20"><c r="XFE20"><v>1</v></c></row>' + end_rows)})
     variant('huge_dimension.xlsx', {sheet1: lambda t: re.sub(r'<dimension ref="[^"]*"/>', '<dimension ref="A1:XFD1048577"/>', t)})
     variant('duplicate_cell.xlsx', {'xl/worksheets/sheet2.xml': lambda t: re.sub(r'(<c r="A2"[^>]*>.*?</c>)', r'\1\1', t, count=1)})
+    # A formula the grammar refuses (an operator without its right operand), for the commands' message.
+    variant('bad_formula.xlsx', {sheet1: lambda t: t.replace('<f>StudentT(10)*2+1</f>', '<f>StudentT(10)*2+</f>')})
     variant('bad_shared_string.xlsx', {sheet1: lambda t: re.sub(r'(<c r="A1"[^>]*t="s"><v>)\d+', r'\g<1>99999', t)})
     # A sheet part that inflates to 1 GiB of zeros from about a megabyte.
     path = os.path.join(folder, 'zip_bomb.xlsx')
