@@ -101,9 +101,11 @@ void FitConstrained(FuzzedDataProvider& in)
     if (k >= MaxPoints && static_cast<int64_t>(k) + m <= n) return;
     const int32_t status = FitPolynomialConstrained(X.get(), Y.get(), n, m, Xc.get(), Yc.get(), k, coefficients.get());
     if (!OneOf(status, {ConstrainedFitOk, ConstrainedFitFewTerms, ConstrainedFitNoConstraints, ConstrainedFitFewPoints,
-                        ConstrainedFitSolverFailed})) {
+                        ConstrainedFitManyConstraints, ConstrainedFitSolverFailed})) {
         Broken("FitPolynomialConstrained", "a status outside its table");
     }
+    // With more constraints than terms the bordered system is singular: any fit would be rounding noise.
+    if (status == ConstrainedFitOk && k > m) Broken("FitPolynomialConstrained", "a fit through more constraints than terms");
 }
 
 void SplineCores(FuzzedDataProvider& in)
