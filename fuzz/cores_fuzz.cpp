@@ -101,9 +101,11 @@ void FitConstrained(FuzzedDataProvider& in)
     if (k >= MaxPoints && static_cast<int64_t>(k) + m <= n) return;
     const int32_t status = FitPolynomialConstrained(X.get(), Y.get(), n, m, Xc.get(), Yc.get(), k, coefficients.get());
     if (!OneOf(status, {ConstrainedFitOk, ConstrainedFitFewTerms, ConstrainedFitNoConstraints, ConstrainedFitFewPoints,
-                        ConstrainedFitSolverFailed})) {
+                        ConstrainedFitManyConstraints, ConstrainedFitSolverFailed})) {
         Broken("FitPolynomialConstrained", "a status outside its table");
     }
+    // More constraints than terms make the bordered system singular whatever the pivots show.
+    if (status == ConstrainedFitOk && k > m) Broken("FitPolynomialConstrained", "a fit with more constraints than terms");
 }
 
 void SplineCores(FuzzedDataProvider& in)
