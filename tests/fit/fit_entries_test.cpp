@@ -202,7 +202,7 @@ TEST_F(FitEntries, WorkedRowsAreExact)
     }
 }
 
-// The design's pipeline =Polynomial(LLSQ(...), x), through the formula reader and sheet references.
+// The fit-then-evaluate pipeline =Polynomial(LLSQ(...), x), through the formula reader and sheet references.
 TEST_F(FitEntries, PolynomialEvaluatesTheFittedRowInAFormula)
 {
     const double X[5] = {0, 1, 2, 3, 4}, Y[5] = {1.1, 2.9, 5.2, 6.8, 9.1};
