@@ -117,20 +117,29 @@ const char* LocalName(const pugi::xml_node& node)
     return colon != nullptr ? colon + 1 : name;
 }
 
-pugi::xml_node ChildElement(const pugi::xml_node& parent, const char* localName)
+static pugi::xml_node ElementFrom(pugi::xml_node node, const char* localName)
 {
-    for (pugi::xml_node child = parent.first_child(); child; child = child.next_sibling()) {
-        if (child.type() == pugi::node_element && std::strcmp(LocalName(child), localName) == 0) return child;
+    for (; node; node = node.next_sibling()) {
+        if (node.type() == pugi::node_element && std::strcmp(LocalName(node), localName) == 0) return node;
     }
     return pugi::xml_node();
+}
+
+pugi::xml_node ChildElement(const pugi::xml_node& parent, const char* localName)
+{
+    return ElementFrom(parent.first_child(), localName);
+}
+
+pugi::xml_node NextElement(const pugi::xml_node& node, const char* localName)
+{
+    return ElementFrom(node.next_sibling(), localName);
 }
 
 bool VisitCells(const std::string& part, const pugi::xml_node& sheetData, const CellVisitor& visit, std::string* error)
 {
     bool anyRow = false;
     uint32_t row = 0;
-    for (pugi::xml_node rowNode = sheetData.first_child(); rowNode; rowNode = rowNode.next_sibling()) {
-        if (rowNode.type() != pugi::node_element || std::strcmp(LocalName(rowNode), "row") != 0) continue;
+    for (pugi::xml_node rowNode = ChildElement(sheetData, "row"); rowNode; rowNode = NextElement(rowNode, "row")) {
         const pugi::xml_attribute rowNumber = rowNode.attribute("r");
         if (rowNumber) {
             if (!ParseRowName(rowNumber.value(), &row)) {
@@ -147,8 +156,7 @@ bool VisitCells(const std::string& part, const pugi::xml_node& sheetData, const 
         anyRow = true;
         bool anyCell = false;
         uint16_t column = 0;
-        for (pugi::xml_node cell = rowNode.first_child(); cell; cell = cell.next_sibling()) {
-            if (cell.type() != pugi::node_element || std::strcmp(LocalName(cell), "c") != 0) continue;
+        for (pugi::xml_node cell = ChildElement(rowNode, "c"); cell; cell = NextElement(cell, "c")) {
             const pugi::xml_attribute name = cell.attribute("r");
             if (name) {
                 uint32_t cellRow = 0;

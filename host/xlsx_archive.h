@@ -39,7 +39,10 @@ bool ParseXml(const std::string& part, const std::string& bytes, bool keepLayout
 
 // The element's name without its namespace prefix: writers may bind the main namespace to one.
 const char* LocalName(const pugi::xml_node& node);
+// The first child element, or the next sibling element after node, with this local name; an empty
+// node when there is none, so that `for (n = ChildElement(p, x); n; n = NextElement(n, x))` walks them.
 pugi::xml_node ChildElement(const pugi::xml_node& parent, const char* localName);
+pugi::xml_node NextElement(const pugi::xml_node& node, const char* localName);
 
 // Calls visit(cell element, row, column) for every <c> of <sheetData> in document order. A row or
 // cell without r= follows the previous one, as the format allows. False, naming the part and the

@@ -84,8 +84,8 @@ bool ReadRelationships(BookReader& reader, const std::string& sourcePart, Relati
     const std::string part = folder + "_rels/" + sourcePart.substr(folder.size()) + ".rels";
     pugi::xml_document document;
     if (!ReadXmlPart(reader, part, &document, error)) return false;
-    for (pugi::xml_node node = document.document_element().first_child(); node; node = node.next_sibling()) {
-        if (node.type() != pugi::node_element || std::strcmp(LocalName(node), "Relationship") != 0) continue;
+    const pugi::xml_node root = document.document_element();
+    for (pugi::xml_node node = ChildElement(root, "Relationship"); node; node = NextElement(node, "Relationship")) {
         if (std::strcmp(node.attribute("TargetMode").value(), "External") == 0) continue;
         (*relationships)[node.attribute("Id").value()] =
             Relationship{node.attribute("Type").value(), ResolveTarget(folder, node.attribute("Target").value())};
@@ -143,10 +143,9 @@ bool ReadSharedStrings(BookReader& reader, const std::string& part, std::string*
 {
     pugi::xml_document document;
     if (!ReadXmlPart(reader, part, &document, error)) return false;
-    for (pugi::xml_node item = document.document_element().first_child(); item; item = item.next_sibling()) {
-        if (item.type() == pugi::node_element && std::strcmp(LocalName(item), "si") == 0) {
-            reader.sharedStrings.push_back(StringItemText(item));
-        }
+    const pugi::xml_node root = document.document_element();
+    for (pugi::xml_node item = ChildElement(root, "si"); item; item = NextElement(item, "si")) {
+        reader.sharedStrings.push_back(StringItemText(item));
     }
     return true;
 }
@@ -320,8 +319,8 @@ bool ReadBook(zip_t* archive, const XlsxLimits& limits, XlsxBook* book, std::str
             idAttribute = name.substr(6) + ":id";
         }
     }
-    for (pugi::xml_node node = ChildElement(root, "sheets").first_child(); node; node = node.next_sibling()) {
-        if (node.type() != pugi::node_element || std::strcmp(LocalName(node), "sheet") != 0) continue;
+    const pugi::xml_node sheets = ChildElement(root, "sheets");
+    for (pugi::xml_node node = ChildElement(sheets, "sheet"); node; node = NextElement(node, "sheet")) {
         XlsxSheet sheet;
         sheet.name = node.attribute("name").value();
         const std::string id = node.attribute(idAttribute.c_str()).value();
@@ -334,8 +333,8 @@ bool ReadBook(zip_t* archive, const XlsxLimits& limits, XlsxBook* book, std::str
         if (EndsWith(relationship->second.type, "/worksheet")) sheet.part = relationship->second.target;
         book->sheets.push_back(std::move(sheet));
     }
-    for (pugi::xml_node node = ChildElement(root, "definedNames").first_child(); node; node = node.next_sibling()) {
-        if (node.type() != pugi::node_element || std::strcmp(LocalName(node), "definedName") != 0) continue;
+    const pugi::xml_node definedNames = ChildElement(root, "definedNames");
+    for (pugi::xml_node node = ChildElement(definedNames, "definedName"); node; node = NextElement(node, "definedName")) {
         XlsxName name;
         name.name = node.attribute("name").value();
         name.text = node.text().get();
