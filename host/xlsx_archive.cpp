@@ -11,6 +11,13 @@ namespace {
 // Inflating in pieces of this size keeps a lying or hostile part from costing more than its bound.
 constexpr size_t ReadChunk = 64 * 1024;
 
+std::string SizeText(uint64_t bytes)
+{
+    return (bytes % (uint64_t{1} << 20)) == 0 ? std::to_string(bytes >> 20) + " MiB" : std::to_string(bytes) + " bytes";
+}
+
+}  // namespace
+
 std::string ZipErrorText(int code)
 {
     zip_error_t zipError;
@@ -19,13 +26,6 @@ std::string ZipErrorText(int code)
     zip_error_fini(&zipError);
     return text;
 }
-
-std::string SizeText(uint64_t bytes)
-{
-    return (bytes % (uint64_t{1} << 20)) == 0 ? std::to_string(bytes >> 20) + " MiB" : std::to_string(bytes) + " bytes";
-}
-
-}  // namespace
 
 ZipArchive OpenArchive(const std::string& path, std::string* error)
 {

@@ -22,6 +22,9 @@ struct ZipCloser {
 };
 using ZipArchive = std::unique_ptr<zip_t, ZipCloser>;
 
+// libzip's message for an error code zip_open gave back.
+std::string ZipErrorText(int code);
+
 // Opens a file, or bytes the caller keeps alive, read-only; nullptr and a message naming the fault.
 ZipArchive OpenArchive(const std::string& path, std::string* error);
 ZipArchive OpenArchiveBuffer(const void* data, size_t size, std::string* error);

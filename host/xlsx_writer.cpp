@@ -157,10 +157,7 @@ bool ReplaceParts(const std::string& path, zip_t* source, const std::vector<Edit
     int code = 0;
     zip_t* archive = zip_open(path.c_str(), 0, &code);
     if (archive == nullptr) {
-        zip_error_t zipError;
-        zip_error_init_with_code(&zipError, code);
-        *error = std::string("cannot reopen the copy: ") + zip_error_strerror(&zipError);
-        zip_error_fini(&zipError);
+        *error = "cannot reopen the copy: " + ZipErrorText(code);
         return false;
     }
     for (const EditedPart& part : parts) {
