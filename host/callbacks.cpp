@@ -14,6 +14,16 @@ namespace quorin_host {
 // and a fresh address for each keeps a second release of a small array plain to see.
 constexpr size_t SpareFrom = 4096;
 
+// What a filled-in record is tracked by until released: its text or its elements; nullptr for a
+// record that holds nothing of the host's.
+static const void* TrackedKey(const XLOPER& record)
+{
+    const uint16_t type = record.xltype & 0x0FFF;
+    if (type == xltypeStr) return record.val.str;
+    if (type == xltypeMulti) return record.val.array.lparray;
+    return nullptr;
+}
+
 char* SubstituteHost::TrackString(const std::string& text)
 {
     Owned owned;
@@ -45,10 +55,7 @@ void SubstituteHost::Release(XLOPER* record)
         ++releaseViolations;
         return;
     }
-    const uint16_t type = record->xltype & 0x0FFF;
-    const void* key = (type == xltypeStr) ? static_cast<const void*>(record->val.str)
-                      : (type == xltypeMulti) ? static_cast<const void*>(record->val.array.lparray)
-                                              : nullptr;
+    const void* key = TrackedKey(*record);
     if (key == nullptr) return;
     auto found = outstanding_.find(key);
     if (found == outstanding_.end()) {
@@ -145,8 +152,7 @@ int SubstituteHost::Coerce(XLOPER* source, XLOPER* target, XLOPER* result)
     if (source == nullptr || target == nullptr || result == nullptr) return xlretFailed;
     if (faults.coerceVerbatim != nullptr) {
         *result = *faults.coerceVerbatim;
-        const uint16_t type = result->xltype & 0x0FFF;
-        if (type == xltypeMulti || type == xltypeStr) outstanding_[type == xltypeMulti ? static_cast<const void*>(result->val.array.lparray) : result->val.str] = Owned{};
+        if (const void* key = TrackedKey(*result)) outstanding_[key] = Owned{};
         return xlretSuccess;
     }
     const int targetType = (target->xltype & 0x0FFF) == xltypeInt ? target->val.w
