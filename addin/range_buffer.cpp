@@ -82,17 +82,15 @@ __attribute__((target("avx512f"), always_inline)) static inline __m512i CopyEigh
     return _mm512_mask_ternarylogic_epi64(stray, 0x92, z2, numberType, 0xF6);
 }
 
-// Loads start on a 64-byte boundary once the first few records are copied singly; sixteen records a
-// step, into two stray accumulators, keep the loads and the checks of a step independent. Few
-// vectors are live, so nothing spills to the stack, which 64-bit Windows aligns to 16 bytes only.
+// Loads start on a 64-byte boundary once the baseline copy has taken the first few records (it takes
+// the last few too); sixteen records a step, into two stray accumulators, keep the loads and the
+// checks of a step independent. Few vectors are live, so nothing spills to the stack, which 64-bit
+// Windows aligns to 16 bytes only.
 __attribute__((target("avx512f"))) unsigned CopyBlockWide(const XLOPER* elements, double* items, int32_t n)
 {
-    unsigned strayTypes = 0;
     int32_t k = 0;
-    for (; k < n && (reinterpret_cast<uintptr_t>(elements + k) & 63u) != 0; ++k) {
-        items[k] = elements[k].val.num;
-        strayTypes |= static_cast<unsigned>(elements[k].xltype ^ xltypeNum);
-    }
+    while (k < n && (reinterpret_cast<uintptr_t>(elements + k) & 63u) != 0) ++k;
+    unsigned strayTypes = CopyBlockBaseline(elements, items, k);
     const double* words = reinterpret_cast<const double*>(elements);
     __m512i stray = _mm512_setzero_si512();
     __m512i strayOther = _mm512_setzero_si512();
@@ -106,11 +104,7 @@ __attribute__((target("avx512f"))) unsigned CopyBlockWide(const XLOPER* elements
     }
     const __m512i strays = _mm512_or_si512(stray, strayOther);
     strayTypes |= static_cast<unsigned>(_mm512_test_epi64_mask(strays, _mm512_set1_epi64(0xFFFF)));
-    for (; k < n; ++k) {
-        items[k] = elements[k].val.num;
-        strayTypes |= static_cast<unsigned>(elements[k].xltype ^ xltypeNum);
-    }
-    return strayTypes;
+    return strayTypes | CopyBlockBaseline(elements + k, items + k, n - k);  // the last n - k < 8
 }
 
 bool WideCopySupported()
@@ -119,13 +113,8 @@ bool WideCopySupported()
     return __builtin_cpu_supports("avx512f") != 0;
 }
 
-static CopyBlockFunction* ChooseCopyBlock()
-{
-    return WideCopySupported() ? CopyBlockWide : CopyBlockBaseline;
-}
-
 // Chosen once, when the module is loaded, by the processor it runs on; never changed afterwards.
-static CopyBlockFunction* const CopyBlockChosen = ChooseCopyBlock();
+static CopyBlockFunction* const CopyBlockChosen = WideCopySupported() ? CopyBlockWide : CopyBlockBaseline;
 
 // Copies the values of elements[from .. count-1] into items block by block, handing each block to
 // visit (when given) once it is checked; false if any element is not a number. A failed read may

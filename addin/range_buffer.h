@@ -40,8 +40,8 @@ int32_t ReadRange(XLOPER* argument, RangeBuffer* buffer, bool zeroCorner);
 // visit received must not be used either.
 int32_t ReadRangeVisiting(XLOPER* argument, RangeBuffer* buffer, BlockVisitor* visit, void* context);
 // The block copies ReadRange chooses between once, when the module loads. Each copies the values of
-// n records into items and answers the OR of every type word XOR xltypeNum: zero when all n are
-// numbers. Named here so that the identity test can compare both wherever both can run.
+// n records into items and answers zero when all n are numbers, nonzero otherwise (the baseline
+// answers the OR of every type word XOR xltypeNum). Named here so that the identity test can compare both wherever both can run.
 typedef unsigned CopyBlockFunction(const XLOPER* elements, double* items, int32_t n);
 unsigned CopyBlockBaseline(const XLOPER* elements, double* items, int32_t n);  // baseline x86-64
 unsigned CopyBlockWide(const XLOPER* elements, double* items, int32_t n);      // only if WideCopySupported()

@@ -52,12 +52,8 @@ __attribute__((target("avx512f"))) int32_t CountInIntervalWide(const double* X, 
     // An unaligned store: 64-bit Windows keeps the stack aligned to 16 bytes only.
     long long laneCounts[8];
     _mm512_storeu_si512(laneCounts, counts);
-    int32_t count = 0;
+    int32_t count = CountInIntervalBaseline(X + k, n - k, low, high);  // the last n % 8
     for (long long laneCount : laneCounts) count += static_cast<int32_t>(laneCount);
-    for (; k < n; ++k) {
-        const bool inside = (X[k] >= low) & (X[k] < high);
-        count += static_cast<int32_t>(inside);
-    }
     return count;
 }
 

@@ -33,13 +33,16 @@ constexpr Jumps MakeJumps()
 
 constexpr Jumps TwelveJumps = MakeJumps();
 
+// The draw a state stands for: its bits 16..30.
+inline int32_t DrawFrom(uint32_t state) { return static_cast<int32_t>((state >> 16) & 0x7FFFu); }
+
 }  // namespace
 
 int32_t UniformDraw()
 {
     // Unsigned 32-bit arithmetic supplies the modulo 2^32.
     GeneratorState = (GeneratorState * Multiplier) + Increment;
-    return static_cast<int32_t>((GeneratorState >> 16) & 0x7FFFu);
+    return DrawFrom(GeneratorState);
 }
 
 // Twelve uniforms on [0, 1] sum to mean 6 and variance 12 x 1/12 = 1 (the Irwin-Hall distribution of
@@ -49,12 +52,13 @@ int32_t UniformDraw()
 int32_t NormalSum12()
 {
     const uint32_t state = GeneratorState;
+    uint32_t next = state;
     int32_t sum = 0;
     for (int32_t k = 1; k <= 12; ++k) {
-        const uint32_t next = (TwelveJumps.A[k] * state) + TwelveJumps.C[k];
-        sum += static_cast<int32_t>((next >> 16) & 0x7FFFu);
+        next = (TwelveJumps.A[k] * state) + TwelveJumps.C[k];
+        sum += DrawFrom(next);
     }
-    GeneratorState = (TwelveJumps.A[12] * state) + TwelveJumps.C[12];
+    GeneratorState = next;  // the twelfth state
     return sum;
 }
 

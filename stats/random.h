@@ -5,7 +5,7 @@
 
 #include <cstdint>
 
-// Generator state, written only by UniformDraw. Per thread so that draws need no lock; it starts
+// Generator state, written only by UniformDraw and NormalSum12. Per thread so that draws need no lock; it starts
 // at 1 when a thread first draws and lives as long as that thread. Kept a plain integer with a
 // constant initialiser: where thread-local storage is emulated, an object with a destructor
 // crashes at thread exit.
