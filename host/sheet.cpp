@@ -27,10 +27,17 @@ bool Sheet::Set(uint32_t row, uint16_t column, const Value& v)
             std::copy_n(records_.data() + static_cast<size_t>(r) * columns_, columns_, grown.data() + static_cast<size_t>(r) * columns);
         }
         records_.swap(grown);
+        // A wider row moves every cell's index; the strings themselves stay where they are.
+        if (columns != columns_) {
+            std::unordered_map<size_t, std::vector<char>> moved;
+            for (auto& [at, counted] : texts_) moved[(at / columns_) * columns + at % columns_] = std::move(counted);
+            texts_.swap(moved);
+        }
         rows_ = rows;
         columns_ = columns;
     }
-    XLOPER& record = records_[static_cast<size_t>(row) * columns_ + column];
+    const size_t index = static_cast<size_t>(row) * columns_ + column;
+    XLOPER& record = records_[index];
     if (record.xltype == UncalculatedType) --uncalculated_;
     if (v.kind == Kind::Uncalculated) {
         record.xltype = UncalculatedType;
@@ -39,8 +46,12 @@ bool Sheet::Set(uint32_t row, uint16_t column, const Value& v)
         record.xltype = xltypeErr;
         record.val.err = xlerrValue;
     } else {
-        ScalarRecord(v, &record, &strings_);
+        std::vector<std::vector<char>> text;
+        ScalarRecord(v, &record, &text);
+        // Moving the string keeps its buffer, so the record's pointer stays valid.
+        if (!text.empty()) texts_[index] = std::move(text.front());
     }
+    if (record.xltype != xltypeStr) texts_.erase(index);
     return true;
 }
 

@@ -3,7 +3,9 @@
 // module by copying records rather than by building a value per cell.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+#include <unordered_map>
 #include <vector>
 
 #include "addin/host_api.h"
@@ -38,7 +40,9 @@ private:
 
     uint32_t rows_ = 0, columns_ = 0;
     std::vector<XLOPER> records_;            // rows_ x columns_, row-major; cells never set are nil
-    std::vector<std::vector<char>> strings_;  // the counted strings text records point to
+    // The counted string each text cell's record points to, by the cell's index in records_: a cell
+    // written again drops its old text, so rewriting cells does not grow the sheet.
+    std::unordered_map<size_t, std::vector<char>> texts_;
     uint64_t uncalculated_ = 0;               // cells marked uncalculated: no record can carry that
     mutable Value scratch_;
 };

@@ -60,6 +60,18 @@ TEST_F(CellSourceTest, SheetRangesCarryEveryKindOfCell)
     host.ReleaseArguments();
 }
 
+TEST_F(CellSourceTest, TextKeepsItsStringWhenTheSheetWidens)
+{
+    // Widening moves every cell's index: a string still kept under A2's old index (that of B1 now)
+    // would be freed when B1 is rewritten, leaving A2 pointing at freed memory.
+    host.sheet.Set(1, 0, Value::Text("kept"));
+    host.sheet.Set(0, 2, Value::Number(1));
+    host.sheet.Set(0, 1, Value::Text("replaced"));
+    host.sheet.Set(0, 1, Value::Number(2));
+    EXPECT_EQ(host.sheet.Get(1, 0).text, "kept");
+    EXPECT_EQ(host.sheet.Get(0, 1).number, 2.0);
+}
+
 TEST_F(CellSourceTest, ARangeTooTallForTheRecordSaysWhy)
 {
     // The array record counts rows in 16 bits: 65,536 rows cannot be handed over at all.
