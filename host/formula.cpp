@@ -286,24 +286,27 @@ private:
         return true;
     }
 
-    bool Text(Value* v)
+    // The characters between the quote at at_ and its closing twin, a doubled quote standing for
+    // one; false, with at_ at the end of the formula, when the closing quote is missing.
+    bool Quoted(char quote, std::string* out)
     {
         ++at_;  // opening quote
-        std::string s;
         while (at_ < text_.size()) {
-            if (text_[at_] == '"') {
-                if (at_ + 1 < text_.size() && text_[at_ + 1] == '"') {
-                    s += '"';
-                    at_ += 2;
-                    continue;
-                }
+            if (text_[at_] == quote) {
                 ++at_;
-                *v = Value::Text(std::move(s));
-                return true;
+                if (at_ >= text_.size() || text_[at_] != quote) return true;
             }
-            s += text_[at_++];
+            *out += text_[at_++];
         }
-        return Fail("unterminated text");
+        return false;
+    }
+
+    bool Text(Value* v)
+    {
+        std::string s;
+        if (!Quoted('"', &s)) return Fail("unterminated text");
+        *v = Value::Text(std::move(s));
+        return true;
     }
 
     bool ErrorValue(Value* v)
@@ -379,23 +382,10 @@ private:
     bool QuotedSheetReference()
     {
         const size_t column = at_ + 1;
-        ++at_;
         std::string sheet;
-        for (;;) {
-            if (at_ >= text_.size()) {
-                at_ = column - 1;
-                return Fail("unterminated sheet name");
-            }
-            if (text_[at_] == '\'') {
-                if (at_ + 1 < text_.size() && text_[at_ + 1] == '\'') {
-                    sheet += '\'';
-                    at_ += 2;
-                    continue;
-                }
-                ++at_;
-                break;
-            }
-            sheet += text_[at_++];
+        if (!Quoted('\'', &sheet)) {
+            at_ = column - 1;
+            return Fail("unterminated sheet name");
         }
         if (sheet.empty()) return Fail("empty sheet name");
         if (at_ >= text_.size() || text_[at_] != '!') return Fail("expected '!' after the sheet name");
