@@ -29,35 +29,6 @@ constexpr ErrorLiteral ErrorLiterals[] = {
     {"#NAME?", xlerrName}, {"#NUM!", xlerrNum},    {"#N/A", xlerrNA},
 };
 
-// "$B$2" as a 0-based cell and its '$' marks; false if word is not a cell name.
-bool ReadCell(std::string_view word, uint32_t* row, uint16_t* column, bool* rowAbsolute, bool* columnAbsolute)
-{
-    size_t i = 0;
-    *columnAbsolute = i < word.size() && word[i] == '$';
-    if (*columnAbsolute) ++i;
-    uint32_t c = 0;
-    size_t letters = 0;
-    while (i < word.size() && IsLetter(word[i])) {
-        if (++letters > 3) return false;
-        c = c * 26 + static_cast<uint32_t>(std::toupper(static_cast<unsigned char>(word[i])) - 'A' + 1);
-        ++i;
-    }
-    if (letters == 0) return false;
-    *rowAbsolute = i < word.size() && word[i] == '$';
-    if (*rowAbsolute) ++i;
-    uint64_t r = 0;
-    size_t digits = 0;
-    while (i < word.size() && IsDigit(word[i])) {
-        if (++digits > 7) return false;
-        r = r * 10 + static_cast<uint64_t>(word[i] - '0');
-        ++i;
-    }
-    if (digits == 0 || i != word.size() || r < 1 || r > MaxSheetRows || c > MaxSheetColumns) return false;
-    *row = static_cast<uint32_t>(r - 1);
-    *column = static_cast<uint16_t>(c - 1);
-    return true;
-}
-
 // "$C" as a 0-based column or "$12" as a 0-based row, for whole-column and whole-row ranges.
 bool ReadLine(std::string_view word, bool columns, uint32_t* index, bool* absolute)
 {
@@ -71,6 +42,17 @@ bool ReadLine(std::string_view word, bool columns, uint32_t* index, bool* absolu
     }
     if (n < 1 || n > (columns ? MaxSheetColumns : MaxSheetRows)) return false;
     *index = n - 1;
+    return true;
+}
+
+// "$B$2" as a 0-based cell and its '$' marks; false if word is not a cell name.
+bool ReadCell(std::string_view word, uint32_t* row, uint16_t* column, bool* rowAbsolute, bool* columnAbsolute)
+{
+    size_t split = (!word.empty() && word[0] == '$') ? 1 : 0;
+    while (split < word.size() && IsLetter(word[split])) ++split;
+    uint32_t c = 0;
+    if (!ReadLine(word.substr(0, split), true, &c, columnAbsolute) || !ReadLine(word.substr(split), false, row, rowAbsolute)) return false;
+    *column = static_cast<uint16_t>(c);
     return true;
 }
 
