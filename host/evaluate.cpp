@@ -2,7 +2,6 @@
 #include "host/evaluate.h"
 
 #include <algorithm>
-#include <cctype>
 #include <cmath>
 
 #include "host/number.h"
@@ -19,12 +18,6 @@ constexpr uint64_t MaxAnswerCells = 1048576;
 constexpr size_t MaxTextLength = 32767;
 
 bool Failed(const Value& v) { return v.kind == Kind::Error || v.kind == Kind::Uncalculated; }
-
-std::string Upper(std::string s)
-{
-    for (char& c : s) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-    return s;
-}
 
 // The host's own sheet as a cell source, for formulas evaluated outside a workbook.
 class HostSheetCells : public CellSource {

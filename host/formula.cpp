@@ -17,12 +17,6 @@ bool IsDigit(char c) { return std::isdigit(static_cast<unsigned char>(c)) != 0; 
 bool IsNameStart(char c) { return IsLetter(c) || c == '_' || c == '\\' || static_cast<unsigned char>(c) >= 0x80; }
 bool IsWordCharacter(char c) { return IsNameStart(c) || IsDigit(c) || c == '.' || c == '$'; }
 
-bool SameText(std::string_view a, std::string_view b)
-{
-    return a.size() == b.size() &&
-           std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) { return std::toupper(static_cast<unsigned char>(x)) == std::toupper(static_cast<unsigned char>(y)); });
-}
-
 struct ErrorLiteral { const char* text; uint16_t code; };
 constexpr ErrorLiteral ErrorLiterals[] = {
     {"#NULL!", xlerrNull}, {"#DIV/0!", xlerrDiv0}, {"#VALUE!", xlerrValue}, {"#REF!", xlerrRef},
@@ -615,6 +609,18 @@ bool ParseErrorText(std::string_view text, uint16_t* code)
         }
     }
     return false;
+}
+
+bool SameText(std::string_view a, std::string_view b)
+{
+    return a.size() == b.size() &&
+           std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) { return std::toupper(static_cast<unsigned char>(x)) == std::toupper(static_cast<unsigned char>(y)); });
+}
+
+std::string Upper(std::string text)
+{
+    for (char& c : text) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    return text;
 }
 
 }  // namespace quorin_host

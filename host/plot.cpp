@@ -24,12 +24,6 @@ bool IsWordCharacter(char c)
     return std::isalnum(static_cast<unsigned char>(c)) || c == '_' || c == '.' || c == '$';
 }
 
-bool SameText(const std::string& a, const std::string& b)
-{
-    return a.size() == b.size() &&
-           std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) { return std::tolower(static_cast<unsigned char>(x)) == std::tolower(static_cast<unsigned char>(y)); });
-}
-
 std::vector<std::string> ArgumentNames(const SubstituteHost& host, const std::string& function)
 {
     std::vector<std::string> names;

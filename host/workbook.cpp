@@ -19,12 +19,6 @@ uint64_t Key(uint32_t row, uint32_t column) { return (uint64_t{row} << 14) | col
 uint32_t RowOf(uint64_t key) { return static_cast<uint32_t>(key >> 14); }
 uint16_t ColumnOf(uint64_t key) { return static_cast<uint16_t>(key & (MaxSheetColumns - 1)); }
 
-std::string Upper(std::string s)
-{
-    for (char& c : s) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-    return s;
-}
-
 std::string Shown(const Value& v)
 {
     return (v.kind == Kind::Uncalculated) ? std::string(CircularText) : FormatValue(v);
