@@ -5,7 +5,6 @@
 #include <cstring>
 #include <filesystem>
 #include <string>
-#include <thread>
 #include <vector>
 
 #if defined(_WIN32)
@@ -131,13 +130,9 @@ static bool LoadCsv(const std::string& path, CsvRows* rows)
     return true;
 }
 
-// The random numbers' generator starts afresh on every thread, so each sheet gets a thread of its
-// own and shows the same numbers however many sheets ran before it.
 static bool EvaluateOnOwnThread(SubstituteHost& host, const CsvRows& cells, const std::string& name, EvaluatedSheet* sheet)
 {
-    bool evaluated = false;
-    std::thread worker([&] { evaluated = EvaluateSheet(host, cells, name, sheet); });
-    worker.join();
+    const bool evaluated = OnFreshThread([&] { return EvaluateSheet(host, cells, name, sheet); });
     for (const std::string& note : sheet->notes) std::fprintf(stderr, "note: %s\n", note.c_str());
     for (const std::string& problem : sheet->problems) std::fprintf(stderr, "%s\n", problem.c_str());
     return evaluated;

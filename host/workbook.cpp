@@ -7,6 +7,7 @@
 #include <tuple>
 #include <map>
 #include <queue>
+#include <thread>
 
 #include "host/evaluate.h"
 #include "host/number.h"
@@ -451,6 +452,14 @@ bool EvaluateWorkbook(SubstituteHost& host, const Workbook& book, const Evaluati
 {
     Recalculation(host, book, options, evaluation).Run();
     return evaluation->Succeeded();
+}
+
+bool OnFreshThread(const std::function<bool()>& evaluate)
+{
+    bool answer = false;
+    std::thread worker([&] { answer = evaluate(); });
+    worker.join();
+    return answer;
 }
 
 namespace {
