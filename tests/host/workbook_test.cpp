@@ -24,6 +24,12 @@ TEST(ReadCsv, ReadsQuotedFieldsAndEitherLineEnd)
         {"\"say \"\"hi\"\"\",\n", {{"say \"hi\"", ""}}, "doubled quote, trailing empty field"},
         {"\"two\nlines\",z\n", {{"two\nlines", "z"}}, "line break inside quotes"},
         {",,\n\n", {{"", "", ""}, {""}}, "empty fields and an empty line"},
+        {"\xEF\xBB\xBF" "1,2\n", {{"1", "2"}}, "a byte-order mark read into A1, making it text"},
+        {"a\rb\r", {{"a"}, {"b"}}, "lone CR line ends making the whole file one cell"},
+        {"a\r\n\r\nb", {{"a"}, {""}, {"b"}}, "CRLF counted as two line ends"},
+        {"\"x\ry\",z\r", {{"x\ry", "z"}}, "a CR inside quotes taken as a line end"},
+        {"\"x\r\ny\"\n", {{"x\r\ny"}}, "CRLF inside quotes losing a byte"},
+        {"a,\xEF\xBB\xBF", {{"a", "\xEF\xBB\xBF"}}, "a mark skipped anywhere but at the start"},
     };
     for (const CsvCase& c : cases) {
         SCOPED_TRACE(c.source);
@@ -40,6 +46,8 @@ TEST(ReadCsv, UnterminatedQuoteNamesItsLine)
     std::string error;
     EXPECT_FALSE(quorin_host::ReadCsv("a\nb,\"open\n", &rows, &error));
     EXPECT_EQ(error, "line 2: quoted field never ends");
+    EXPECT_FALSE(quorin_host::ReadCsv("a\r\"b\rc", &rows, &error));
+    EXPECT_EQ(error, "line 2: quoted field never ends") << "a lone CR not counted as a line";
 }
 
 TEST(CsvField, ReadsBackAsTheSameText)
