@@ -40,15 +40,10 @@ bool ToNumber(const Value& v, double* number, Value* failure)
     case Kind::Number: *number = v.number; return true;
     case Kind::Boolean: *number = v.boolean ? 1.0 : 0.0; return true;
     case Kind::Empty: *number = 0.0; return true;
-    case Kind::Text: {
-        const size_t first = v.text.find_first_not_of(' ');
-        if (first != std::string::npos) {
-            const std::string trimmed = v.text.substr(first, v.text.find_last_not_of(' ') - first + 1);
-            if (ParseNumber(trimmed, number) == NumberRead::Ok) return true;
-        }
+    case Kind::Text:
+        if (ReadSpacedNumber(v.text, number)) return true;
         *failure = Value::Error(xlerrValue);
         return false;
-    }
     case Kind::Error: case Kind::Uncalculated: *failure = v; return false;
     default: *failure = Value::Error(xlerrValue); return false;
     }

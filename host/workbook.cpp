@@ -464,19 +464,10 @@ bool OnFreshThread(const std::function<bool()>& evaluate)
 
 namespace {
 
-// A number as a sheet takes one typed in, spaces around it allowed.
-bool ReadNumber(const std::string& field, double* number)
-{
-    const size_t first = field.find_first_not_of(' ');
-    if (first == std::string::npos) return false;
-    const std::string trimmed = field.substr(first, field.find_last_not_of(' ') - first + 1);
-    return ParseNumber(trimmed, number) == NumberRead::Ok;
-}
-
 Value InputValue(const std::string& field)
 {
     double number = 0.0;
-    if (ReadNumber(field, &number)) return Value::Number(number);
+    if (ReadSpacedNumber(field, &number)) return Value::Number(number);
     if (Upper(field) == "TRUE" || Upper(field) == "FALSE") return Value::Boolean(Upper(field) == "TRUE");
     return Value::Text(field);
 }
