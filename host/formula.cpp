@@ -311,8 +311,9 @@ private:
             const size_t start = at_;
             while (at_ < text_.size() && IsLetter(text_[at_])) ++at_;
             const std::string_view word = std::string_view(text_).substr(start, at_ - start);
-            if (SameText(word, "TRUE") || SameText(word, "FALSE")) {
-                *v = Value::Boolean(SameText(word, "TRUE"));
+            bool boolean = false;
+            if (ReadBoolean(word, &boolean)) {
+                *v = Value::Boolean(boolean);
                 return true;
             }
             at_ = start;
@@ -453,8 +454,9 @@ private:
             ++at_;
             return Call(word, column);
         }
-        if (SameText(word, "TRUE") || SameText(word, "FALSE")) {
-            EmitLiteral(Value::Boolean(SameText(word, "TRUE")), column);
+        bool boolean = false;
+        if (ReadBoolean(word, &boolean)) {
+            EmitLiteral(Value::Boolean(boolean), column);
             return true;
         }
         uint32_t row = 0;
@@ -621,6 +623,13 @@ std::string Upper(std::string text)
 {
     for (char& c : text) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
     return text;
+}
+
+bool ReadBoolean(std::string_view word, bool* value)
+{
+    if (!SameText(word, "TRUE") && !SameText(word, "FALSE")) return false;
+    *value = SameText(word, "TRUE");
+    return true;
 }
 
 }  // namespace quorin_host

@@ -82,5 +82,7 @@ bool ParseErrorText(std::string_view text, uint16_t* code);
 // Function, sheet and defined names, TRUE, FALSE and error words are read without regard to case.
 bool SameText(std::string_view a, std::string_view b);
 std::string Upper(std::string text);
+// TRUE or FALSE, in any case, as its value; false for any other word.
+bool ReadBoolean(std::string_view word, bool* value);
 
 }  // namespace quorin_host

@@ -180,10 +180,11 @@ bool SamplePlot(SubstituteHost& host, const PlotRequest& request, PlotData* data
     Formula probe;
     std::string parseError;
     size_t column = 0;
+    bool boolean = false;
     const bool isName = !request.variable.empty() && std::isalpha(static_cast<unsigned char>(request.variable[0])) &&
                         std::all_of(request.variable.begin(), request.variable.end(), IsWordCharacter);
     if (!isName || (ParseFormula(request.variable, &probe, &parseError, &column) && probe.nodes.back().type == NodeType::Reference) ||
-        SameText(request.variable, "TRUE") || SameText(request.variable, "FALSE")) {
+        ReadBoolean(request.variable, &boolean)) {
         *error = "the variable must be a name that is not a cell or TRUE/FALSE: " + request.variable;
         return false;
     }

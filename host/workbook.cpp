@@ -468,7 +468,8 @@ Value InputValue(const std::string& field)
 {
     double number = 0.0;
     if (ReadSpacedNumber(field, &number)) return Value::Number(number);
-    if (Upper(field) == "TRUE" || Upper(field) == "FALSE") return Value::Boolean(Upper(field) == "TRUE");
+    bool boolean = false;
+    if (ReadBoolean(field, &boolean)) return Value::Boolean(boolean);
     return Value::Text(field);
 }
 
