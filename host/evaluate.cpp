@@ -2,7 +2,6 @@
 #include "host/evaluate.h"
 
 #include <algorithm>
-#include <cctype>
 #include <cmath>
 
 #include "host/number.h"
@@ -19,12 +18,6 @@ constexpr uint64_t MaxAnswerCells = 1048576;
 constexpr size_t MaxTextLength = 32767;
 
 bool Failed(const Value& v) { return v.kind == Kind::Error || v.kind == Kind::Uncalculated; }
-
-std::string Upper(std::string s)
-{
-    for (char& c : s) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-    return s;
-}
 
 // The host's own sheet as a cell source, for formulas evaluated outside a workbook.
 class HostSheetCells : public CellSource {
@@ -47,15 +40,10 @@ bool ToNumber(const Value& v, double* number, Value* failure)
     case Kind::Number: *number = v.number; return true;
     case Kind::Boolean: *number = v.boolean ? 1.0 : 0.0; return true;
     case Kind::Empty: *number = 0.0; return true;
-    case Kind::Text: {
-        const size_t first = v.text.find_first_not_of(' ');
-        if (first != std::string::npos) {
-            const std::string trimmed = v.text.substr(first, v.text.find_last_not_of(' ') - first + 1);
-            if (ParseNumber(trimmed, number) == NumberRead::Ok) return true;
-        }
+    case Kind::Text:
+        if (ReadSpacedNumber(v.text, number)) return true;
         *failure = Value::Error(xlerrValue);
         return false;
-    }
     case Kind::Error: case Kind::Uncalculated: *failure = v; return false;
     default: *failure = Value::Error(xlerrValue); return false;
     }

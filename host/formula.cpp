@@ -17,46 +17,11 @@ bool IsDigit(char c) { return std::isdigit(static_cast<unsigned char>(c)) != 0; 
 bool IsNameStart(char c) { return IsLetter(c) || c == '_' || c == '\\' || static_cast<unsigned char>(c) >= 0x80; }
 bool IsWordCharacter(char c) { return IsNameStart(c) || IsDigit(c) || c == '.' || c == '$'; }
 
-bool SameText(std::string_view a, std::string_view b)
-{
-    return a.size() == b.size() &&
-           std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) { return std::toupper(static_cast<unsigned char>(x)) == std::toupper(static_cast<unsigned char>(y)); });
-}
-
 struct ErrorLiteral { const char* text; uint16_t code; };
 constexpr ErrorLiteral ErrorLiterals[] = {
     {"#NULL!", xlerrNull}, {"#DIV/0!", xlerrDiv0}, {"#VALUE!", xlerrValue}, {"#REF!", xlerrRef},
     {"#NAME?", xlerrName}, {"#NUM!", xlerrNum},    {"#N/A", xlerrNA},
 };
-
-// "$B$2" as a 0-based cell and its '$' marks; false if word is not a cell name.
-bool ReadCell(std::string_view word, uint32_t* row, uint16_t* column, bool* rowAbsolute, bool* columnAbsolute)
-{
-    size_t i = 0;
-    *columnAbsolute = i < word.size() && word[i] == '$';
-    if (*columnAbsolute) ++i;
-    uint32_t c = 0;
-    size_t letters = 0;
-    while (i < word.size() && IsLetter(word[i])) {
-        if (++letters > 3) return false;
-        c = c * 26 + static_cast<uint32_t>(std::toupper(static_cast<unsigned char>(word[i])) - 'A' + 1);
-        ++i;
-    }
-    if (letters == 0) return false;
-    *rowAbsolute = i < word.size() && word[i] == '$';
-    if (*rowAbsolute) ++i;
-    uint64_t r = 0;
-    size_t digits = 0;
-    while (i < word.size() && IsDigit(word[i])) {
-        if (++digits > 7) return false;
-        r = r * 10 + static_cast<uint64_t>(word[i] - '0');
-        ++i;
-    }
-    if (digits == 0 || i != word.size() || r < 1 || r > MaxSheetRows || c > MaxSheetColumns) return false;
-    *row = static_cast<uint32_t>(r - 1);
-    *column = static_cast<uint16_t>(c - 1);
-    return true;
-}
 
 // "$C" as a 0-based column or "$12" as a 0-based row, for whole-column and whole-row ranges.
 bool ReadLine(std::string_view word, bool columns, uint32_t* index, bool* absolute)
@@ -71,6 +36,17 @@ bool ReadLine(std::string_view word, bool columns, uint32_t* index, bool* absolu
     }
     if (n < 1 || n > (columns ? MaxSheetColumns : MaxSheetRows)) return false;
     *index = n - 1;
+    return true;
+}
+
+// "$B$2" as a 0-based cell and its '$' marks; false if word is not a cell name.
+bool ReadCell(std::string_view word, uint32_t* row, uint16_t* column, bool* rowAbsolute, bool* columnAbsolute)
+{
+    size_t split = (!word.empty() && word[0] == '$') ? 1 : 0;
+    while (split < word.size() && IsLetter(word[split])) ++split;
+    uint32_t c = 0;
+    if (!ReadLine(word.substr(0, split), true, &c, columnAbsolute) || !ReadLine(word.substr(split), false, row, rowAbsolute)) return false;
+    *column = static_cast<uint16_t>(c);
     return true;
 }
 
@@ -286,24 +262,27 @@ private:
         return true;
     }
 
-    bool Text(Value* v)
+    // The characters between the quote at at_ and its closing twin, a doubled quote standing for
+    // one; false, with at_ at the end of the formula, when the closing quote is missing.
+    bool Quoted(char quote, std::string* out)
     {
         ++at_;  // opening quote
-        std::string s;
         while (at_ < text_.size()) {
-            if (text_[at_] == '"') {
-                if (at_ + 1 < text_.size() && text_[at_ + 1] == '"') {
-                    s += '"';
-                    at_ += 2;
-                    continue;
-                }
+            if (text_[at_] == quote) {
                 ++at_;
-                *v = Value::Text(std::move(s));
-                return true;
+                if (at_ >= text_.size() || text_[at_] != quote) return true;
             }
-            s += text_[at_++];
+            *out += text_[at_++];
         }
-        return Fail("unterminated text");
+        return false;
+    }
+
+    bool Text(Value* v)
+    {
+        std::string s;
+        if (!Quoted('"', &s)) return Fail("unterminated text");
+        *v = Value::Text(std::move(s));
+        return true;
     }
 
     bool ErrorValue(Value* v)
@@ -332,8 +311,9 @@ private:
             const size_t start = at_;
             while (at_ < text_.size() && IsLetter(text_[at_])) ++at_;
             const std::string_view word = std::string_view(text_).substr(start, at_ - start);
-            if (SameText(word, "TRUE") || SameText(word, "FALSE")) {
-                *v = Value::Boolean(SameText(word, "TRUE"));
+            bool boolean = false;
+            if (ReadBoolean(word, &boolean)) {
+                *v = Value::Boolean(boolean);
                 return true;
             }
             at_ = start;
@@ -379,23 +359,10 @@ private:
     bool QuotedSheetReference()
     {
         const size_t column = at_ + 1;
-        ++at_;
         std::string sheet;
-        for (;;) {
-            if (at_ >= text_.size()) {
-                at_ = column - 1;
-                return Fail("unterminated sheet name");
-            }
-            if (text_[at_] == '\'') {
-                if (at_ + 1 < text_.size() && text_[at_ + 1] == '\'') {
-                    sheet += '\'';
-                    at_ += 2;
-                    continue;
-                }
-                ++at_;
-                break;
-            }
-            sheet += text_[at_++];
+        if (!Quoted('\'', &sheet)) {
+            at_ = column - 1;
+            return Fail("unterminated sheet name");
         }
         if (sheet.empty()) return Fail("empty sheet name");
         if (at_ >= text_.size() || text_[at_] != '!') return Fail("expected '!' after the sheet name");
@@ -487,8 +454,9 @@ private:
             ++at_;
             return Call(word, column);
         }
-        if (SameText(word, "TRUE") || SameText(word, "FALSE")) {
-            EmitLiteral(Value::Boolean(SameText(word, "TRUE")), column);
+        bool boolean = false;
+        if (ReadBoolean(word, &boolean)) {
+            EmitLiteral(Value::Boolean(boolean), column);
             return true;
         }
         uint32_t row = 0;
@@ -643,6 +611,25 @@ bool ParseErrorText(std::string_view text, uint16_t* code)
         }
     }
     return false;
+}
+
+bool SameText(std::string_view a, std::string_view b)
+{
+    return a.size() == b.size() &&
+           std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) { return std::toupper(static_cast<unsigned char>(x)) == std::toupper(static_cast<unsigned char>(y)); });
+}
+
+std::string Upper(std::string text)
+{
+    for (char& c : text) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    return text;
+}
+
+bool ReadBoolean(std::string_view word, bool* value)
+{
+    if (!SameText(word, "TRUE") && !SameText(word, "FALSE")) return false;
+    *value = SameText(word, "TRUE");
+    return true;
 }
 
 }  // namespace quorin_host

@@ -5,7 +5,6 @@
 #include <cstring>
 #include <filesystem>
 #include <string>
-#include <thread>
 #include <vector>
 
 #if defined(_WIN32)
@@ -131,13 +130,9 @@ static bool LoadCsv(const std::string& path, CsvRows* rows)
     return true;
 }
 
-// The random numbers' generator starts afresh on every thread, so each sheet gets a thread of its
-// own and shows the same numbers however many sheets ran before it.
 static bool EvaluateOnOwnThread(SubstituteHost& host, const CsvRows& cells, const std::string& name, EvaluatedSheet* sheet)
 {
-    bool evaluated = false;
-    std::thread worker([&] { evaluated = EvaluateSheet(host, cells, name, sheet); });
-    worker.join();
+    const bool evaluated = OnFreshThread([&] { return EvaluateSheet(host, cells, name, sheet); });
     for (const std::string& note : sheet->notes) std::fprintf(stderr, "note: %s\n", note.c_str());
     for (const std::string& problem : sheet->problems) std::fprintf(stderr, "%s\n", problem.c_str());
     return evaluated;
@@ -274,6 +269,23 @@ static int PlotFormula(SubstituteHost& host, const std::vector<std::string>& arg
     return Done;
 }
 
+// The commands, looked up before the add-in is loaded so that a mistyped one costs no load.
+struct Command {
+    const char* name;
+    int (*run)(SubstituteHost& host, const std::vector<std::string>& arguments);
+};
+static const Command Commands[] = {
+    {"eval", Evaluate},
+    {"functions", [](SubstituteHost& host, const std::vector<std::string>&) { return ListFunctions(host); }},
+    {"manager", [](SubstituteHost& host, const std::vector<std::string>&) { return ShowManager(host); }},
+    {"sheet", EvaluateSheetFile},
+    {"check", [](SubstituteHost& host, const std::vector<std::string>& arguments) {
+         return NamesWorkbook(arguments) ? CheckWorkbooks(host, arguments) : CheckSheets(host, arguments);
+     }},
+    {"recalc", RecalculateWorkbook},
+    {"plot", PlotFormula},
+};
+
 int main(int argc, char** argv)
 {
 #if defined(_WIN32)
@@ -288,12 +300,10 @@ int main(int argc, char** argv)
         a += 2;
     }
     if (a >= argc) return UsageFailure("");
-    const std::string command = argv[a++];
-    std::vector<std::string> rest(argv + a, argv + argc);
-    const char* const commands[] = {"eval", "functions", "manager", "sheet", "check", "recalc", "plot"};
-    if (std::find(std::begin(commands), std::end(commands), command) == std::end(commands)) {
-        return UsageFailure("unknown command " + command);
-    }
+    const std::string name = argv[a++];
+    const std::vector<std::string> rest(argv + a, argv + argc);
+    const Command* command = std::find_if(std::begin(Commands), std::end(Commands), [&](const Command& c) { return name == c.name; });
+    if (command == std::end(Commands)) return UsageFailure("unknown command " + name);
 
     SubstituteHost& host = SubstituteHost::Instance();
     std::string error;
@@ -308,14 +318,7 @@ int main(int argc, char** argv)
         return NoModule;
     }
 
-    int status = UsageError;
-    if (command == "eval") status = Evaluate(host, rest);
-    else if (command == "functions") status = ListFunctions(host);
-    else if (command == "manager") status = ShowManager(host);
-    else if (command == "sheet") status = EvaluateSheetFile(host, rest);
-    else if (command == "check") status = NamesWorkbook(rest) ? CheckWorkbooks(host, rest) : CheckSheets(host, rest);
-    else if (command == "recalc") status = RecalculateWorkbook(host, rest);
-    else status = PlotFormula(host, rest);
+    const int status = command->run(host, rest);
     host.Close();
     host.Unload();
     return status;

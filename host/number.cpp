@@ -83,6 +83,13 @@ NumberRead ParseNumber(std::string_view text, double* value)
     return NumberRead::Ok;
 }
 
+bool ReadSpacedNumber(std::string_view text, double* value)
+{
+    const size_t first = text.find_first_not_of(' ');
+    if (first == std::string_view::npos) return false;
+    return ParseNumber(text.substr(first, text.find_last_not_of(' ') - first + 1), value) == NumberRead::Ok;
+}
+
 std::string FormatNumber(double v)
 {
     if (!std::isfinite(v)) return "#NUM!";

@@ -21,6 +21,9 @@ size_t NumberLength(std::string_view text);
 // The whole of text, with an optional leading sign, as a number.
 NumberRead ParseNumber(std::string_view text, double* value);
 
+// Text as a cell takes it typed in, or as arithmetic reads it: a number with spaces around it.
+bool ReadSpacedNumber(std::string_view text, double* value);
+
 // As the spreadsheet's General format shows a number that fits its column: plain decimals from 1E-09
 // up to below 1E+11, the exponent form (1.5E+20, 2E-10) outside that range, and in both the shortest
 // digits that read back as the same double. Zero of either sign shows as 0. Non-finite values have

@@ -24,12 +24,6 @@ bool IsWordCharacter(char c)
     return std::isalnum(static_cast<unsigned char>(c)) || c == '_' || c == '.' || c == '$';
 }
 
-bool SameText(const std::string& a, const std::string& b)
-{
-    return a.size() == b.size() &&
-           std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) { return std::tolower(static_cast<unsigned char>(x)) == std::tolower(static_cast<unsigned char>(y)); });
-}
-
 std::vector<std::string> ArgumentNames(const SubstituteHost& host, const std::string& function)
 {
     std::vector<std::string> names;
@@ -186,10 +180,11 @@ bool SamplePlot(SubstituteHost& host, const PlotRequest& request, PlotData* data
     Formula probe;
     std::string parseError;
     size_t column = 0;
+    bool boolean = false;
     const bool isName = !request.variable.empty() && std::isalpha(static_cast<unsigned char>(request.variable[0])) &&
                         std::all_of(request.variable.begin(), request.variable.end(), IsWordCharacter);
     if (!isName || (ParseFormula(request.variable, &probe, &parseError, &column) && probe.nodes.back().type == NodeType::Reference) ||
-        SameText(request.variable, "TRUE") || SameText(request.variable, "FALSE")) {
+        ReadBoolean(request.variable, &boolean)) {
         *error = "the variable must be a name that is not a cell or TRUE/FALSE: " + request.variable;
         return false;
     }

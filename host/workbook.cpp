@@ -7,6 +7,7 @@
 #include <tuple>
 #include <map>
 #include <queue>
+#include <thread>
 
 #include "host/evaluate.h"
 #include "host/number.h"
@@ -18,12 +19,6 @@ namespace {
 uint64_t Key(uint32_t row, uint32_t column) { return (uint64_t{row} << 14) | column; }
 uint32_t RowOf(uint64_t key) { return static_cast<uint32_t>(key >> 14); }
 uint16_t ColumnOf(uint64_t key) { return static_cast<uint16_t>(key & (MaxSheetColumns - 1)); }
-
-std::string Upper(std::string s)
-{
-    for (char& c : s) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-    return s;
-}
 
 std::string Shown(const Value& v)
 {
@@ -459,22 +454,22 @@ bool EvaluateWorkbook(SubstituteHost& host, const Workbook& book, const Evaluati
     return evaluation->Succeeded();
 }
 
-namespace {
-
-// A number as a sheet takes one typed in, spaces around it allowed.
-bool ReadNumber(const std::string& field, double* number)
+bool OnFreshThread(const std::function<bool()>& evaluate)
 {
-    const size_t first = field.find_first_not_of(' ');
-    if (first == std::string::npos) return false;
-    const std::string trimmed = field.substr(first, field.find_last_not_of(' ') - first + 1);
-    return ParseNumber(trimmed, number) == NumberRead::Ok;
+    bool answer = false;
+    std::thread worker([&] { answer = evaluate(); });
+    worker.join();
+    return answer;
 }
+
+namespace {
 
 Value InputValue(const std::string& field)
 {
     double number = 0.0;
-    if (ReadNumber(field, &number)) return Value::Number(number);
-    if (Upper(field) == "TRUE" || Upper(field) == "FALSE") return Value::Boolean(Upper(field) == "TRUE");
+    if (ReadSpacedNumber(field, &number)) return Value::Number(number);
+    bool boolean = false;
+    if (ReadBoolean(field, &boolean)) return Value::Boolean(boolean);
     return Value::Text(field);
 }
 

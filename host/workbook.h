@@ -10,6 +10,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <unordered_map>
 #include <vector>
@@ -103,6 +104,11 @@ private:
 // Computes every formula of book through the host. False when the evaluation has problems; the
 // evaluation is complete all the same.
 bool EvaluateWorkbook(SubstituteHost& host, const Workbook& book, const EvaluationOptions& options, WorkbookEvaluation* evaluation);
+
+// Runs evaluate on a thread of its own and returns its answer. The random numbers' generator starts
+// afresh on every thread, so a sheet or workbook evaluated there shows the same numbers however many
+// were evaluated before it.
+bool OnFreshThread(const std::function<bool()>& evaluate);
 
 struct EvaluatedSheet {
     uint32_t rows = 0;

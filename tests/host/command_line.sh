@@ -8,9 +8,7 @@ shift 2
 host=("$@")
 rm -rf "$work" && mkdir -p "$work"
 printf 'a,\0b\n' > "$work/binary.csv"
-printf '\xe9t\xe9,1\n' > "$work/latin1.csv"
 printf '\xef\xbb\xbf2\r=StudentT(A1)\r' > "$work/bom_cr.csv"
-printf '2\r\n=StudentT(A1)\r\n' > "$work/crlf.csv"
 spline='=Spline({0,1,2,3,4},{0,1,0,1,0},x)'
 failures=0
 
@@ -30,22 +28,18 @@ expect() {
   fi
 }
 
-# Each case names the fault it catches.
+# Each case names the fault it catches. The reasons a file or a plot is refused are the unit tests'
+# cases; here one of each shows that a refusal reaches the message and the exit status.
 expect 1 'unknown function Foo' eval '=Foo(1)'                     # an unknown function answered #NAME? with exit 0
 expect 2 'eval needs at least one formula' eval                          # too few arguments gave no message
 expect 2 'unknown command frobnicate' frobnicate                         # an unknown command went unnamed
 expect 1 'is a directory' sheet "$work"                                  # a directory read as an empty sheet, exit 0
-expect 1 'no such file' sheet "$work/missing.csv"                        # a missing file
 expect 1 'binary content' sheet "$work/binary.csv"                       # NUL bytes read as text
-expect 1 'not UTF-8' sheet "$work/latin1.csv"                            # another encoding read as UTF-8
 expect 0 '^2,?$' sheet --csv "$work/bom_cr.csv"                          # a byte-order mark kept in A1, CR line ends ignored
-expect 0 '^2,?$' sheet --csv "$work/crlf.csv"                            # CRLF line ends
 expect 1 'no such file or directory' check "$work/nothing"               # a missing sheet reported as DIFFER
 expect 2 'check needs' check                                             # too few arguments
 expect 1 'counts rows and columns in 16 bits' eval '=CountBetween(A1:A65536,0,1)'  # a silent error value
 expect 1 'Foo' plot '=Foo(x)' x 0 1 "$work/out.svg"                      # an empty plot of an unknown function
-expect 1 'too narrow' plot "$spline" x 1 1.0000000000000002 "$work/out.svg"  # endless ticks, gigabytes of SVG
-expect 1 'wider than the largest number' plot "$spline" x -1e308 1e308 "$work/out.svg"  # NaN coordinates
 expect 2 'samples must be a number: abc' plot "$spline" x 0 4 "$work/out.svg" --samples abc
 expect 2 'whole number from 2 to 100000' plot "$spline" x 0 4 "$work/out.svg" --samples 99999999999  # a runaway
 expect 2 'plot takes' plot "$spline" x 0                                 # too few arguments

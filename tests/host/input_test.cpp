@@ -1,40 +1,14 @@
-// input_test.cpp - what the command line takes from files: CSV as spreadsheets save it, and files that
-// are not text refused with a reason; output written whole or not at all.
+// input_test.cpp - what the command line takes from files: files that are not text refused with a
+// reason; output written whole or not at all.
 #include <filesystem>
 #include <fstream>
 
 #include <gtest/gtest.h>
 
-#include "host/csv.h"
 #include "host/text_file.h"
 
 namespace quorin_test {
 namespace {
-
-using quorin_host::CsvRows;
-
-TEST(ReadCsv, TakesTheFilesSpreadsheetsSave)
-{
-    const struct { const char* text; CsvRows rows; const char* fault; } cases[] = {
-        {"\xEF\xBB\xBF" "1,2\n", {{"1", "2"}}, "a byte-order mark read into A1, making it text"},
-        {"a\rb\r", {{"a"}, {"b"}}, "lone CR line ends making the whole file one cell"},
-        {"a\r\n\r\nb", {{"a"}, {""}, {"b"}}, "CRLF counted as two line ends"},
-        {"\"x\ry\",z\r", {{"x\ry", "z"}}, "a CR inside quotes taken as a line end"},
-        {"\"x\r\ny\"\n", {{"x\r\ny"}}, "CRLF inside quotes losing a byte"},
-        {"a,\xEF\xBB\xBF", {{"a", "\xEF\xBB\xBF"}}, "a mark skipped anywhere but at the start"},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.fault);
-        CsvRows rows;
-        std::string error;
-        ASSERT_TRUE(quorin_host::ReadCsv(c.text, &rows, &error)) << error;
-        EXPECT_EQ(rows, c.rows);
-    }
-    CsvRows rows;
-    std::string error;
-    EXPECT_FALSE(quorin_host::ReadCsv("a\r\"b\rc", &rows, &error));
-    EXPECT_EQ(error, "line 2: quoted field never ends") << "a lone CR not counted as a line";
-}
 
 class TextFiles : public ::testing::Test {
 protected:
