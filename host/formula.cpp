@@ -613,12 +613,6 @@ bool ParseErrorText(std::string_view text, uint16_t* code)
     return false;
 }
 
-bool SameText(std::string_view a, std::string_view b)
-{
-    return a.size() == b.size() &&
-           std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) { return std::toupper(static_cast<unsigned char>(x)) == std::toupper(static_cast<unsigned char>(y)); });
-}
-
 std::string Upper(std::string text)
 {
     for (char& c : text) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));

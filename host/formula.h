@@ -79,8 +79,7 @@ bool ParseRowName(std::string_view text, uint32_t* row);
 // An error value as written, "#N/A", as its code; false for an error the host does not know.
 bool ParseErrorText(std::string_view text, uint16_t* code);
 
-// Function, sheet and defined names, TRUE, FALSE and error words are read without regard to case.
-bool SameText(std::string_view a, std::string_view b);
+// The text in upper case: names are kept so where they are looked up by key, and text compares so.
 std::string Upper(std::string text);
 // TRUE or FALSE, in any case, as its value; false for any other word.
 bool ReadBoolean(std::string_view word, bool* value);

@@ -69,16 +69,10 @@ Value SubstituteHost::AutoRegister(const std::string& name)
     return answer;
 }
 
-static bool SameName(const std::string& a, const std::string& b)
-{
-    return a.size() == b.size() &&
-           std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) { return std::tolower(static_cast<unsigned char>(x)) == std::tolower(static_cast<unsigned char>(y)); });
-}
-
 const Registration* SubstituteHost::Find(const std::string& name) const
 {
     for (const Registration& r : registrations) {
-        if (r.accepted && r.texts.size() > 3 && SameName(r.texts[3], name)) return &r;
+        if (r.accepted && r.texts.size() > 3 && SameText(r.texts[3], name)) return &r;
     }
     return nullptr;
 }

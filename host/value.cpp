@@ -1,6 +1,9 @@
 // value.cpp - host values and their cell display.
 #include "host/value.h"
 
+#include <algorithm>
+#include <cctype>
+
 #include "host/number.h"
 
 namespace quorin_host {
@@ -61,6 +64,12 @@ std::string FormatValue(const Value& v)
     }
     }
     return "";
+}
+
+bool SameText(std::string_view a, std::string_view b)
+{
+    return a.size() == b.size() &&
+           std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) { return std::toupper(static_cast<unsigned char>(x)) == std::toupper(static_cast<unsigned char>(y)); });
 }
 
 }  // namespace quorin_host

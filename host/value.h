@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "addin/host_api.h"
@@ -57,5 +58,9 @@ struct Value {
 
 // A value as the host would show it in a cell: numbers, text, TRUE/FALSE, #VALUE!, #ERR999, ...
 std::string FormatValue(const Value& v);
+
+// Names (of functions, sheets, defined names) and words (TRUE, error values) compare without regard
+// to case, as the host compares them.
+bool SameText(std::string_view a, std::string_view b);
 
 }  // namespace quorin_host

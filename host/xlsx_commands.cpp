@@ -4,7 +4,6 @@
 #include <algorithm>
 #include <cstdio>
 #include <filesystem>
-#include <thread>
 
 #include "host/number.h"
 #include "host/workbook.h"
@@ -46,9 +45,7 @@ bool Recalculate(SubstituteHost& host, const std::string& path, XlsxBook* xlsx, 
     options.fileName = path;
     options.keepForeignFormulas = true;
     options.spillRight = false;
-    bool evaluated = false;
-    std::thread worker([&] { evaluated = EvaluateWorkbook(host, book, options, evaluation); });
-    worker.join();
+    const bool evaluated = OnFreshThread([&] { return EvaluateWorkbook(host, book, options, evaluation); });
     for (const std::string& note : evaluation->notes) std::fprintf(stderr, "note: %s\n", note.c_str());
     for (const std::string& problem : evaluation->problems) std::fprintf(stderr, "%s\n", problem.c_str());
     return evaluated;
