@@ -367,6 +367,7 @@ void RegisterAll(int32_t repetitions)
         Register("RangeReader/quorin" + size, n, BenchRangeReader, repetitions);
         Register("CopyRecords/floor" + size, n, BenchCopyRecords, repetitions);
         Register("CopyDoubles/floor" + size, n, BenchCopyDoubles, repetitions);
+        // The host's coercion is judged at 10^3 and 10^6 values only; the middle size adds no figure.
         if (n != 100000) {
             Register("HostCoerce/copying-host" + size, n, BenchCopyingHost, repetitions);
             Register("HostCoerce/no-copy-host" + size, n, BenchNoCopyHost, repetitions);
