@@ -9,8 +9,8 @@ work=$1 linux=$2 wine=$3 windows=$4
 shift 4
 [ -x "$linux" ] || { echo "no Linux build at $linux: build the linux-debug preset first"; exit 77; }
 rm -rf "$work" && mkdir -p "$work/linux" "$work/windows"
-cp "$1" "$work/Übersicht €.xlsx"
-books=("$@" "$work/Übersicht €.xlsx")
+cp "$1" "$work/Übersicht Σ €.xlsx"
+books=("$@" "$work/Übersicht Σ €.xlsx")
 
 for side in linux windows; do
   if [ $side = linux ]; then host=("$linux"); else host=("$wine" "$windows"); fi
