@@ -159,7 +159,8 @@ bool ReplaceParts(const std::string& path, const std::vector<EditedPart>& parts,
     for (const EditedPart& part : parts) {
         const zip_int64_t index = zip_name_locate(archive, part.name.c_str(), ZIP_FL_NOCASE);
         zip_source_t* bytes = zip_source_buffer(archive, part.bytes.data(), part.bytes.size(), 0);
-        // The copy's entry is still the source's: its recorded time is the one to keep.
+        // The part keeps its recorded time, so that recalculating twice gives the same bytes; the copy's
+        // entry is still the source's until replaced, so the time is read from it.
         zip_stat_t original;
         zip_stat_init(&original);
         const bool timed = index >= 0 && zip_stat_index(archive, static_cast<zip_uint64_t>(index), 0, &original) == 0 &&
@@ -172,7 +173,6 @@ bool ReplaceParts(const std::string& path, const std::vector<EditedPart>& parts,
             zip_discard(archive);
             return false;
         }
-        // The part keeps its recorded time, so that recalculating twice gives the same bytes.
         if (timed) zip_file_set_mtime(archive, static_cast<zip_uint64_t>(index), original.mtime, 0);
     }
     if (zip_close(archive) != 0) {
