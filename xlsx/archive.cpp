@@ -27,7 +27,7 @@ std::string ZipErrorText(int code)
     return text;
 }
 
-// No ZIP_CHECKCONS: it refuses archives every other reader opens (a local header's time unlike the
+// No ZIP_CHECKCONS: it refuses archives that other readers open (a local header's time unlike the
 // directory's, bytes after the end record), while a damaged entry still fails its CRC when read.
 ZipArchive OpenArchive(const std::string& path, std::string* error)
 {
