@@ -2,7 +2,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
-#include <cstring>
+#include <cstddef>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -10,6 +10,7 @@
 #if defined(_WIN32)
 #include <fcntl.h>
 #include <io.h>
+#include <windows.h>
 #endif
 
 #include "engine/csv.h"
@@ -40,7 +41,8 @@ static const char Usage[] =
     "                    recalculate a sheet: cells hold numbers, text, or formulas starting with '='\n"
     "                    (quote those with commas); print it as a table, or as CSV with --csv\n"
     "  check DIR|FILE.csv...\n"
-    "                    recalculate every NAME.csv and compare it with NAME.expected.csv beside it\n"
+    "                    recalculate every NAME.csv and compare it with NAME.expected.csv beside it;\n"
+    "                    then check every .xlsx workbook in DIR as below, in order of name\n"
     "  check BOOK.xlsx... [--tolerance ULPS]\n"
     "                    recalculate the workbook's formulas that call the add-in and compare each cell\n"
     "                    with the value the file cached; formulas calling built-in functions keep theirs\n"
@@ -48,7 +50,7 @@ static const char Usage[] =
     "                    show every recalculated sheet of the workbook, headed by its name\n"
     "  recalc IN.xlsx OUT.xlsx [--in-place]\n"
     "                    write a copy in which only the recalculated cells' cached values change;\n"
-    "                    writing over IN needs --in-place (.xlsx needs the Linux build)\n"
+    "                    writing over IN needs --in-place\n"
     "  plot FORMULA VARIABLE FROM TO OUT.svg [--samples N]\n"
     "                    draw the formula's answer for VARIABLE from FROM to TO (N samples, 2 to 100000,\n"
     "                    401 by default), with the data points it reads, e.g.\n"
@@ -165,37 +167,11 @@ static bool EndsWith(const std::string& text, const std::string& end)
     return text.size() >= end.size() && text.compare(text.size() - end.size(), end.size(), end) == 0;
 }
 
-static int CheckSheets(SubstituteHost& host, const std::vector<std::string>& arguments)
+// The CSV sheets against their recorded answers, and the summary line; missing counts the names given
+// that were not there.
+static int CheckCsvSheets(SubstituteHost& host, const std::vector<std::string>& sheets, int32_t missing)
 {
-    if (arguments.empty()) return UsageFailure("check needs a directory or a sheet");
-    std::vector<std::string> sheets;
-    int32_t missing = 0, unread = 0;
-    for (const std::string& a : arguments) {
-        std::error_code error;
-        if (!std::filesystem::is_directory(a, error)) {
-            if (std::filesystem::exists(a, error)) {
-                sheets.push_back(a);
-            } else {
-                std::fprintf(stderr, "%s: no such file or directory\n", a.c_str());
-                ++missing;
-            }
-            continue;
-        }
-        std::vector<std::string> found;
-        for (const auto& entry : std::filesystem::directory_iterator(a, error)) {
-            const std::string name = entry.path().filename().string();
-            // A forward slash joins on Windows too, and keeps the path as the user typed it.
-            const bool separated = EndsWith(a, "/") || EndsWith(a, "\\");
-            if (EndsWith(name, ".csv") && !EndsWith(name, ExpectedSuffix)) found.push_back(a + (separated ? "" : "/") + name);
-        }
-        if (error) std::fprintf(stderr, "%s: %s\n", a.c_str(), error.message().c_str());
-        std::sort(found.begin(), found.end());
-        sheets.insert(sheets.end(), found.begin(), found.end());
-    }
-    if (sheets.empty()) {
-        if (missing == 0) std::fputs("check: no sheets found\n", stderr);
-        return Failed;
-    }
+    int32_t unread = 0;
     int32_t differing = 0;
     for (const std::string& path : sheets) {
         const std::string expectedPath = path.substr(0, path.size() - 4) + ExpectedSuffix;
@@ -218,6 +194,48 @@ static int CheckSheets(SubstituteHost& host, const std::vector<std::string>& arg
     std::printf("check: %zu sheets, %zu as recorded, %d differing, %d unreadable\n", sheets.size() + static_cast<size_t>(missing),
                 recorded, static_cast<int>(differing), static_cast<int>(missing + unread));
     return (differing == 0 && missing + unread == 0) ? Done : Failed;
+}
+
+static int CheckSheets(SubstituteHost& host, const std::vector<std::string>& arguments)
+{
+    if (arguments.empty()) return UsageFailure("check needs a directory or a sheet");
+    std::vector<std::string> sheets, workbooks;
+    int32_t missing = 0;
+    for (const std::string& a : arguments) {
+        std::error_code error;
+        if (!std::filesystem::is_directory(FilePath(a), error)) {
+            if (std::filesystem::exists(FilePath(a), error)) {
+                sheets.push_back(a);
+            } else {
+                std::fprintf(stderr, "%s: no such file or directory\n", a.c_str());
+                ++missing;
+            }
+            continue;
+        }
+        std::vector<std::string> found, foundBooks;
+        for (const auto& entry : std::filesystem::directory_iterator(FilePath(a), error)) {
+            const std::string name = FileName(entry.path().filename());
+            // A forward slash joins on Windows too, and keeps the path as the user typed it.
+            const bool separated = EndsWith(a, "/") || EndsWith(a, "\\");
+            const std::string path = a + (separated ? "" : "/") + name;
+            if (EndsWith(name, ".csv") && !EndsWith(name, ExpectedSuffix)) found.push_back(path);
+            // ~$NAME.xlsx is the lock file the spreadsheet keeps beside an open workbook, not a workbook.
+            if (NamesWorkbook({name}) && name.compare(0, 2, "~$") != 0) foundBooks.push_back(path);
+        }
+        if (error) std::fprintf(stderr, "%s: %s\n", a.c_str(), error.message().c_str());
+        // The folder's listing order is the file system's: sorted, the output is the same everywhere.
+        std::sort(found.begin(), found.end());
+        std::sort(foundBooks.begin(), foundBooks.end());
+        sheets.insert(sheets.end(), found.begin(), found.end());
+        workbooks.insert(workbooks.end(), foundBooks.begin(), foundBooks.end());
+    }
+    if (sheets.empty() && workbooks.empty()) {
+        if (missing == 0) std::fputs("check: no sheets found\n", stderr);
+        return Failed;
+    }
+    int status = sheets.empty() && missing == 0 ? Done : CheckCsvSheets(host, sheets, missing);
+    for (const std::string& path : workbooks) status = std::max(status, CheckWorkbook(host, path, 0));
+    return status;
 }
 
 // A number on the command line, read by the one number grammar; false with a message naming what.
@@ -286,22 +304,41 @@ static const Command Commands[] = {
     {"plot", PlotFormula},
 };
 
+// The arguments as UTF-8. Windows hands main its arguments in the ANSI code page, which cannot spell
+// every file name, so there they are read again from the wide command line.
+static std::vector<std::string> Arguments(int argc, char** argv)
+{
+#if defined(_WIN32)
+    int count = 0;
+    wchar_t** wide = CommandLineToArgvW(GetCommandLineW(), &count);
+    if (wide != nullptr) {
+        std::vector<std::string> arguments;
+        for (int i = 1; i < count; ++i) arguments.push_back(FileName(std::filesystem::path(wide[i])));
+        LocalFree(wide);
+        return arguments;
+    }
+#endif
+    return std::vector<std::string>(argv + std::min(argc, 1), argv + argc);
+}
+
 int main(int argc, char** argv)
 {
 #if defined(_WIN32)
     // Output is the same bytes on every system: LF line ends, so that --csv output is one file.
     _setmode(_fileno(stdout), _O_BINARY);
+    _setmode(_fileno(stderr), _O_BINARY);
 #endif
+    const std::vector<std::string> arguments = Arguments(argc, argv);
     std::string modulePath = DefaultModulePath();
-    int a = 1;
-    if (a < argc && std::strcmp(argv[a], "--module") == 0) {
-        if (a + 1 >= argc) return UsageFailure("--module needs a path");
-        modulePath = argv[a + 1];
+    size_t a = 0;
+    if (a < arguments.size() && arguments[a] == "--module") {
+        if (a + 1 >= arguments.size()) return UsageFailure("--module needs a path");
+        modulePath = arguments[a + 1];
         a += 2;
     }
-    if (a >= argc) return UsageFailure("");
-    const std::string name = argv[a++];
-    const std::vector<std::string> rest(argv + a, argv + argc);
+    if (a >= arguments.size()) return UsageFailure("");
+    const std::string name = arguments[a++];
+    const std::vector<std::string> rest(arguments.begin() + static_cast<std::ptrdiff_t>(a), arguments.end());
     const Command* command = std::find_if(std::begin(Commands), std::end(Commands), [&](const Command& c) { return name == c.name; });
     if (command == std::end(Commands)) return UsageFailure("unknown command " + name);
 

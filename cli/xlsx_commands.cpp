@@ -6,6 +6,7 @@
 #include <filesystem>
 
 #include "host/number.h"
+#include "engine/text_file.h"
 #include "engine/workbook.h"
 #include "xlsx/reader.h"
 #include "xlsx/workbook.h"
@@ -77,7 +78,9 @@ bool ReadUlps(const std::string& text, uint64_t* ulps)
     return true;
 }
 
-int CheckOne(SubstituteHost& host, const std::string& path, uint64_t tolerance)
+}  // namespace
+
+int CheckWorkbook(SubstituteHost& host, const std::string& path, uint64_t tolerance)
 {
     XlsxBook xlsx;
     WorkbookEvaluation evaluation;
@@ -97,8 +100,6 @@ int CheckOne(SubstituteHost& host, const std::string& path, uint64_t tolerance)
                 path.c_str(), comparison.cells.size(), comparison.matching, comparison.differing, comparison.keptCached);
     return comparison.differing == 0 ? 0 : 1;
 }
-
-}  // namespace
 
 int CheckWorkbooks(SubstituteHost& host, const std::vector<std::string>& arguments)
 {
@@ -120,7 +121,7 @@ int CheckWorkbooks(SubstituteHost& host, const std::vector<std::string>& argumen
     }
     if (books.empty()) return UsageError();
     int status = 0;
-    for (const std::string& path : books) status = std::max(status, CheckOne(host, path, tolerance));
+    for (const std::string& path : books) status = std::max(status, CheckWorkbook(host, path, tolerance));
     return status;
 }
 
@@ -170,13 +171,13 @@ int RecalculateWorkbook(SubstituteHost& host, const std::vector<std::string>& ar
     const std::string& in = paths[0];
     std::string out = paths[1];
     std::error_code error;
-    const bool same = std::filesystem::equivalent(in, out, error) && !error;
+    const bool same = std::filesystem::equivalent(FilePath(in), FilePath(out), error) && !error;
     if (same && !inPlace) {
         std::fprintf(stderr, "recalc: %s is %s itself; add --in-place to write over it\n", out.c_str(), in.c_str());
         return 2;
     }
     // Written over through another name (a link), the file itself is replaced, not the link.
-    if (same) out = std::filesystem::canonical(in, error).string();
+    if (same) out = FileName(std::filesystem::canonical(FilePath(in), error));
     XlsxBook xlsx;
     WorkbookEvaluation evaluation;
     bool read = false;

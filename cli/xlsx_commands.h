@@ -1,10 +1,10 @@
 // xlsx_commands.h - the command line's .xlsx commands: check a workbook against its cached values,
 // show its recalculated sheets, write a recalculated copy. Each returns the process's exit status:
 // 0 done (check: every recomputed cell matches), 1 a difference or a failure, 2 a usage error.
-// The Windows build has no .xlsx reader; there each command says so and fails.
 #pragma once
 
 #include <cctype>
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -25,6 +25,8 @@ inline bool NamesWorkbook(const std::vector<std::string>& arguments)
 
 // check BOOK.xlsx... [--tolerance ULPS]
 int CheckWorkbooks(SubstituteHost& host, const std::vector<std::string>& arguments);
+// One workbook against its cached values, as check prints it; 0 matching, 1 a difference or a failure.
+int CheckWorkbook(SubstituteHost& host, const std::string& path, uint64_t toleranceUlps);
 // sheet BOOK.xlsx [--csv]
 int ShowWorkbook(SubstituteHost& host, const std::string& path, bool csv);
 // recalc IN.xlsx OUT.xlsx [--in-place]

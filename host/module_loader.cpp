@@ -3,6 +3,8 @@
 
 #if defined(_WIN32)
 #include <windows.h>
+
+#include <filesystem>
 #else
 #include <dlfcn.h>
 #include <unistd.h>
@@ -14,7 +16,8 @@ bool ModuleLoader::Load(const std::string& path, std::string* error)
 {
     Unload();
 #if defined(_WIN32)
-    module_ = reinterpret_cast<void*>(LoadLibraryA(path.c_str()));
+    // The wide loader: the narrow one reads names in the ANSI code page, which cannot spell them all.
+    module_ = reinterpret_cast<void*>(LoadLibraryW(std::filesystem::u8path(path).c_str()));
     if (module_ == nullptr && error != nullptr) *error = "cannot load " + path + " (error " + std::to_string(GetLastError()) + ")";
 #else
     module_ = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
@@ -48,9 +51,9 @@ void* ModuleLoader::Procedure(const char* name) const
 std::string DefaultModulePath()
 {
 #if defined(_WIN32)
-    char path[MAX_PATH] = {};
-    GetModuleFileNameA(nullptr, path, MAX_PATH);
-    std::string self = path;
+    wchar_t path[MAX_PATH] = {};
+    GetModuleFileNameW(nullptr, path, MAX_PATH);
+    std::string self = std::filesystem::path(path).u8string();
     const char* file = "quorin64.xll";
     const size_t slash = self.find_last_of("\\/");
 #else

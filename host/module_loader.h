@@ -11,7 +11,8 @@ public:
     ModuleLoader(const ModuleLoader&) = delete;
     ModuleLoader& operator=(const ModuleLoader&) = delete;
 
-    // Replaces any module loaded before; false with error when the file cannot be loaded.
+    // Replaces any module loaded before; false with error when the file cannot be loaded. Paths here
+    // are UTF-8 on every system, as the command line's are.
     bool Load(const std::string& path, std::string* error);
     void Unload();
     bool Loaded() const { return module_ != nullptr; }
@@ -24,7 +25,7 @@ private:
     std::string path_;
 };
 
-// The default module file: quorin64.so or quorin64.xll beside the running program.
+// The default module file: quorin64.so or quorin64.xll beside the running program, as UTF-8.
 std::string DefaultModulePath();
 
 }  // namespace quorin_host

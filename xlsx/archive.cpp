@@ -27,10 +27,12 @@ std::string ZipErrorText(int code)
     return text;
 }
 
+// No ZIP_CHECKCONS: it refuses archives that other readers open (a local header's time unlike the
+// directory's, bytes after the end record), while a damaged entry still fails its CRC when read.
 ZipArchive OpenArchive(const std::string& path, std::string* error)
 {
     int code = 0;
-    zip_t* archive = zip_open(path.c_str(), ZIP_RDONLY | ZIP_CHECKCONS, &code);
+    zip_t* archive = zip_open(path.c_str(), ZIP_RDONLY, &code);
     if (archive == nullptr) *error = "not a readable zip archive: " + ZipErrorText(code);
     return ZipArchive(archive);
 }
@@ -42,7 +44,7 @@ ZipArchive OpenArchiveBuffer(const void* data, size_t size, std::string* error)
     zip_t* archive = nullptr;
     zip_source_t* source = zip_source_buffer_create(data, size, 0, &zipError);
     if (source != nullptr) {
-        archive = zip_open_from_source(source, ZIP_RDONLY | ZIP_CHECKCONS, &zipError);
+        archive = zip_open_from_source(source, ZIP_RDONLY, &zipError);
         if (archive == nullptr) zip_source_free(source);
     }
     if (archive == nullptr) *error = std::string("not a readable zip archive: ") + zip_error_strerror(&zipError);
@@ -133,6 +135,28 @@ pugi::xml_node ChildElement(const pugi::xml_node& parent, const char* localName)
 pugi::xml_node NextElement(const pugi::xml_node& node, const char* localName)
 {
     return ElementFrom(node.next_sibling(), localName);
+}
+
+std::string RelationshipId(const pugi::xml_node& node)
+{
+    for (const pugi::xml_attribute attribute : node.attributes()) {
+        const char* name = attribute.name();
+        const char* colon = std::strchr(name, ':');
+        if (colon == nullptr || std::strcmp(colon + 1, "id") != 0) continue;
+        const std::string declaration = "xmlns:" + std::string(name, colon);
+        // The nearest declaration of the prefix is the one in force.
+        for (pugi::xml_node scope = node; scope; scope = scope.parent()) {
+            const pugi::xml_attribute bound = scope.attribute(declaration.c_str());
+            if (!bound) continue;
+            const std::string space = bound.value();
+            const std::string suffix = "/relationships";
+            if (space.size() >= suffix.size() && space.compare(space.size() - suffix.size(), suffix.size(), suffix) == 0) {
+                return attribute.value();
+            }
+            break;
+        }
+    }
+    return std::string();
 }
 
 bool VisitCells(const std::string& part, const pugi::xml_node& sheetData, const CellVisitor& visit, std::string* error)

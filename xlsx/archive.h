@@ -25,7 +25,8 @@ using ZipArchive = std::unique_ptr<zip_t, ZipCloser>;
 // libzip's message for an error code zip_open gave back.
 std::string ZipErrorText(int code);
 
-// Opens a file, or bytes the caller keeps alive, read-only; nullptr and a message naming the fault.
+// Opens a file (a UTF-8 name), or bytes the caller keeps alive, read-only; nullptr and a message
+// naming the fault. Each entry's CRC is still checked as it is read.
 ZipArchive OpenArchive(const std::string& path, std::string* error);
 ZipArchive OpenArchiveBuffer(const void* data, size_t size, std::string* error);
 
@@ -46,6 +47,9 @@ const char* LocalName(const pugi::xml_node& node);
 // node when there is none, so that `for (n = ChildElement(p, x); n; n = NextElement(n, x))` walks them.
 pugi::xml_node ChildElement(const pugi::xml_node& parent, const char* localName);
 pugi::xml_node NextElement(const pugi::xml_node& node, const char* localName);
+// The value of node's id attribute in the relationships namespace, whatever prefix binds it there
+// (on node or an ancestor); empty when it has none.
+std::string RelationshipId(const pugi::xml_node& node);
 
 // Calls visit(cell element, row, column) for every <c> of <sheetData> in document order. A row or
 // cell without r= follows the previous one, as the format allows. False, naming the part and the

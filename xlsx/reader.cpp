@@ -169,8 +169,9 @@ bool ReadStoredValue(const BookReader& reader, const std::string& part, const pu
         cell->hasCached = true;
         return true;
     }
-    if (!value) return true;
     const char* text = value.text().get();
+    // An empty <v/> stores nothing, except as a formula's cached string, where it is the empty text.
+    if (!value || (*text == '\0' && type != "str")) return true;
     cell->hasCached = true;
     if (type.empty() || type == "n") {
         cell->kind = XlsxKind::Number;
@@ -194,6 +195,9 @@ bool ReadStoredValue(const BookReader& reader, const std::string& part, const pu
         cell->boolean = text[0] == '1';
     } else if (type == "e") {
         cell->kind = XlsxKind::Error;
+        cell->text = text;
+    } else if (type == "d") {
+        cell->kind = XlsxKind::Date;
         cell->text = text;
     } else {
         return CellFault(part, *cell, "stored value of type t=\"" + type + "\" is not read", error);
@@ -246,16 +250,8 @@ bool ReadSheet(BookReader& reader, XlsxSheet* sheet, std::string* error)
     const std::string& part = sheet->part;
     pugi::xml_document document;
     if (!ReadXmlPart(reader, part, &document, error)) return false;
+    // The <dimension> is a writer's hint, often stale or in a form of its own ("1:4"): not read.
     const pugi::xml_node root = document.document_element();
-    const pugi::xml_node dimension = ChildElement(root, "dimension");
-    if (dimension) {
-        Area area;
-        const char* ref = dimension.attribute("ref").value();
-        if (!ParseCellArea(ref, &area)) {
-            *error = part + ": dimension \"" + ref + "\" is not an area within A1:XFD1048576";
-            return false;
-        }
-    }
     std::unordered_map<std::string, SharedMaster> shared;
     bool ordered = true;
     const bool read = VisitCells(part, ChildElement(root, "sheetData"),
@@ -311,19 +307,11 @@ bool ReadBook(zip_t* archive, const XlsxLimits& limits, XlsxBook* book, std::str
         return false;
     }
     const pugi::xml_node root = workbook.document_element();
-    // r:id lives in the relationships namespace, under whatever prefix the writer bound it to.
-    std::string idAttribute = "r:id";
-    for (const pugi::xml_attribute attribute : root.attributes()) {
-        const std::string name = attribute.name();
-        if (name.compare(0, 6, "xmlns:") == 0 && EndsWith(attribute.value(), "/relationships")) {
-            idAttribute = name.substr(6) + ":id";
-        }
-    }
     const pugi::xml_node sheets = ChildElement(root, "sheets");
     for (pugi::xml_node node = ChildElement(sheets, "sheet"); node; node = NextElement(node, "sheet")) {
         XlsxSheet sheet;
         sheet.name = node.attribute("name").value();
-        const std::string id = node.attribute(idAttribute.c_str()).value();
+        const std::string id = RelationshipId(node);
         const auto relationship = relationships.find(id);
         if (relationship == relationships.end()) {
             *error = workbookPart + ": sheet \"" + sheet.name + "\": relationship \"" + id + "\" not found";

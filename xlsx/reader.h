@@ -2,9 +2,11 @@
 // sheet's cells with their stored values and formulas as written, and the defined names. Nothing is
 // evaluated here; shifting a shared formula's references is the formula parser's job, from the
 // offsets recorded per cell.
-// Bad input (a corrupt or truncated archive, a missing part, malformed XML, a part that inflates past
-// its bound, a cell past the sheet's bounds, a duplicate cell) gives false and one message naming the
-// part, and the cell where there is one; memory stays bounded by XlsxLimits.
+// Bad input (a corrupt or truncated archive, a CRC error, a missing part, malformed XML, a part that
+// inflates past its bound, a cell past the sheet's bounds, a duplicate cell) gives false and one
+// message naming the part, and the cell where there is one; memory stays bounded by XlsxLimits.
+// What other readers open is read: an archive whose local headers disagree with its directory or
+// that has bytes after its end record, an empty <v/> (no stored value), any dimension (a hint only).
 #pragma once
 
 #include <cstddef>
@@ -23,6 +25,7 @@ enum class XlsxKind : uint8_t {
     FormulaString,  // t="str": the text a formula cached
     Boolean,        // t="b"
     Error,          // t="e": text holds the error as written, e.g. "#N/A"
+    Date,           // t="d": text holds the ISO 8601 date as written, kept as text
 };
 
 struct XlsxCell {

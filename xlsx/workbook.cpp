@@ -47,7 +47,8 @@ Value StoredValue(const XlsxCell& cell)
         ParseErrorText(cell.text, &code);
         return Value::Error(code);
     }
-    case XlsxKind::SharedString: case XlsxKind::InlineString: case XlsxKind::FormulaString: return Value::Text(cell.text);
+    case XlsxKind::SharedString: case XlsxKind::InlineString: case XlsxKind::FormulaString: case XlsxKind::Date:
+        return Value::Text(cell.text);
     }
     return Value{};
 }

@@ -1,17 +1,18 @@
 // writer.cpp - a copy of a workbook with new cached values, written beside its destination and renamed into place.
 #include "xlsx/writer.h"
 
-#include <fcntl.h>
+#if !defined(_WIN32)
 #include <sys/stat.h>
-#include <unistd.h>
+#endif
 
+#include <cerrno>
 #include <charconv>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
-#include <filesystem>
 #include <map>
 
+#include "engine/text_file.h"
 #include "xlsx/archive.h"
 
 namespace quorin_host {
@@ -123,9 +124,9 @@ bool EditSheet(zip_t* archive, const std::string& part, const std::map<Position,
     return true;
 }
 
-bool CopyFile(const std::string& from, int to, std::string* error)
+bool CopyFile(const std::string& from, FILE* to, std::string* error)
 {
-    FILE* source = std::fopen(from.c_str(), "rb");
+    FILE* source = OpenFile(from, "rb");
     if (source == nullptr) {
         *error = from + ": cannot open: " + std::strerror(errno);
         return false;
@@ -133,14 +134,9 @@ bool CopyFile(const std::string& from, int to, std::string* error)
     bool ok = true;
     char chunk[64 * 1024];
     for (size_t got; ok && (got = std::fread(chunk, 1, sizeof chunk, source)) > 0;) {
-        for (size_t done = 0; ok && done < got;) {
-            const ssize_t wrote = ::write(to, chunk + done, got - done);
-            if (wrote < 0) {
-                *error = std::string("cannot write the copy: ") + std::strerror(errno);
-                ok = false;
-            } else {
-                done += static_cast<size_t>(wrote);
-            }
+        if (std::fwrite(chunk, 1, got, to) != got) {
+            *error = std::string("cannot write the copy: ") + std::strerror(errno);
+            ok = false;
         }
     }
     if (ok && std::ferror(source)) {
@@ -152,7 +148,7 @@ bool CopyFile(const std::string& from, int to, std::string* error)
 }
 
 // Replaces the edited parts in the copy at path; the rest of its entries are kept as stored.
-bool ReplaceParts(const std::string& path, zip_t* source, const std::vector<EditedPart>& parts, std::string* error)
+bool ReplaceParts(const std::string& path, const std::vector<EditedPart>& parts, std::string* error)
 {
     int code = 0;
     zip_t* archive = zip_open(path.c_str(), 0, &code);
@@ -163,8 +159,12 @@ bool ReplaceParts(const std::string& path, zip_t* source, const std::vector<Edit
     for (const EditedPart& part : parts) {
         const zip_int64_t index = zip_name_locate(archive, part.name.c_str(), ZIP_FL_NOCASE);
         zip_source_t* bytes = zip_source_buffer(archive, part.bytes.data(), part.bytes.size(), 0);
+        // The part keeps its recorded time, so that recalculating twice gives the same bytes; the copy's
+        // entry is still the source's until replaced, so the time is read from it.
         zip_stat_t original;
         zip_stat_init(&original);
+        const bool timed = index >= 0 && zip_stat_index(archive, static_cast<zip_uint64_t>(index), 0, &original) == 0 &&
+                           (original.valid & ZIP_STAT_MTIME);
         const bool replaced = index >= 0 && bytes != nullptr &&
                               zip_file_replace(archive, static_cast<zip_uint64_t>(index), bytes, 0) == 0;
         if (!replaced) {
@@ -173,10 +173,7 @@ bool ReplaceParts(const std::string& path, zip_t* source, const std::vector<Edit
             zip_discard(archive);
             return false;
         }
-        // The part keeps its recorded time, so that recalculating twice gives the same bytes.
-        if (zip_stat(source, part.name.c_str(), ZIP_FL_NOCASE, &original) == 0 && (original.valid & ZIP_STAT_MTIME)) {
-            zip_file_set_mtime(archive, static_cast<zip_uint64_t>(index), original.mtime, 0);
-        }
+        if (timed) zip_file_set_mtime(archive, static_cast<zip_uint64_t>(index), original.mtime, 0);
     }
     if (zip_close(archive) != 0) {
         *error = std::string("cannot write the copy: ") + zip_strerror(archive);
@@ -186,37 +183,34 @@ bool ReplaceParts(const std::string& path, zip_t* source, const std::vector<Edit
     return true;
 }
 
-bool WriteCopy(const std::string& in, const std::string& out, zip_t* source, const std::vector<EditedPart>& parts,
-               std::string* error)
+bool WriteCopy(const std::string& in, const std::string& out, const std::vector<EditedPart>& parts, std::string* error)
 {
-    const std::filesystem::path target(out);
-    const std::filesystem::path folder = target.has_parent_path() ? target.parent_path() : std::filesystem::path(".");
-    std::string temporary = (folder / ("." + target.filename().string() + ".XXXXXX")).string();
-    const int descriptor = mkstemp(temporary.data());
-    if (descriptor < 0) {
-        *error = out + ": cannot create a file beside it: " + std::strerror(errno);
+    std::string temporary;
+    FILE* copy = CreateBeside(out, &temporary, error);
+    if (copy == nullptr) {
+        *error = out + ": " + *error;
         return false;
     }
+#if !defined(_WIN32)
+    // The copy gets the source's permissions, not the private ones of a temporary file.
     struct stat inStatus;
-    if (::stat(in.c_str(), &inStatus) == 0) fchmod(descriptor, inStatus.st_mode & 0777);
-    bool ok = CopyFile(in, descriptor, error);
-    if (::close(descriptor) != 0 && ok) {
+    if (::stat(in.c_str(), &inStatus) == 0) fchmod(fileno(copy), inStatus.st_mode & 0777);
+#endif
+    bool ok = CopyFile(in, copy, error);
+    if (std::fclose(copy) != 0 && ok) {
         *error = std::string("cannot write the copy: ") + std::strerror(errno);
         ok = false;
     }
-    ok = ok && ReplaceParts(temporary, source, parts, error);
-    if (ok) {
-        // Durable before it takes the destination's name: a crash leaves the old file or the new one.
-        const int written = ::open(temporary.c_str(), O_RDONLY);
-        ok = written >= 0 && ::fsync(written) == 0;
-        if (written >= 0) ::close(written);
-        if (!ok) *error = std::string("cannot write the copy: ") + std::strerror(errno);
-    }
-    if (ok && std::rename(temporary.c_str(), out.c_str()) != 0) {
-        *error = out + ": cannot replace: " + std::strerror(errno);
+    // Durable before it takes the destination's name: a crash leaves the old file or the new one.
+    ok = ok && ReplaceParts(temporary, parts, error) && SyncFile(temporary, error);
+    if (ok && !RenameOver(temporary, out, error)) {
+        *error = out + ": " + *error;
         ok = false;
     }
-    if (!ok) std::remove(temporary.c_str());
+    if (!ok) {
+        std::error_code ignored;
+        std::filesystem::remove(FilePath(temporary), ignored);
+    }
     return ok;
 }
 
@@ -244,7 +238,7 @@ bool WriteRecalculated(const std::string& in, const std::string& out, const std:
         }
         bySheet[update.sheet][Position(update.row, update.column)] = &update;
     }
-    const ZipArchive source = OpenArchive(in, error);
+    ZipArchive source = OpenArchive(in, error);
     if (source == nullptr) return false;
     uint64_t budget = XlsxLimits().maxTotalBytes;
     std::vector<EditedPart> parts(bySheet.size());
@@ -254,7 +248,9 @@ bool WriteRecalculated(const std::string& in, const std::string& out, const std:
             return false;
         }
     }
-    return WriteCopy(in, out, source.get(), parts, error);
+    // Closed first: Windows does not replace a file that is open, and out may be in.
+    source.reset();
+    return WriteCopy(in, out, parts, error);
 }
 
 }  // namespace quorin_host

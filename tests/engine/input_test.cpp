@@ -2,6 +2,8 @@
 // reason; output written whole or not at all.
 #include <filesystem>
 #include <fstream>
+#include <string>
+#include <vector>
 
 #include <gtest/gtest.h>
 
@@ -54,6 +56,22 @@ TEST_F(TextFiles, WriteWholeOrLeaveWhatWasThere)
     EXPECT_EQ(text, "new");
     EXPECT_FALSE(quorin_host::WriteFileWhole(dir + "/no/such/dir/out.svg", "x", &error));
     EXPECT_FALSE(std::filesystem::exists(dir + "/no/such/dir/out.svg.partial")) << "a partial file left behind";
+}
+
+// Windows reads narrow names in its ANSI code page, where Σ does not exist: every name must go wide.
+TEST_F(TextFiles, NameOutsideAsciiIsTheSameFileEachWay)
+{
+    const std::string name = "\xCE\xA3 \xE2\x82\xAC.csv";  // "Σ €.csv"
+    std::string error, text;
+    ASSERT_TRUE(quorin_host::WriteFileWhole(dir + "/" + name, "1", &error)) << error;
+    ASSERT_TRUE(quorin_host::WriteFileWhole(dir + "/" + name, "2", &error)) << "not replaced under its own name: " << error;
+    ASSERT_TRUE(quorin_host::ReadTextFile(dir + "/" + name, &text, &error)) << error;
+    EXPECT_EQ(text, "2");
+    std::vector<std::string> listed;
+    for (const auto& entry : std::filesystem::directory_iterator(quorin_host::FilePath(dir))) {
+        listed.push_back(quorin_host::FileName(entry.path().filename()));
+    }
+    EXPECT_EQ(listed, std::vector<std::string>{name}) << "written under another name";
 }
 
 }  // namespace

@@ -8,9 +8,11 @@ usage: make_workbooks.py OUTDIR           the test workbooks, planted.txt and th
        make_workbooks.py --seeds DIR      the fuzz target's seeds (fuzz/corpus/xlsx)
 """
 import datetime
+import io
 import math
 import os
 import re
+import struct
 import sys
 import zipfile
 
@@ -168,6 +170,10 @@ def corrupt_variants(good, folder):
     # A formula the grammar refuses (an operator without its right operand), for the commands' message.
     variant('bad_formula.xlsx', {sheet1: lambda t: t.replace('<f>StudentT(10)*2+1</f>', '<f>StudentT(10)*2+</f>')})
     variant('bad_shared_string.xlsx', {sheet1: lambda t: re.sub(r'(<c r="A1"[^>]*t="s"><v>)\d+', r'\g<1>99999', t)})
+    # The sheet's CRC changed alike in its local header and the directory: only reading it shows the fault.
+    path = os.path.join(folder, 'crc_error.xlsx')
+    with open(path, 'wb') as f:
+        f.write(patch_entry(whole, sheet1, local=(14, b'\0\0\0\0'), central=(16, b'\0\0\0\0')))
     # A sheet part that inflates to 1 GiB of zeros from about a megabyte.
     path = os.path.join(folder, 'zip_bomb.xlsx')
     with zipfile.ZipFile(good) as source, zipfile.ZipFile(path, 'w', zipfile.ZIP_DEFLATED, compresslevel=1) as target:
@@ -179,6 +185,49 @@ def corrupt_variants(good, folder):
                 zeros = bytes(1 << 24)
                 for _ in range(64):
                     part.write(zeros)
+
+
+def patch_entry(whole, name, local, central):
+    """The archive's bytes with (offset, bytes) written into the entry's local header and directory entry."""
+    data = bytearray(whole)
+    with zipfile.ZipFile(io.BytesIO(whole)) as archive:
+        start = archive.getinfo(name).header_offset
+    data[start + local[0]:start + local[0] + len(local[1])] = local[1]
+    at = data.find(b'PK\x01\x02')
+    while data[at + 46:at + 46 + struct.unpack_from('<H', data, at + 28)[0]] != name.encode():
+        at = data.find(b'PK\x01\x02', at + 4)
+    data[at + central[0]:at + central[0] + len(central[1])] = central[1]
+    return bytes(data)
+
+
+def accepted_variants(good, folder):
+    """Valid packages that other readers open, each with one thing the reader once refused."""
+    with open(good, 'rb') as f:
+        whole = f.read()
+
+    def variant(name, edits):
+        path = os.path.join(folder, name)
+        with open(path, 'wb') as f:
+            f.write(whole)
+        rewrite(path, edits)
+
+    sheet1 = 'xl/worksheets/sheet1.xml'
+    variant('row_dimension.xlsx', {sheet1: lambda t: re.sub(r'<dimension ref="[^"]*"/>', '<dimension ref="1:4"/>', t)})
+    variant('date_cell.xlsx', {sheet1: lambda t: re.sub(r'<c r="B12"([^>]*) t="b"><v>1</v>',
+                                                          r'<c r="B12"\1 t="d"><v>2026-01-31T00:00:00</v>', t)})
+    variant('empty_value.xlsx', {sheet1: lambda t: re.sub(r'(<c r="B12"[^>]*>)<v>1</v>', r'\1<v/>', t)})
+    # The relationships namespace under a second prefix on the root, and under one of the sheet's own.
+    rel = 'http://schemas.openxmlformats.org/officeDocument/2006/relationships'
+    variant('prefixed_ids.xlsx', {'xl/workbook.xml': lambda t: t.replace(
+        '<workbook ', '<workbook xmlns:rel="%s" ' % rel, 1).replace(
+        'sheetId="2" r:id=', 'sheetId="2" rel:id=').replace(
+        'sheetId="3" r:id=', 'xmlns:o="%s" sheetId="3" o:id=' % rel)})
+    with open(os.path.join(folder, 'trailing_bytes.xlsx'), 'wb') as f:
+        f.write(whole + bytes(16))
+    # The first entry's local header keeps another time than the directory records for it.
+    first = zipfile.ZipFile(good).infolist()[0].filename
+    with open(os.path.join(folder, 'local_header_time.xlsx'), 'wb') as f:
+        f.write(patch_entry(whole, first, local=(10, b'\x21\x00'), central=(0, b'PK')))
 
 
 def example(path):
@@ -280,6 +329,7 @@ def main():
     with open(os.path.join(folder, 'planted.txt'), 'w') as f:
         f.write(''.join('Model!%s\n' % cell for cell in sorted(PLANTED)))
     corrupt_variants(good, folder)
+    accepted_variants(good, folder)
 
 
 if __name__ == '__main__':

@@ -122,9 +122,9 @@ const BadFileCase BadFileCases[] = {
     {"zip_bomb.xlsx", "xl/worksheets/sheet1.xml: inflates past 256 MiB"},
     {"huge_row.xlsx", "xl/worksheets/sheet1.xml: row \"1048577\""},
     {"huge_column.xlsx", "xl/worksheets/sheet1.xml: cell \"XFE20\""},
-    {"huge_dimension.xlsx", "xl/worksheets/sheet1.xml: dimension \"A1:XFD1048577\""},
     {"duplicate_cell.xlsx", "xl/worksheets/sheet2.xml: cell A2 appears twice"},
     {"bad_shared_string.xlsx", "xl/worksheets/sheet1.xml: cell A1: no shared string \"99999\""},
+    {"crc_error.xlsx", "xl/worksheets/sheet1.xml: cannot inflate: CRC error"},
     {"no_such_file.xlsx", "not a readable zip archive"},
 };
 
@@ -136,6 +136,47 @@ TEST(ReadXlsx, BadFileIsRefusedNamingThePart)
         std::string error;
         EXPECT_FALSE(ReadXlsx(Workbooks + "/" + c.file, &book, &error));
         EXPECT_NE(error.find(c.message), std::string::npos) << error;
+    }
+}
+
+// Valid packages as other writers make them: each reads whole, every cell of quorin_test.xlsx in place.
+struct AcceptedFileCase {
+    const char* file;
+    const char* cell;  // on Model, holding kind and text; nullptr: nothing beyond the whole read
+    XlsxKind kind;
+    const char* text;
+    const char* fault;
+};
+const AcceptedFileCase AcceptedFileCases[] = {
+    {"huge_dimension.xlsx", nullptr, XlsxKind::Empty, "", "a dimension past the sheet refused the file: it is a hint"},
+    {"row_dimension.xlsx", nullptr, XlsxKind::Empty, "", "a dimension of whole rows (\"1:4\") refused"},
+    {"local_header_time.xlsx", nullptr, XlsxKind::Empty, "", "zip consistency check: local header's time unlike the directory's"},
+    {"trailing_bytes.xlsx", nullptr, XlsxKind::Empty, "", "zip consistency check: bytes after the end record"},
+    {"prefixed_ids.xlsx", nullptr, XlsxKind::Empty, "", "relationship id under a second prefix, or one bound on the sheet"},
+    {"date_cell.xlsx", "B12", XlsxKind::Date, "2026-01-31T00:00:00", "t=\"d\" refused, or its text altered"},
+    {"empty_value.xlsx", "B12", XlsxKind::Empty, "", "empty <v/> refused as not a boolean, or read as a value"},
+};
+
+TEST(ReadXlsx, ValidPackageOtherReadersOpenIsRead)
+{
+    XlsxBook good;
+    std::string error;
+    ASSERT_TRUE(ReadXlsx(Workbooks + "/quorin_test.xlsx", &good, &error)) << error;
+    for (const AcceptedFileCase& c : AcceptedFileCases) {
+        SCOPED_TRACE(std::string(c.file) + ": " + c.fault);
+        XlsxBook book;
+        if (!ReadXlsx(Workbooks + "/" + c.file, &book, &error)) {
+            ADD_FAILURE() << error;
+            continue;
+        }
+        ASSERT_EQ(book.sheets.size(), good.sheets.size());
+        for (size_t s = 0; s < good.sheets.size(); ++s) EXPECT_EQ(book.sheets[s].cells.size(), good.sheets[s].cells.size());
+        if (c.cell == nullptr) continue;
+        const XlsxCell* cell = FindCell(book, "Model", c.cell);
+        ASSERT_NE(cell, nullptr);
+        EXPECT_EQ(cell->kind, c.kind);
+        EXPECT_EQ(cell->hasCached, c.kind != XlsxKind::Empty);
+        EXPECT_EQ(cell->text, c.text);
     }
 }
 

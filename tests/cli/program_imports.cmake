@@ -1,0 +1,20 @@
+# program_imports.cmake - the Windows program imports the host's XLCALL32 and Windows' own libraries
+# only: libzip, pugixml, zlib and the C++ runtime are linked in, so a user's machine needs no other DLL.
+# cmake -DPROGRAM=quorin-host.exe -DOBJDUMP=x86_64-w64-mingw32-objdump -P program_imports.cmake
+cmake_policy(VERSION 3.25)
+execute_process(COMMAND ${OBJDUMP} -p ${PROGRAM} OUTPUT_VARIABLE dump RESULT_VARIABLE failed)
+if(failed)
+  message(FATAL_ERROR "objdump failed on ${PROGRAM}")
+endif()
+string(REGEX MATCHALL "DLL Name: [A-Za-z0-9_.-]+" dlls "${dump}")
+set(allowed "kernel32.dll;msvcrt.dll;user32.dll;advapi32.dll;shell32.dll;ntdll.dll;xlcall32.dll")
+foreach(entry IN LISTS dlls)
+  string(REPLACE "DLL Name: " "" dll "${entry}")
+  string(TOLOWER "${dll}" dll)
+  if(NOT dll IN_LIST allowed AND NOT dll MATCHES "^api-ms-win-crt-.*")
+    message(FATAL_ERROR "${PROGRAM} imports ${dll}, which a user's machine may lack")
+  endif()
+endforeach()
+list(JOIN dlls ", " names)
+string(REPLACE "DLL Name: " "" names "${names}")
+message("${PROGRAM}: ${names}")
