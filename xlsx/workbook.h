@@ -19,8 +19,8 @@ namespace quorin_host {
 // which formulas never name.
 Workbook ToWorkbook(const XlsxBook& xlsx);
 
-// What a cell stored, as a value: an error by its text (one the host does not know reads as #N/A),
-// a string of any kind as text, and no stored value as empty.
+// What a cell stored, as a value: an error by its text (one the host does not know, #SPILL!, keeps
+// its text and reads as #N/A), a string of any kind as text, and no stored value as empty.
 Value StoredValue(const XlsxCell& cell);
 
 enum class Agreement {
@@ -40,7 +40,8 @@ uint64_t UlpDistance(double a, double b);
 
 // A computed value against the value the file cached. A computed error compares as it would be stored
 // (StoredErrorText: the add-in's failure is stored as #N/A), a computed number that is not finite as
-// #NUM!, a computed empty as 0, as the spreadsheet shows a formula reading an empty cell.
+// #NUM!, a computed empty as 0, as the spreadsheet shows a formula reading an empty cell, and a
+// computed -0 as the 0 the spreadsheet stores for it.
 CellComparison CompareCached(const Value& cached, const Value& computed, uint64_t toleranceUlps);
 
 // One cell a computed formula fills (an array formula: every cell of its area), against its cache.
@@ -55,8 +56,18 @@ struct RecomputedCell {
     CellComparison comparison;
 };
 
+// A formula that depends on the add-in but was not brought up to date (FormulaOutcome::Stale).
+struct StaleFormula {
+    size_t sheet = 0;
+    uint32_t row = 0;
+    uint16_t column = 0;
+    std::string formula;  // as RecomputedCell::formula
+    std::string reason;
+};
+
 struct BookComparison {
     std::vector<RecomputedCell> cells;  // reading order
+    std::vector<StaleFormula> stale;    // reading order
     size_t matching = 0, differing = 0, keptCached = 0;
 };
 
