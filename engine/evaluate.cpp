@@ -150,8 +150,9 @@ Value Compare(NodeType type, const Value& left, const Value& right)
 
 class Machine {
 public:
-    Machine(const EvaluationContext& context, const Formula& formula, FormulaMessages* messages, int32_t nameDepth)
-        : context_(context), formula_(formula), messages_(messages), nameDepth_(nameDepth) {}
+    Machine(const EvaluationContext& context, const Formula& formula, FormulaMessages* messages, int32_t nameDepth,
+            int32_t* nameEvaluations)
+        : context_(context), formula_(formula), messages_(messages), nameDepth_(nameDepth), nameEvaluations_(nameEvaluations) {}
 
     Value Run(uint32_t root)
     {
@@ -214,12 +215,12 @@ private:
             return Value::Error(xlerrName);
         }
         // The depth, not a record of the names passed, stops names that refer to each other in a circle.
-        if (nameDepth_ >= MaxNameDepth) {
-            Refuse(node, "names defined through more than 32 other names, or in a circle: " + node.name);
+        if (nameDepth_ >= MaxNameDepth || ++*nameEvaluations_ > MaxNameEvaluations) {
+            Refuse(node, "names defined through more than 32 other names, in a circle, or used more than 4,096 times: " + node.name);
             return Value::Error(xlerrName);
         }
         FormulaMessages inner;
-        Value v = Machine(context_, *definition, &inner, nameDepth_ + 1).Run(definition->Root());
+        Value v = Machine(context_, *definition, &inner, nameDepth_ + 1, nameEvaluations_).Run(definition->Root());
         for (const FormulaMessage& m : inner.refusals) Refuse(node, "in the name " + node.name + ": " + m.text);
         for (const FormulaMessage& m : inner.notes) messages_->notes.push_back({node.column, "in the name " + node.name + ": " + m.text});
         return v;
@@ -328,6 +329,7 @@ private:
     const Formula& formula_;
     FormulaMessages* messages_;
     int32_t nameDepth_;
+    int32_t* nameEvaluations_;  // shared by the machines of one formula's names
     std::vector<Value> stack_;
 };
 
@@ -368,7 +370,8 @@ std::string Joined(const FormulaMessages& messages)
 Value EvaluateFormula(const EvaluationContext& context, const Formula& formula, uint32_t root, FormulaMessages* messages)
 {
     if (root >= formula.nodes.size()) return Value::Error(xlerrValue);
-    Value answer = Machine(context, formula, messages, 0).Run(root);
+    int32_t nameEvaluations = 0;
+    Value answer = Machine(context, formula, messages, 0, &nameEvaluations).Run(root);
     if (answer.kind == Kind::Reference && context.spreadsheetRanges && !context.arrayFormula && answer.areas.size() == 1) {
         Area a = answer.areas[0];
         if (!Intersect(context, &a)) return Value::Error(xlerrValue);

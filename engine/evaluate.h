@@ -46,6 +46,9 @@ public:
 
 // Names defined through other names are followed this deep; deeper, or in a circle, they are refused.
 constexpr int32_t MaxNameDepth = 32;
+// One formula's names are evaluated this many times at most, so that names using others more than
+// once (N2 = N1+N1, N3 = N2+N2, ...) cannot make it cost 2^32 evaluations.
+constexpr int32_t MaxNameEvaluations = 4096;
 
 struct EvaluationContext {
     SubstituteHost* host = nullptr;

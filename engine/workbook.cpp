@@ -268,6 +268,8 @@ private:
         bool readable = false;
         Formula formula;  // readable: the definition parsed
         Formula scan;     // what ScanFormula finds in it, read or not
+        // The last walk that met it: a walk through names reads each once, however often they are used.
+        mutable uint64_t walk = 0;
     };
     struct FormulaCell {
         size_t cell = 0;
@@ -330,11 +332,13 @@ private:
     // is, counts as used); the first one met, "" if none.
     std::string RegisteredCall(const Formula& f, uint32_t sheet, int32_t depth) const
     {
+        if (depth == 0) ++walks_;
         for (const Node& n : f.nodes) {
             if (n.type == NodeType::Call && !host_.TypeTextOf(n.name).empty()) return n.name;
             if ((n.type != NodeType::Name && n.type != NodeType::Call) || depth >= MaxNameDepth) continue;
             const NameEntry* entry = FindNameEntry(n.name, NameSheet(n, sheet));
-            if (entry == nullptr) continue;
+            if (entry == nullptr || entry->walk == walks_) continue;
+            entry->walk = walks_;
             const std::string inner = RegisteredCall(entry->scan, sheet, depth + 1);
             if (!inner.empty()) return inner;
         }
@@ -513,6 +517,7 @@ private:
     // read for the formula's cell (its relative references stand where the formula is).
     void ReferencesOf(const Formula& formula, const FormulaCell& cell, int32_t depth, uint32_t to)
     {
+        if (depth == 0) ++walks_;
         for (const Node& n : formula.nodes) {
             uint32_t first = 0, last = 0;
             if (n.type == NodeType::Reference && n.link == 0 && SheetsOf(n, cell.sheet, &first, &last)) {
@@ -528,7 +533,9 @@ private:
                 if (t != nullptr) EdgesFrom(area, to);
             } else if ((n.type == NodeType::Name || n.type == NodeType::Call) && depth < MaxNameDepth) {
                 const NameEntry* entry = FindNameEntry(n.name, NameSheet(n, cell.sheet));
-                if (entry != nullptr) ReferencesOf(keep_ ? entry->scan : entry->formula, cell, depth + 1, to);
+                if (entry == nullptr || entry->walk == walks_) continue;
+                entry->walk = walks_;
+                ReferencesOf(keep_ ? entry->scan : entry->formula, cell, depth + 1, to);
             }
         }
     }
@@ -710,6 +717,7 @@ private:
     std::map<std::string, uint32_t> sheetIndex_;
     std::map<std::pair<int64_t, std::string>, NameEntry> names_;
     std::vector<std::unordered_map<uint64_t, Value>> links_;  // per linked book: by sheet, row and column
+    mutable uint64_t walks_ = 0;  // walks through names so far (NameEntry::walk)
     std::vector<uint32_t> widths_;
     std::vector<std::string> namesProblems_;
     std::vector<FormulaCell> formulas_;  // in reading order, as out_->formulas

@@ -221,6 +221,8 @@ TEST_F(WorkbookTest, WorkbookReferencesSheetsNamesSharedAndArrayFormulas)
     book.names.push_back({"Rate", -1, "0.5"});
     book.names.push_back({"Last", -1, "Data!$A$3"});
     book.names.push_back({"Alias", -1, "Last"});
+    book.names.push_back({"Loop", -1, "Loop2"});
+    book.names.push_back({"Loop2", -1, "Loop+Loop"});
     struct Entry { uint32_t sheet, row; uint16_t column; quorin_host::WorkbookFormula formula; };
     quorin_host::WorkbookFormula area = Written("=_xll.LLSQ({1,2,3},{3,5,7},2)");
     area.overArea = true;
@@ -244,6 +246,7 @@ TEST_F(WorkbookTest, WorkbookReferencesSheetsNamesSharedAndArrayFormulas)
         {calc, 6, 0, cached("=SUM(Data!A1:A3)", 99)},         // reads recomputed cells through a built-in
         {calc, 7, 0, cached("=A7+1", 100)},
         {calc, 8, 0, Written("=Alias*3")},
+        {calc, 9, 0, cached("=StudentT(Loop)", 5)},
     };
     for (const Entry& e : entries) book.SetFormula(e.sheet, e.row, e.column, e.formula);
     quorin_host::EvaluationOptions options;
@@ -263,14 +266,15 @@ TEST_F(WorkbookTest, WorkbookReferencesSheetsNamesSharedAndArrayFormulas)
         {calc, 6, 0, "99", "a built-in reading recomputed cells is computed or cleared instead of left stale"},
         {calc, 7, 0, "100", "a formula reading a stale one computed from the stale value"},
         {calc, 8, 0, "9", "a name defined as another name is unknown (issue 19)"},
+        {calc, 9, 0, "5", "names defined through each other followed without end, or once per use (2^32 times)"},
     };
     for (const auto& c : cells) {
         SCOPED_TRACE(c.fault);
         EXPECT_EQ(quorin_host::FormatValue(evaluation.CellAt(c.sheet, c.row, c.column)), c.shown);
     }
     EXPECT_EQ(evaluation.keptCached, 2u);
-    EXPECT_EQ(evaluation.stale, 2u);
-    ASSERT_EQ(evaluation.formulas.size(), 15u);
+    EXPECT_EQ(evaluation.stale, 3u);
+    ASSERT_EQ(evaluation.formulas.size(), 16u);
     EXPECT_EQ(evaluation.formulas[8].outcome, FormulaOutcome::Computed);  // reading order: Calc!A3, the LLSQ
     EXPECT_EQ(quorin_host::FormatValue(evaluation.formulas[8].value), "{1,2}");
     EXPECT_EQ(evaluation.formulas[9].outcome, FormulaOutcome::KeptCached);
