@@ -423,23 +423,30 @@ private:
     }
 
     // Every formula starts with its cached value; the ones chosen for recomputing are computed over it.
+    // Only those are parsed (Prepare), so that memory follows what is ours.
     void PlaceKept(const WorkbookCell& c, FormulaCell* f, FormulaResult* result) const
     {
         f->scan = ScanFormula(c.formula.text);
         ShiftReferences(&f->scan, c.formula.shiftRows, c.formula.shiftColumns);
+        result->outcome = FormulaOutcome::KeptCached;
+        result->value = c.formula.hasCached ? c.formula.cached : Value{};
+    }
+
+    // A recomputed formula read by the grammar; whyNot says why it cannot be computed here.
+    void Prepare(FormulaCell* f) const
+    {
+        const WorkbookFormula& written = book_.cells[f->cell].formula;
         std::string error;
         size_t errorColumn = 0;
-        if (c.formula.overArea && !AreaFits(c.formula.area)) {
+        if (written.overArea && !AreaFits(written.area)) {
             f->whyNot = "an array formula's area must lie on the sheet and hold at most 1,048,576 cells";
-        } else if (!ParseFormula(c.formula.text, &f->formula, &error, &errorColumn)) {
+        } else if (!ParseFormula(written.text, &f->formula, &error, &errorColumn)) {
             f->whyNot = "column " + std::to_string(errorColumn) + ": " + error;
         } else {
-            ShiftReferences(&f->formula, c.formula.shiftRows, c.formula.shiftColumns);
+            ShiftReferences(&f->formula, written.shiftRows, written.shiftColumns);
             f->whyNot = UnregisteredCall(f->formula);
         }
         f->evaluable = f->whyNot.empty();
-        result->outcome = FormulaOutcome::KeptCached;
-        result->value = c.formula.hasCached ? c.formula.cached : Value{};
     }
 
     void Own(SheetIndex* index, uint32_t row, uint32_t column, uint32_t formula)
@@ -572,9 +579,10 @@ private:
         }
         waiting_.assign(formulas_.size(), 0);
         for (uint32_t k = 0; k < formulas_.size(); ++k) {
+            formulas_[k].scan = Formula{};
             if (!formulas_[k].recomputed) continue;
             for (uint32_t s : successors_[k]) ++waiting_[s];
-            if (formulas_[k].evaluable) Set(formulas_[k].sheet, formulas_[k].row, formulas_[k].column, Value::Uncalculated());
+            Set(formulas_[k].sheet, formulas_[k].row, formulas_[k].column, Value::Uncalculated());
         }
     }
 
@@ -683,6 +691,7 @@ private:
         while (!ready.empty()) {
             const uint32_t k = ready.top();
             ready.pop();
+            if (keep_) Prepare(&formulas_[k]);
             if (keep_ && !formulas_[k].evaluable) LeaveStale(k, formulas_[k].whyNot);
             else if (keep_ && formulas_[k].staleInput) LeaveStale(k, "reads a formula left stale");
             else ComputeOne(k);
@@ -694,7 +703,7 @@ private:
         if (pending == 0) return;
         if (keep_) {
             for (uint32_t k = 0; k < formulas_.size(); ++k) {
-                if (counted(k) && waiting_[k] > 0) LeaveStale(k, "waits on itself (a circular reference)");
+                if (counted(k) && waiting_[k] > 0) LeaveStale(k, "waits on itself (a circular reference), or on formulas that do");
             }
             return;
         }

@@ -1,5 +1,6 @@
 // reader.h - reads a .xlsx workbook into a plain record: its sheets in workbook order, each
-// sheet's cells with their stored values and formulas as written, and the defined names. Nothing is
+// sheet's cells with their stored values and formulas as written, the defined names, the tables and
+// the cells cached from linked workbooks. Nothing is
 // evaluated here; shifting a shared formula's references is the formula parser's job, from the
 // offsets recorded per cell.
 // Bad input (a corrupt or truncated archive, a missing part, malformed XML, a part that inflates past

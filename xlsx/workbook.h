@@ -15,8 +15,9 @@
 namespace quorin_host {
 
 // Every sheet in file order (chart sheets too, empty, so that sheet numbers agree), every stored value
-// and formula, and the defined names other than the spreadsheet's own (_xlnm.: print areas, filters),
-// which formulas never name.
+// and formula (a formula with no text, in an array, spill range or data table, as its stored value),
+// the defined names other than the spreadsheet's own (_xlnm.: print areas, filters), which formulas
+// never name, the tables, and the linked workbooks' cached cells.
 Workbook ToWorkbook(const XlsxBook& xlsx);
 
 // What a cell stored, as a value: an error by its text (one the host does not know, #SPILL!, keeps
