@@ -117,9 +117,10 @@ public:
                     else ++at_;
                 }
             } else if (c == '\'') {
-                if (!QuotedSheetReference()) ScanNameAfterSheet(start, column);
+                if (!QuotedSheetReference()) SkipWordFrom(start);
             } else if (c == '[') {
-                if (!LinkedReference(column) && !TableReference(std::string(), column)) at_ = start + 1;
+                // An unclosed bracket holds the rest of the text: nothing after it is a token.
+                if (!LinkedReference(column) && !TableReference(std::string(), column)) at_ = text_.size();
             } else if (IsDigit(c) || c == '$' || c == '.' || IsNameStart(c)) {
                 ScanWord(column);
             }
@@ -154,7 +155,7 @@ private:
         }
         at_ = end;
         if (at_ < text_.size() && text_[at_] == '[') {
-            if (!TableReference(std::string(word), column)) at_ = end;
+            if (!TableReference(std::string(word), column)) at_ = text_.size();
             return;
         }
         // Sheet1:Sheet3!A1 names every sheet from the first to the last.
@@ -167,7 +168,7 @@ private:
         }
         if (at_ < text_.size() && text_[at_] == '!') {
             ++at_;
-            if (!CellReference(sheet, column)) ScanNameAfterSheet(at_, column);
+            if (!CellReference(sheet, column)) SkipWordFrom(at_);
             return;
         }
         at_ = start;
@@ -186,8 +187,8 @@ private:
         }
     }
 
-    // After a sheet's '!' that no cell follows: the word there, if any, is passed over.
-    void ScanNameAfterSheet(size_t start, size_t)
+    // After a sheet name that no cell follows: the word there, if any, is passed over.
+    void SkipWordFrom(size_t start)
     {
         at_ = std::max(at_, start);
         NextWord();
@@ -483,10 +484,11 @@ private:
     bool LinkedReference(size_t column)
     {
         const size_t start = at_;
-        const size_t close = text_.find(']', at_);
-        if (close == std::string::npos) return false;
-        std::string prefix = text_.substr(at_, close + 1 - at_);
-        at_ = close + 1;
+        // A link's number is short; looking no further keeps a run of '[' linear.
+        const size_t close = std::string_view(text_).substr(at_, 9).find(']');
+        if (close == std::string_view::npos) return false;
+        std::string prefix = text_.substr(at_, close + 1);
+        at_ += close + 1;
         std::string sheet = prefix + std::string(NextWord());
         const uint32_t link = LinkPrefix(&sheet);
         if (link == 0 || sheet.empty() || at_ >= text_.size() || text_[at_] != '!') {
