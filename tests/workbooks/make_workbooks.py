@@ -403,6 +403,22 @@ def seeds(folder):
         with open(os.path.join(folder, name), 'w') as f:
             f.write(''.join('@@@ %s\n%s\n' % part for part in parts))
     packed('packed.txt', SEED_PARTS)
+    # A table on the model sheet and a linked workbook's cached cells, which the reader follows too.
+    rels = 'http://schemas.openxmlformats.org/officeDocument/2006/relationships'
+    table_link = [(n, t.replace('</sheets>', '</sheets><externalReferences><externalReference r:id="rId9"/></externalReferences>')
+                   if n == 'xl/workbook.xml' else t.replace('</Relationships>', '<Relationship Id="rId9" Type="%s/externalLink" '
+                   'Target="externalLinks/externalLink1.xml"/></Relationships>' % rels) if n == 'xl/_rels/workbook.xml.rels' else t)
+                  for n, t in SEED_PARTS] + [
+        ('xl/worksheets/_rels/model.xml.rels', '<Relationships xmlns="http://schemas.openxmlformats.org/package/2006/relationships">'
+         '<Relationship Id="rId1" Type="%s/table" Target="../tables/table1.xml"/></Relationships>' % rels),
+        ('xl/tables/table1.xml', '<table xmlns="http://schemas.openxmlformats.org/spreadsheetml/2006/main" name="T" displayName="T" '
+         'ref="A1:B3" totalsRowCount="1"><tableColumns count="2"><tableColumn name="x"/><tableColumn name="y_x0020_"/></tableColumns></table>'),
+        ('xl/externalLinks/externalLink1.xml', '<externalLink xmlns="http://schemas.openxmlformats.org/spreadsheetml/2006/main">'
+         '<externalBook><sheetNames><sheetName val="S"/></sheetNames><sheetDataSet><sheetData sheetId="0"><row r="1">'
+         '<cell r="A1"><v>2</v></cell><cell r="B1" t="str"><v>a</v></cell><cell r="C1" t="e"><v>#REF!</v></cell></row>'
+         '</sheetData></sheetDataSet></externalBook></externalLink>'),
+    ]
+    packed('packed_table_link.txt', table_link)
     model = dict(SEED_PARTS)['xl/worksheets/model.xml']
     for name, edit in (('packed_duplicate_cell.txt', lambda t: t.replace('<row><c r="A3">', '<row><c r="A3"/><c r="A3">')),
                        ('packed_follower_first.txt', lambda t: t.replace('si="0">StudentT(B1)+1', 'si="0">')),
