@@ -193,8 +193,10 @@ KEPT = [
     ('kept_offset.xlsx', [('E1', 'SUM(A1:OFFSET(A1,2,0))', 6), ('E2', 'SUM(A1:INDEX(A1:A3,2))', 3)]),
     ('kept_3d.xlsx', [('E1', 'SUM(Sheet1:Sheet2!A1)', 2), ('E2', "SUM('Sheet1:Sheet2'!A1:A2)", 4)]),
     ('kept_lambda.xlsx', [('E1', '_xlfn.LAMBDA(_xlpm.x,_xlpm.x+1)(2)', 3), ('E2', '_xlfn.LET(_xlpm.v,A1,_xlpm.v*2)', 2)]),
-    # What the engine used to compute wrongly: a range for one value, a whole column, text from a cell.
-    ('kept_wrong_values.xlsx', [('E2', 'A1:A3', 2), ('E3', 'A:A', 3), ('E4', 'B1', 'January'), ('E5', 'A2-A1', 1)]),
+    # What the engine used to compute wrongly: a range for one value, a whole column, text from a cell,
+    # a formula with no cached value (E6 loses its <v>).
+    ('kept_wrong_values.xlsx', [('E2', 'A1:A3', 2), ('E3', 'A:A', 3), ('E4', 'B1', 'January'), ('E5', 'A2-A1', 1),
+                                ('E6', 'A1*4', 4)]),
 ]
 
 
@@ -220,6 +222,8 @@ def kept_workbook(path, formulas):
     edits = {'xl/workbook.xml': lambda text: text.replace(' fullCalcOnLoad="1"', '')}
     if 'link' in path:
         add_link(path, edits, [('Sheet1', 'A1', 2), ('My data', 'A1', 1), ('My data', 'A2', 2), ('My data', 'A3', 3)])
+    if 'wrong_values' in path:
+        edits['xl/worksheets/sheet1.xml'] = lambda text: re.sub(r'(<f>A1\*4</f>)<v>[^<]*</v>', r'\1', text)
     rewrite(path, edits)
 
 
