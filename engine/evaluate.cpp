@@ -177,7 +177,7 @@ private:
             if (v.areas.size() != 1) return Value::Error(xlerrValue);
             Area a = v.areas[0];
             if ((a.rowFirst != a.rowLast || a.columnFirst != a.columnLast) && context_.spreadsheetRanges) {
-                if (context_.arrayFormula) return ArrayArithmetic(node);
+                if (context_.arrayFormula) return ElementByElement(node);
                 if (!Intersect(context_, &a)) return Value::Error(xlerrValue);
             }
             if (a.rowFirst != a.rowLast || a.columnFirst != a.columnLast) return Value::Error(xlerrValue);
@@ -185,14 +185,14 @@ private:
         }
         if (v.kind == Kind::Array) {
             if (v.elements.size() == 1) return v.elements[0];
-            return context_.spreadsheetRanges ? ArrayArithmetic(node) : Value::Error(xlerrValue);
+            return context_.spreadsheetRanges ? ElementByElement(node) : Value::Error(xlerrValue);
         }
         return v;
     }
 
-    Value ArrayArithmetic(const Node& node)
+    Value ElementByElement(const Node& node)
     {
-        Refuse(node, "arithmetic on a range or array, element by element, is not computed here");
+        Refuse(node, "a range or array where one value is wanted: the spreadsheet computes it element by element, the engine does not");
         return Value::Error(xlerrValue);
     }
 
@@ -239,6 +239,15 @@ private:
             Refuse(node, node.name + " takes " + std::to_string(expected) + (expected == 1 ? " argument, not " : " arguments, not ") +
                              std::to_string(arguments.size()));
             return Value::Error(xlerrValue);
+        }
+        // A range given for a number is read as an operand is: the host itself would take its first cell.
+        for (size_t k = 0; context_.spreadsheetRanges && k < expected; ++k) {
+            const Value& a = arguments[k];
+            const bool several = (a.kind == Kind::Array && a.elements.size() > 1) ||
+                                 (a.kind == Kind::Reference && (a.areas.size() != 1 || a.areas[0].rowFirst != a.areas[0].rowLast ||
+                                                                a.areas[0].columnFirst != a.areas[0].columnLast));
+            if (typeText[k + 1] != 'R' && several) arguments[k] = Scalar(node, arguments[k]);
+            if (Failed(arguments[k]) && !messages_->refusals.empty()) return arguments[k];
         }
         std::string error;
         Value answer = host.Call(node.name, arguments, &error);

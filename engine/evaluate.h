@@ -56,9 +56,10 @@ struct EvaluationContext {
     const FormulaNames* names = nullptr;  // nullptr: no sheet may be named and every name is #NAME?
     uint32_t sheet = 0;                   // the formula's own sheet, for references that name none
     // A workbook cell's formula read as the spreadsheet reads it: outside an array formula a range
-    // where one value is wanted is the cell in the formula's own row (a column) or column (a row).
-    // Arithmetic on a range or array the engine cannot reduce so is refused, since the spreadsheet
-    // computes it element by element and the engine does not.
+    // where one value is wanted (an operand, or an argument a function takes as a number) is the cell
+    // in the formula's own row (a column) or column (a row). In an array formula such a range, and
+    // anywhere such an array, is refused: the spreadsheet computes it element by element, the engine
+    // does not.
     bool spreadsheetRanges = false;
     bool arrayFormula = false;
     uint32_t row = 0;

@@ -293,7 +293,8 @@ OURS = [
                           ('C3', 'StudentT(A3)', STUDENT_T[3], None),
                           ('D2', 'C1:C3', STUDENT_T[2], None), ('E3', 'C:C*1', STUDENT_T[3], None),
                           ('F1', '{=C1:C2*3}', STUDENT_T[1] * 3, 'F1:F2'), ('G5', 'C1:C3', '#VALUE!', None),
-                          ('H1', 'Polynomial({0},1)*-1', 0, None), ('H2', 'Interp1({1,2,3},{10,20},1.5,0)', '#SPILL!', None)]),
+                          ('H1', 'Polynomial({0},1)*-1', 0, None), ('H2', 'Interp1({1,2,3},{10,20},1.5,0)', '#SPILL!', None),
+                          ('I2', 'StudentT(A1:A3)', STUDENT_T[2], None), ('J1', '{=StudentT(A1:A2)}', STUDENT_T[1], 'J1:J2')]),
 ]
 
 

@@ -157,6 +157,8 @@ const KeptOrOursCase KeptOrOursCases[] = {
     {"ours_ranges.xlsx", "G5", FormulaOutcome::Computed, true, "a range missing the formula's row not #VALUE!"},
     {"ours_ranges.xlsx", "H1", FormulaOutcome::Computed, true, "a computed -0 differs from the cached 0"},
     {"ours_ranges.xlsx", "H2", FormulaOutcome::Computed, false, "a cached #SPILL! taken for the add-in's failure"},
+    {"ours_ranges.xlsx", "I2", FormulaOutcome::Computed, true, "a range given for a number read as its first cell"},
+    {"ours_ranges.xlsx", "J1", FormulaOutcome::Stale, true, "an array formula giving a range for a number computed once"},
 };
 
 TEST_F(XlsxCheck, RecomputesOnlyWhatDependsOnTheAddIn)
