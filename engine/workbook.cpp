@@ -428,6 +428,14 @@ private:
     {
         f->scan = ScanFormula(c.formula.text);
         ShiftReferences(&f->scan, c.formula.shiftRows, c.formula.shiftColumns);
+        const Area& a = c.formula.area;
+        if (c.formula.dataTable && a.rowFirst > 0 && a.columnFirst > 0) {
+            Node above, left;
+            above.type = left.type = NodeType::Reference;
+            above.area = Area{a.rowFirst - 1, a.rowFirst - 1, static_cast<uint16_t>(a.columnFirst - 1), a.columnLast, 0};
+            left.area = Area{a.rowFirst - 1, a.rowLast, static_cast<uint16_t>(a.columnFirst - 1), static_cast<uint16_t>(a.columnFirst - 1), 0};
+            f->scan.nodes = {above, left};
+        }
         result->outcome = FormulaOutcome::KeptCached;
         result->value = c.formula.hasCached ? c.formula.cached : Value{};
     }
@@ -438,7 +446,9 @@ private:
         const WorkbookFormula& written = book_.cells[f->cell].formula;
         std::string error;
         size_t errorColumn = 0;
-        if (written.overArea && !AreaFits(written.area)) {
+        if (written.dataTable) {
+            f->whyNot = "a data table, filled by the spreadsheet's what-if analysis";
+        } else if (written.overArea && !AreaFits(written.area)) {
             f->whyNot = "an array formula's area must lie on the sheet and hold at most 1,048,576 cells";
         } else if (!ParseFormula(written.text, &f->formula, &error, &errorColumn)) {
             f->whyNot = "column " + std::to_string(errorColumn) + ": " + error;

@@ -28,6 +28,8 @@ struct WorkbookFormula {
     int32_t shiftRows = 0;         // a shared formula: text is written for the cell this many rows up
     int32_t shiftColumns = 0;      // ... and this many columns left; its relative references move
     bool overArea = false;         // an array formula entered over area (its top-left cell is this one)
+    bool dataTable = false;        // ... a data table over area: no text; it reads the row above the
+                                   // area and the column to its left, and the engine never computes it
     Area area;                     // rows and columns on the formula's sheet
     bool hasCached = false;        // the value the file recorded for the cell
     Value cached;

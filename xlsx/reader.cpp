@@ -223,9 +223,16 @@ bool ReadFormula(const std::string& part, const pugi::xml_node& formula, std::un
         cell->shiftColumns = int32_t{cell->column} - int32_t{master->second.column};
         return true;
     }
-    // A data table's cells are filled by the spreadsheet's what-if machinery, not by a formula.
+    // A data table's cells are filled by the spreadsheet's what-if analysis, not by a formula; one
+    // whose area does not read is a value.
     if (type == "dataTable") {
+        Area area;
         cell->formula.clear();
+        cell->dataTable = ParseCellArea(formula.attribute("ref").value(), &area);
+        cell->rowFirst = area.rowFirst;
+        cell->rowLast = area.rowLast;
+        cell->columnFirst = area.columnFirst;
+        cell->columnLast = area.columnLast;
         return true;
     }
     if (type == "array") {

@@ -36,11 +36,12 @@ struct XlsxCell {
     bool hasCached = false;  // a <v> (or <is>) was present
     bool hasFormula = false;
     std::string formula;  // as written, without '='; a shared-formula follower holds its master's text;
-                          // empty for a cell of an array or spill range and for a data table's cells
+                          // empty for a cell of an array or spill range and for a data table
     // A shared-formula follower's offset from its master: its relative references move by as much.
     int32_t shiftRows = 0;
     int32_t shiftColumns = 0;
     bool arrayFormula = false;  // t="array": the formula's answer fills the area below, 0-based
+    bool dataTable = false;     // t="dataTable": the what-if table over the area below (no formula text)
     uint32_t rowFirst = 0, rowLast = 0;
     uint16_t columnFirst = 0, columnLast = 0;
 };

@@ -41,6 +41,7 @@ bool ErrorsAgree(const Value& cached, const Value& computed)
 // The formula of a cell as check shows it.
 std::string ShownFormula(const XlsxCell& anchor)
 {
+    if (anchor.dataTable) return "(data table over " + CellName(anchor.rowFirst, anchor.columnFirst) + ":" + CellName(anchor.rowLast, anchor.columnLast) + ")";
     std::string text = anchor.arrayFormula ? "{=" + anchor.formula + "}" : "=" + anchor.formula;
     if (anchor.shiftRows != 0 || anchor.shiftColumns != 0) {
         text += " (shared, as written for " +
@@ -76,8 +77,8 @@ Workbook ToWorkbook(const XlsxBook& xlsx)
     for (const XlsxSheet& sheet : xlsx.sheets) {
         const uint32_t s = book.AddSheet(sheet.name);
         for (const XlsxCell& cell : sheet.cells) {
-            // A formula with no text is a cell of an array, spill range or data table: a value here.
-            if (!cell.hasFormula || cell.formula.empty()) {
+            // A formula with no text is a cell of an array or spill range: a value here.
+            if (!cell.hasFormula || (cell.formula.empty() && !cell.dataTable)) {
                 if (cell.hasCached) book.SetValue(s, cell.row, cell.column, StoredValue(cell));
                 continue;
             }
@@ -85,7 +86,8 @@ Workbook ToWorkbook(const XlsxBook& xlsx)
             formula.text = cell.formula;
             formula.shiftRows = cell.shiftRows;
             formula.shiftColumns = cell.shiftColumns;
-            formula.overArea = cell.arrayFormula;
+            formula.overArea = cell.arrayFormula || cell.dataTable;
+            formula.dataTable = cell.dataTable;
             formula.area = Area{cell.rowFirst, cell.rowLast, cell.columnFirst, cell.columnLast, s};
             formula.hasCached = cell.hasCached;
             formula.cached = StoredValue(cell);
@@ -174,7 +176,9 @@ BookComparison CompareBook(const XlsxBook& xlsx, const WorkbookEvaluation& evalu
         }
         if (result.outcome != FormulaOutcome::Computed) continue;
         Area area{result.row, result.row, result.column, result.column, result.sheet};
-        if (anchor->arrayFormula) area = Area{anchor->rowFirst, anchor->rowLast, anchor->columnFirst, anchor->columnLast, result.sheet};
+        if (anchor->arrayFormula || anchor->dataTable) {
+            area = Area{anchor->rowFirst, anchor->rowLast, anchor->columnFirst, anchor->columnLast, result.sheet};
+        }
         const std::string text = ShownFormula(*anchor);
         for (uint32_t r = area.rowFirst; r <= area.rowLast; ++r) {
             for (uint32_t c = area.columnFirst; c <= area.columnLast; ++c) {

@@ -207,7 +207,7 @@ def kept_workbook(path, formulas):
     for n, (x, y) in enumerate(((1, 10), (2, 20), (3, 30))):
         ws.write_row(n, 0, [x, y])
     ws.write_string('B1', 'January')
-    if 'table' in path:
+    if os.path.basename(path) in ('kept_table.xlsx', 'ours_table.xlsx'):
         ws.add_table('A1:C4', {'name': 'T', 'columns': [{'header': 'x'}, {'header': 'y'}, {'header': 'z'}],
                                'data': [[1, 10, 2], [2, 20, 4], [3, 30, 6]]})
     if '3d' in path:
@@ -288,6 +288,8 @@ OURS = [
                         ('E2', 'Interp1([1]Sheet1!A2:A4,B1:B3,2.5,0)', 25.0, None),
                         ('E3', 'StudentT([1]Nowhere!A1)', '#REF!', None)]),
     ('ours_names.xlsx', [('E1', 'StudentT(Alias)', STUDENT_T[10], None), ('E2', 'StudentT(Sheet1!Local)', STUDENT_T[1], None)]),
+    # A data table over D2:D3 whose formula (D1) is ours, as the spreadsheet's what-if analysis writes it.
+    ('ours_data_table.xlsx', [('D1', 'StudentT(A1)', STUDENT_T[1], None), ('D2', 'D1', STUDENT_T[2], None)]),
     # Ranges read as the spreadsheet reads them: one cell of a column or row, whole columns, arrays.
     ('ours_ranges.xlsx', [('C1', 'StudentT(A1)', STUDENT_T[1], None), ('C2', 'StudentT(A2)', STUDENT_T[2], None),
                           ('C3', 'StudentT(A3)', STUDENT_T[3], None),
@@ -304,7 +306,7 @@ def ours_workbook(path, formulas):
     ws = wb.add_worksheet('Sheet1')
     for n, (x, y) in enumerate(((1, 10), (2, 20), (3, 30))):
         ws.write_row(n, 0, [x, y])
-    if 'table' in path:
+    if os.path.basename(path) in ('kept_table.xlsx', 'ours_table.xlsx'):
         ws.add_table('A1:C4', {'name': 'T', 'columns': [{'header': 'x'}, {'header': 'y'}, {'header': 'z'}],
                                'data': [[1, 10, 0], [2, 20, 0], [3, 30, 0]]})
     if 'names' in path:
@@ -330,6 +332,9 @@ def ours_workbook(path, formulas):
     edits = {'xl/workbook.xml': lambda text: text.replace(' fullCalcOnLoad="1"', ''), 'xl/worksheets/sheet1.xml': sheet}
     if 'link' in path:
         add_link(path, edits, [('Sheet1', 'A1', 10), ('Sheet1', 'A2', 1), ('Sheet1', 'A3', 2), ('Sheet1', 'A4', 3)])
+    if 'data_table' in path:
+        edits['xl/worksheets/sheet1.xml'] = lambda text: re.sub(
+            r'<c r="D2"([^>]*)><f>D1</f>', r'<c r="D2"\1><f t="dataTable" ref="D2:D3" dt2D="0" dtr="0" r1="A1"/>', text)
     rewrite(path, edits)
 
 

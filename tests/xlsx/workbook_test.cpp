@@ -149,6 +149,7 @@ const KeptOrOursCase KeptOrOursCases[] = {
     {"ours_link.xlsx", "E1", FormulaOutcome::Computed, true, "a linked workbook's cell not read from the link's cache"},
     {"ours_link.xlsx", "E2", FormulaOutcome::Computed, true, "a linked workbook's range not read from the link's cache"},
     {"ours_link.xlsx", "E3", FormulaOutcome::Computed, true, "a link not cached is not #REF! for its cell alone"},
+    {"ours_data_table.xlsx", "D2", FormulaOutcome::Stale, true, "a data table over a formula of ours not left stale"},
     {"ours_names.xlsx", "E1", FormulaOutcome::Computed, true, "a name defined as another name is unknown (issue 19)"},
     {"ours_names.xlsx", "E2", FormulaOutcome::Computed, true, "a sheet-qualified name not read"},
     {"ours_ranges.xlsx", "D2", FormulaOutcome::Computed, true, "=C1:C3 in row 2 not C2 (implicit intersection)"},
