@@ -276,7 +276,7 @@ private:
         uint32_t sheet = 0, row = 0;
         uint16_t column = 0;
         Formula formula;
-        Formula scan;             // keeping foreign formulas: what it reads and calls, however it is written
+        bool callsRegistered = false;  // keeping foreign formulas: it calls a registered function
         bool evaluable = false;   // computed if it must be (keeping foreign formulas: if it is recomputed)
         bool recomputed = false;  // keeping foreign formulas: it depends on a registered function
         bool staleInput = false;  // it reads a formula left stale
@@ -400,7 +400,7 @@ private:
             std::string error;
             size_t errorColumn = 0;
             if (keep_) {
-                PlaceKept(c, &f, &result);
+                PlaceKept(c, &result);
             } else if (c.formula.overArea && !AreaFits(c.formula.area)) {
                 f.problems.push_back(prefix_ + Label(c.sheet, c.row, c.column) + ": an array formula's area must lie on the sheet " +
                                          "and hold at most 1,048,576 cells: " + c.formula.text);
@@ -424,20 +424,26 @@ private:
 
     // Every formula starts with its cached value; the ones chosen for recomputing are computed over it.
     // Only those are parsed (Prepare), so that memory follows what is ours.
-    void PlaceKept(const WorkbookCell& c, FormulaCell* f, FormulaResult* result) const
+    static void PlaceKept(const WorkbookCell& c, FormulaResult* result)
     {
-        f->scan = ScanFormula(c.formula.text);
-        ShiftReferences(&f->scan, c.formula.shiftRows, c.formula.shiftColumns);
-        const Area& a = c.formula.area;
-        if (c.formula.dataTable && a.rowFirst > 0 && a.columnFirst > 0) {
+        result->outcome = FormulaOutcome::KeptCached;
+        result->value = c.formula.hasCached ? c.formula.cached : Value{};
+    }
+
+    // What a formula reads and calls, read when it is linked and dropped after.
+    static Formula Scan(const WorkbookFormula& written)
+    {
+        Formula scan = ScanFormula(written.text);
+        ShiftReferences(&scan, written.shiftRows, written.shiftColumns);
+        const Area& a = written.area;
+        if (written.dataTable && a.rowFirst > 0 && a.columnFirst > 0) {
             Node above, left;
             above.type = left.type = NodeType::Reference;
             above.area = Area{a.rowFirst - 1, a.rowFirst - 1, static_cast<uint16_t>(a.columnFirst - 1), a.columnLast, 0};
             left.area = Area{a.rowFirst - 1, a.rowLast, static_cast<uint16_t>(a.columnFirst - 1), static_cast<uint16_t>(a.columnFirst - 1), 0};
-            f->scan.nodes = {above, left};
+            scan.nodes = {above, left};
         }
-        result->outcome = FormulaOutcome::KeptCached;
-        result->value = c.formula.hasCached ? c.formula.cached : Value{};
+        return scan;
     }
 
     // A recomputed formula read by the grammar; whyNot says why it cannot be computed here.
@@ -563,8 +569,14 @@ private:
         successors_.assign(formulas_.size(), {});
         waiting_.assign(formulas_.size(), 0);
         for (uint32_t k = 0; k < formulas_.size(); ++k) {
-            if (keep_) ReferencesOf(formulas_[k].scan, formulas_[k], 0, k);
-            else if (formulas_[k].evaluable) ReferencesOf(formulas_[k].formula, formulas_[k], 0, k);
+            FormulaCell& f = formulas_[k];
+            if (!keep_) {
+                if (f.evaluable) ReferencesOf(f.formula, f, 0, k);
+                continue;
+            }
+            const Formula scan = Scan(book_.cells[f.cell].formula);
+            ReferencesOf(scan, f, 0, k);
+            f.callsRegistered = !RegisteredCall(scan, f.sheet, 0).empty();
         }
     }
 
@@ -574,7 +586,7 @@ private:
     {
         std::vector<uint32_t> next;
         for (uint32_t k = 0; k < formulas_.size(); ++k) {
-            if (RegisteredCall(formulas_[k].scan, formulas_[k].sheet, 0).empty()) continue;
+            if (!formulas_[k].callsRegistered) continue;
             formulas_[k].recomputed = true;
             next.push_back(k);
         }
@@ -589,7 +601,6 @@ private:
         }
         waiting_.assign(formulas_.size(), 0);
         for (uint32_t k = 0; k < formulas_.size(); ++k) {
-            formulas_[k].scan = Formula{};
             if (!formulas_[k].recomputed) continue;
             for (uint32_t s : successors_[k]) ++waiting_[s];
             Set(formulas_[k].sheet, formulas_[k].row, formulas_[k].column, Value::Uncalculated());
