@@ -241,13 +241,14 @@ private:
             return Value::Error(xlerrValue);
         }
         // A range given for a number is read as an operand is: the host itself would take its first cell.
+        const size_t refused = messages_->refusals.size();
         for (size_t k = 0; context_.spreadsheetRanges && k < expected; ++k) {
             const Value& a = arguments[k];
             const bool several = (a.kind == Kind::Array && a.elements.size() > 1) ||
                                  (a.kind == Kind::Reference && (a.areas.size() != 1 || a.areas[0].rowFirst != a.areas[0].rowLast ||
                                                                 a.areas[0].columnFirst != a.areas[0].columnLast));
             if (typeText[k + 1] != 'R' && several) arguments[k] = Scalar(node, arguments[k]);
-            if (Failed(arguments[k]) && !messages_->refusals.empty()) return arguments[k];
+            if (messages_->refusals.size() > refused) return arguments[k];
         }
         std::string error;
         Value answer = host.Call(node.name, arguments, &error);
