@@ -30,9 +30,9 @@ int UsageError()
     return 2;
 }
 
-// A read workbook, recalculated. The random numbers' generator starts afresh on every thread, so the
-// workbook gets a thread of its own, as a CSV sheet does.
-// False when the file does not read (read false) or a formula is refused or circular.
+// A read workbook, recalculated: what depends on the add-in, and nothing else. The random numbers'
+// generator starts afresh on every thread, so the workbook gets a thread of its own, as a CSV sheet
+// does. False when the file does not read (read false).
 bool Recalculate(SubstituteHost& host, const std::string& path, XlsxBook* xlsx, WorkbookEvaluation* evaluation, bool* read)
 {
     std::string error;
@@ -78,6 +78,15 @@ bool ReadUlps(const std::string& text, uint64_t* ulps)
     return true;
 }
 
+// The formulas left stale, one line each, as check and recalc both list them.
+void PrintStale(const XlsxBook& xlsx, const BookComparison& comparison)
+{
+    for (const StaleFormula& f : comparison.stale) {
+        std::printf("    stale  %s  %s  (%s)\n", SheetCellName(xlsx.sheets[f.sheet].name, f.row, f.column).c_str(), f.formula.c_str(),
+                    f.reason.c_str());
+    }
+}
+
 }  // namespace
 
 int CheckWorkbook(SubstituteHost& host, const std::string& path, uint64_t tolerance)
@@ -96,8 +105,11 @@ int CheckWorkbook(SubstituteHost& host, const std::string& path, uint64_t tolera
         std::printf("    %s  %s  cached %s  computed %s  (%s)\n", SheetCellName(xlsx.sheets[cell.sheet].name, cell.row, cell.column).c_str(),
                     cell.formula.c_str(), Shown(cell.cached).c_str(), Shown(cell.computed).c_str(), HowFar(cell).c_str());
     }
-    std::printf("%s: %zu cells recomputed, %zu matching, %zu differing; %zu formulas kept their cached value (built-in calls)\n",
-                path.c_str(), comparison.cells.size(), comparison.matching, comparison.differing, comparison.keptCached);
+    PrintStale(xlsx, comparison);
+    std::printf("%s: %zu cells recomputed, %zu matching, %zu differing; %zu formulas stale; %zu formulas kept their cached value "
+                "(no add-in call)\n",
+                path.c_str(), comparison.cells.size(), comparison.matching, comparison.differing, comparison.stale.size(),
+                comparison.keptCached);
     return comparison.differing == 0 ? 0 : 1;
 }
 
@@ -192,8 +204,10 @@ int RecalculateWorkbook(SubstituteHost& host, const std::vector<std::string>& ar
         std::fprintf(stderr, "%s: %s\n", out.c_str(), writeError.c_str());
         return 1;
     }
-    std::printf("%s: %zu cells recomputed, %zu cached values changed; %zu formulas kept their cached value (built-in calls)\n",
-                out.c_str(), comparison.cells.size(), updates.size(), comparison.keptCached);
+    PrintStale(xlsx, comparison);
+    std::printf("%s: %zu cells recomputed, %zu cached values changed; %zu formulas left stale; %zu formulas kept their cached value "
+                "(no add-in call)\n",
+                out.c_str(), comparison.cells.size(), updates.size(), comparison.stale.size(), comparison.keptCached);
     return 0;
 }
 
