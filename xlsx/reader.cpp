@@ -438,7 +438,7 @@ bool ReadBook(zip_t* archive, const XlsxLimits& limits, XlsxBook* book, std::str
     const pugi::xml_node externals = ChildElement(root, "externalReferences");
     for (pugi::xml_node node = ChildElement(externals, "externalReference"); node; node = NextElement(node, "externalReference")) {
         XlsxLink link;
-        const auto relationship = relationships.find(node.attribute(idAttribute.c_str()).value());
+        const auto relationship = relationships.find(RelationshipId(node));
         if (relationship != relationships.end() && zip_name_locate(archive, relationship->second.target.c_str(), 0) >= 0 &&
             !ReadLink(reader, relationship->second.target, &link, error)) {
             return false;
