@@ -69,6 +69,7 @@ static const CatalogueRecord* FindArgument(const OUString& name, sal_Int32 index
     return &header[1 + index];
 }
 
+// Called once the status is known: the answer is read after the rules wrote it, never alongside the call.
 static double NumberOrFailure(int32_t status, double answer)
 {
     return (status != 0) ? ErrorValue(FailureErrorCode) : answer;
@@ -120,7 +121,8 @@ public:
             CallTables call = {{&Xvalues}};
             double answer = 0.0;
             const std::lock_guard<std::mutex> hold(CallLock);
-            return NumberOrFailure(AnswerCountBetween(TableArguments(&call), low, high, &answer), answer);
+            const int32_t status = AnswerCountBetween(TableArguments(&call), low, high, &answer);
+            return NumberOrFailure(status, answer);
         } catch (...) {
             return ErrorValue(FailureErrorCode);
         }
@@ -153,7 +155,8 @@ public:
             CallTables call = {{&xValues, &yValues}};
             double answer = 0.0;
             const std::lock_guard<std::mutex> hold(CallLock);
-            return NumberOrFailure(AnswerInterp1(TableArguments(&call), at, extend, &answer), answer);
+            const int32_t status = AnswerInterp1(TableArguments(&call), at, extend, &answer);
+            return NumberOrFailure(status, answer);
         } catch (...) {
             return ErrorValue(FailureErrorCode);
         }
@@ -171,7 +174,8 @@ public:
             CallTables call = {{&Ztable}};
             double answer = 0.0;
             const std::lock_guard<std::mutex> hold(CallLock);
-            return NumberOrFailure(AnswerInterp2(TableArguments(&call), atX, atY, extend, &answer), answer);
+            const int32_t status = AnswerInterp2(TableArguments(&call), atX, atY, extend, &answer);
+            return NumberOrFailure(status, answer);
         } catch (...) {
             return ErrorValue(FailureErrorCode);
         }
@@ -186,7 +190,8 @@ public:
             CallTables call = {{&xValues, &yValues}};
             double answer = 0.0;
             const std::lock_guard<std::mutex> hold(CallLock);
-            return NumberOrFailure(AnswerLagrange(TableArguments(&call), at, &answer), answer);
+            const int32_t status = AnswerLagrange(TableArguments(&call), at, &answer);
+            return NumberOrFailure(status, answer);
         } catch (...) {
             return ErrorValue(FailureErrorCode);
         }
@@ -201,7 +206,8 @@ public:
             CallTables call = {{&xValues, &yValues}};
             double answer = 0.0;
             const std::lock_guard<std::mutex> hold(CallLock);
-            return NumberOrFailure(AnswerSpline(TableArguments(&call), at, &answer), answer);
+            const int32_t status = AnswerSpline(TableArguments(&call), at, &answer);
+            return NumberOrFailure(status, answer);
         } catch (...) {
             return ErrorValue(FailureErrorCode);
         }
@@ -216,7 +222,8 @@ public:
             CallTables call = {{&C}};
             double answer = 0.0;
             const std::lock_guard<std::mutex> hold(CallLock);
-            return NumberOrFailure(AnswerPolynomial(TableArguments(&call), at, &answer), answer);
+            const int32_t status = AnswerPolynomial(TableArguments(&call), at, &answer);
+            return NumberOrFailure(status, answer);
         } catch (...) {
             return ErrorValue(FailureErrorCode);
         }

@@ -105,7 +105,7 @@ class PrivateOffice:
         profile = "-env:UserInstallation=" + self.profile
         # The office must create the profile before unopkg adds to it, or its first start drops the extension.
         self.run([soffice, "--headless", "--norestore", "--terminate_after_init", profile], "creating the office profile")
-        set_recalc_on_load(os.path.join(self.home, "profile", "user", "registrymodifications.xcu"))
+        set_recalc_mode(os.path.join(self.home, "profile", "user", "registrymodifications.xcu"))
         self.run([unopkg, "add", "--suppress-license", profile, self.oxt], "installing " + self.oxt)
 
         port = free_port()
@@ -194,12 +194,13 @@ def properties(**values):
     return tuple(result)
 
 
-def set_recalc_on_load(path):
-    """Recalculation on load ("always") for .xlsx and .ods: the office otherwise keeps a file's cached
-    values until asked, or asks a question nobody can answer headless."""
+def set_recalc_mode(path):
+    """No recalculation on load for .xlsx and .ods: the command recalculates every formula once itself,
+    so that each random draw happens once, in the order a full recalculation takes, and headless Calc
+    never asks whether to recalculate."""
     items = "".join(
         '<item oor:path="/org.openoffice.Office.Calc/Formula/Load"><prop oor:name="%s" oor:op="fuse">'
-        '<value>0</value></prop></item>' % name for name in ("OOXMLRecalcMode", "ODFRecalcMode"))
+        '<value>%s</value></prop></item>' % (name, 1) for name in ("OOXMLRecalcMode", "ODFRecalcMode"))
     with open(path, encoding="utf-8") as settings:
         text = settings.read()
     if "</oor:items>" not in text:
