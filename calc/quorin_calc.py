@@ -255,7 +255,8 @@ def shown(value):
         return "(nothing)"
     kind, content = value
     if kind == "error":
-        return CALC_ERRORS.get(content, "#ERR%d" % content)
+        # A file's cached error is its text already; Calc's is a code.
+        return content if isinstance(content, str) else CALC_ERRORS.get(content, "#ERR%d" % content)
     return '"%s"' % content
 
 
@@ -314,10 +315,21 @@ def ulps_apart(a, b):
     return abs(ordered(a) - ordered(b))
 
 
+# The error values an .xlsx file can hold; any other (our #ERR999) is saved as #N/A by both spreadsheets.
+STORABLE_ERRORS = {"#NULL!", "#DIV/0!", "#VALUE!", "#REF!", "#NAME?", "#NUM!", "#N/A", "#GETTING_DATA"}
+
+
+def stored(value):
+    text = shown(value)
+    if isinstance(value, tuple) and value[0] == "error" and text not in STORABLE_ERRORS:
+        return "#N/A"
+    return text
+
+
 def agree(cached, computed, tolerance):
     if isinstance(cached, float) and isinstance(computed, float):
         return ulps_apart(cached, computed) <= tolerance
-    return shown(cached) == shown(computed)
+    return stored(cached) == stored(computed)
 
 
 def how_far(cached, computed):

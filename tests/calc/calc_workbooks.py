@@ -4,7 +4,9 @@ _xll. calls written by an independent writer; then Calc's saved copy read back b
 function wizard's texts against the host's registrations.
 usage: calc_workbooks.py QUORIN-HOST BIN-FOLDER WORK-FOLDER"""
 
+import contextlib
 import csv
+import io
 import os
 import re
 import struct
@@ -125,6 +127,7 @@ def main(host, bin_folder, work):
         finally:
             document.close(True)
         wizard = wizard_texts(office)
+        checked = check_report(quorin_calc, office, sys.argv[1], book, os.path.join(work, "cases_host.xlsx"))
     finally:
         office.stop()
 
@@ -140,12 +143,26 @@ def main(host, bin_folder, work):
                 if not same(calc.get(cell), oracle if expected is None else str(oracle)):
                     failures.append("%s (%s): Calc %r, %s %s: %s" % (cell, formula, calc.get(cell),
                                     "quorin-host on the" if expected is None else "expected", copy, fault))
+    failures += checked
     failures += saved_calls(saved)
     failures += wizard_differences(sys.argv[1], wizard)
     for failure in failures:
         print("FAIL " + failure)
     print("%d cases, %d cells, %d failures" % (len(CASES), len(calc), len(failures)))
     return 1 if failures else 0
+
+
+def check_report(quorin_calc, office, host, book, recalculated):
+    """The check command on quorin-host's recalculated copy: every cell of ours matches (our failure as
+    the #N/A both save), and the one built-in reading our answer is the one stale cached value."""
+    subprocess.run([host, "recalc", book, recalculated], check=True, capture_output=True)
+    report = io.StringIO()
+    with contextlib.redirect_stdout(report):
+        status = quorin_calc.check_one(office, recalculated, 0)
+    lines = report.getvalue().splitlines()
+    if status != 1 or len(lines) != 3 or not lines[1].strip().startswith("Cases!B30  =ISNUMBER(B14)  cached 0.0"):
+        return ["check reports, with status %d:\n%s\n(expected only the stale built-in B30)" % (status, report.getvalue())]
+    return []
 
 
 def saved_calls(saved):
