@@ -397,42 +397,62 @@ def main(arguments):
             sys.stderr.write("%s: no such file\n" % path)
             return 1
 
-    office = PrivateOffice(os.path.abspath(oxt))
     # A signal ends the command through the same cleanup as any other way out.
     for number in (signal.SIGTERM, signal.SIGHUP, signal.SIGINT):
         signal.signal(number, lambda *_: sys.exit(1))
+    if command == "recalc":
+        return with_office(oxt, lambda office: recalc_one(office, books[0], books[1]))
     status = 0
+    for path in books:
+        if command == "check":
+            book_status = with_office(oxt, lambda office, path=path: check_or_fail(office, path, tolerance))
+        else:
+            book_status = with_office(oxt, lambda office, path=path: print_values(office, path))
+        status = max(status, book_status)
+    return status
+
+
+def with_office(oxt, work):
+    """work(office) on an office of its own: the generator of random numbers starts afresh for each
+    workbook, as it does in quorin-host, and nothing of one book's run reaches the next."""
+    office = PrivateOffice(os.path.abspath(oxt))
     try:
         office.start()
-        if command == "check":
-            for path in books:
-                try:
-                    status = max(status, check_one(office, path, tolerance))
-                except Refusal as refusal:
-                    sys.stderr.write("%s\n" % refusal)
-                    print("FAILED %s" % path)
-                    status = 1
-        elif command == "recalc":
-            document = office.load(books[0])
-            try:
-                document.calculateAll()
-                office.save(document, books[1])
-            finally:
-                document.close(True)
-        else:
-            for path in books:
-                document = office.load(path)
-                try:
-                    for sheet, row, column, _, value in formula_cells(document):
-                        print("%s!%s%d\t%s" % (sheet, column_name(column), row + 1, shown(value)))
-                finally:
-                    document.close(True)
+        return work(office)
     except Refusal as refusal:
         sys.stderr.write("%s\n" % refusal)
-        status = 1
+        return 1
     finally:
         office.stop()
-    return status
+
+
+def check_or_fail(office, path, tolerance):
+    try:
+        return check_one(office, path, tolerance)
+    except Refusal as refusal:
+        sys.stderr.write("%s\n" % refusal)
+        print("FAILED %s" % path)
+        return 1
+
+
+def recalc_one(office, path, out):
+    document = office.load(path)
+    try:
+        document.calculateAll()
+        office.save(document, out)
+    finally:
+        document.close(True)
+    return 0
+
+
+def print_values(office, path):
+    document = office.load(path)
+    try:
+        for sheet, row, column, _, value in formula_cells(document):
+            print("%s!%s%d\t%s" % (sheet, column_name(column), row + 1, shown(value)))
+    finally:
+        document.close(True)
+    return 0
 
 
 if __name__ == "__main__":
