@@ -41,9 +41,14 @@ constexpr char CategoryName[] = "Add-In";
 // The rules' argument buffers and coefficient storage are static: one call at a time.
 static std::mutex CallLock;
 
+// The wizard's texts are built here; an office short of memory gets an empty text, not an exception.
 static OUString Text(const char* text)
 {
-    return OUString(text, static_cast<sal_Int32>(std::strlen(text)), RTL_TEXTENCODING_UTF8);
+    try {
+        return OUString(text, static_cast<sal_Int32>(std::strlen(text)), RTL_TEXTENCODING_UTF8);
+    } catch (...) {
+        return OUString();
+    }
 }
 
 // The catalogue block of the function named name (any case), or nullptr.

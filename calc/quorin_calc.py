@@ -397,9 +397,6 @@ def main(arguments):
             sys.stderr.write("%s: no such file\n" % path)
             return 1
 
-    # A signal ends the command through the same cleanup as any other way out.
-    for number in (signal.SIGTERM, signal.SIGHUP, signal.SIGINT):
-        signal.signal(number, lambda *_: sys.exit(1))
     if command == "recalc":
         return with_office(oxt, lambda office: recalc_one(office, books[0], books[1]))
     status = 0
@@ -415,6 +412,9 @@ def main(arguments):
 def with_office(oxt, work):
     """work(office) on an office of its own: the generator of random numbers starts afresh for each
     workbook, as it does in quorin-host, and nothing of one book's run reaches the next."""
+    # A signal ends the command through the same cleanup as any other way out.
+    for number in (signal.SIGTERM, signal.SIGHUP, signal.SIGINT):
+        signal.signal(number, lambda *_: sys.exit(1))
     office = PrivateOffice(os.path.abspath(oxt))
     try:
         office.start()
