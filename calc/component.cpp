@@ -294,9 +294,14 @@ public:
     {
         return Text(CategoryName);
     }
+    // The add-in's own category, its title, for whatever Calc shows beside its fixed ones.
     OUString SAL_CALL getDisplayCategoryName(const OUString&) override
     {
-        return Text(CategoryName);
+        try {
+            return OUString(AddInTitle + 1, static_cast<unsigned char>(AddInTitle[0]), RTL_TEXTENCODING_UTF8);
+        } catch (...) {
+            return OUString();
+        }
     }
 
     // No other names: Calc would write a compatibility name into .xlsx in place of "_xll.NAME".
