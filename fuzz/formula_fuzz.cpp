@@ -4,9 +4,9 @@
 #include <cstdint>
 #include <string>
 
-#include "host/evaluate.h"
-#include "host/formula.h"
-#include "host/workbook.h"
+#include "engine/evaluate.h"
+#include "engine/formula.h"
+#include "engine/workbook.h"
 
 using namespace quorin_host;
 

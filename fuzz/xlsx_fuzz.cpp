@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "host/xlsx_reader.h"
+#include "xlsx/reader.h"
 
 namespace {
 

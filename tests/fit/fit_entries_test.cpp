@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "host/evaluate.h"
+#include "engine/evaluate.h"
 #include "tests/module_fixture.h"
 #include "tests/support/plain_readings.h"
 #include "tests/support/seeded.h"

@@ -8,7 +8,7 @@
 
 #include <gtest/gtest.h>
 
-#include "host/workbook.h"
+#include "engine/workbook.h"
 
 namespace {
 

@@ -6,9 +6,9 @@
 #include <vector>
 
 #include "host/number.h"
-#include "host/xlsx_archive.h"
-#include "host/xlsx_reader.h"
-#include "host/xlsx_writer.h"
+#include "xlsx/archive.h"
+#include "xlsx/reader.h"
+#include "xlsx/writer.h"
 
 using namespace quorin_host;
 

@@ -1,4 +1,4 @@
-// xlsx_reader.h - reads a .xlsx workbook into a plain record: its sheets in workbook order, each
+// reader.h - reads a .xlsx workbook into a plain record: its sheets in workbook order, each
 // sheet's cells with their stored values and formulas as written, and the defined names. Nothing is
 // evaluated here; shifting a shared formula's references is the formula parser's job, from the
 // offsets recorded per cell.

@@ -1,5 +1,5 @@
-// xlsx_archive.cpp - the package layer of the .xlsx reader and writer: bounded part reads, parsing, cell positions.
-#include "host/xlsx_archive.h"
+// archive.cpp - the package layer of the .xlsx reader and writer: bounded part reads, parsing, cell positions.
+#include "xlsx/archive.h"
 
 #include <algorithm>
 #include <cstring>

@@ -1,5 +1,5 @@
 // plot.cpp - samples a formula over an interval through the host and draws it, with its data, as SVG.
-#include "host/plot.h"
+#include "cli/plot.h"
 
 #include <algorithm>
 #include <cctype>
@@ -7,8 +7,8 @@
 #include <cstdio>
 #include <limits>
 
-#include "host/evaluate.h"
-#include "host/formula.h"
+#include "engine/evaluate.h"
+#include "engine/formula.h"
 
 namespace quorin_host {
 

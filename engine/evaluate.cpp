@@ -1,5 +1,5 @@
 // evaluate.cpp - formulas evaluated on a value stack in node order, so no recursion follows the tree.
-#include "host/evaluate.h"
+#include "engine/evaluate.h"
 
 #include <algorithm>
 #include <cmath>

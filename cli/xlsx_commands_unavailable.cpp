@@ -1,7 +1,7 @@
 // xlsx_commands_unavailable.cpp - the .xlsx commands where the build has no .xlsx reader (Windows).
 #include <cstdio>
 
-#include "host/xlsx_commands.h"
+#include "cli/xlsx_commands.h"
 
 namespace quorin_host {
 

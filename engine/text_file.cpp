@@ -1,5 +1,5 @@
 // text_file.cpp - a named file read whole, refused with a reason when it is not text.
-#include "host/text_file.h"
+#include "engine/text_file.h"
 
 #include <filesystem>
 #include <fstream>

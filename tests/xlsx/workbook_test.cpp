@@ -1,5 +1,5 @@
-// xlsx_workbook_test.cpp - .xlsx workbooks recalculated through the module and compared with their cache.
-#include "host/xlsx_workbook.h"
+// workbook_test.cpp - .xlsx workbooks recalculated through the module and compared with their cache.
+#include "xlsx/workbook.h"
 
 #include <cmath>
 #include <fstream>

@@ -1,4 +1,4 @@
-// xlsx_archive.h - the package layer the .xlsx reader and writer share: opening the archive, reading
+// archive.h - the package layer the .xlsx reader and writer share: opening the archive, reading
 // a part with a bound on its inflated size, parsing it, and walking a sheet's cells to their positions.
 // Internal to quorin_xlsx; callers use xlsx_reader.h and xlsx_writer.h.
 #pragma once
@@ -12,8 +12,8 @@
 
 #include <pugixml.hpp>
 
-#include "host/formula.h"
-#include "host/xlsx_reader.h"
+#include "engine/formula.h"
+#include "xlsx/reader.h"
 
 namespace quorin_host {
 

@@ -1,5 +1,5 @@
 // formula.cpp - a precedence-climbing reader of formulas into their flat tree, and reference shifting.
-#include "host/formula.h"
+#include "engine/formula.h"
 
 #include <algorithm>
 #include <cctype>

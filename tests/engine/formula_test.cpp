@@ -1,6 +1,6 @@
 // formula_test.cpp - the formula language: precedence and conversions, its limits, reference shifting.
-#include "host/evaluate.h"
-#include "host/formula.h"
+#include "engine/evaluate.h"
+#include "engine/formula.h"
 
 #include <gtest/gtest.h>
 

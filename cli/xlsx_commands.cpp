@@ -1,15 +1,15 @@
 // xlsx_commands.cpp - check, sheet and recalc on .xlsx workbooks: read, recalculate, compare or write.
-#include "host/xlsx_commands.h"
+#include "cli/xlsx_commands.h"
 
 #include <algorithm>
 #include <cstdio>
 #include <filesystem>
 
 #include "host/number.h"
-#include "host/workbook.h"
-#include "host/xlsx_reader.h"
-#include "host/xlsx_workbook.h"
-#include "host/xlsx_writer.h"
+#include "engine/workbook.h"
+#include "xlsx/reader.h"
+#include "xlsx/workbook.h"
+#include "xlsx/writer.h"
 
 namespace quorin_host {
 

@@ -16,8 +16,8 @@
 #include <vector>
 
 #include "host/cell_source.h"
-#include "host/csv.h"
-#include "host/formula.h"
+#include "engine/csv.h"
+#include "engine/formula.h"
 #include "host/substitute_host.h"
 
 namespace quorin_host {

@@ -14,7 +14,7 @@
 #include <vector>
 
 #include "host/cell_source.h"
-#include "host/formula.h"
+#include "engine/formula.h"
 #include "host/substitute_host.h"
 
 namespace quorin_host {

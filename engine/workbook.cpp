@@ -1,6 +1,6 @@
 // workbook.cpp - workbooks recalculated in dependency order (a per-column index of the cells each
 // formula fills, then Kahn's order), CSV sheets as one-sheet workbooks, and their display.
-#include "host/workbook.h"
+#include "engine/workbook.h"
 
 #include <algorithm>
 #include <functional>
@@ -9,7 +9,7 @@
 #include <queue>
 #include <thread>
 
-#include "host/evaluate.h"
+#include "engine/evaluate.h"
 #include "host/number.h"
 
 namespace quorin_host {

@@ -1,5 +1,5 @@
-// xlsx_workbook.cpp - .xlsx records into the workbook engine, and its results against the file's cache.
-#include "host/xlsx_workbook.h"
+// workbook.cpp - .xlsx records into the workbook engine, and its results against the file's cache.
+#include "xlsx/workbook.h"
 
 #include <algorithm>
 #include <cmath>
@@ -7,7 +7,7 @@
 #include <tuple>
 #include <utility>
 
-#include "host/formula.h"
+#include "engine/formula.h"
 
 namespace quorin_host {
 

@@ -1,5 +1,5 @@
 // workbook_test.cpp - CSV reading and whole-sheet recalculation through the host with the module loaded.
-#include "host/workbook.h"
+#include "engine/workbook.h"
 
 #include "module_fixture.h"
 

@@ -12,14 +12,14 @@
 #include <io.h>
 #endif
 
-#include "host/csv.h"
-#include "host/evaluate.h"
-#include "host/formula.h"
-#include "host/plot.h"
+#include "engine/csv.h"
+#include "engine/evaluate.h"
+#include "engine/formula.h"
+#include "cli/plot.h"
 #include "host/substitute_host.h"
-#include "host/text_file.h"
-#include "host/workbook.h"
-#include "host/xlsx_commands.h"
+#include "engine/text_file.h"
+#include "engine/workbook.h"
+#include "cli/xlsx_commands.h"
 
 using namespace quorin_host;
 

@@ -5,7 +5,7 @@
 
 #include <gtest/gtest.h>
 
-#include "host/text_file.h"
+#include "engine/text_file.h"
 
 namespace quorin_test {
 namespace {

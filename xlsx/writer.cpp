@@ -1,5 +1,5 @@
-// xlsx_writer.cpp - a copy of a workbook with new cached values, written beside its destination and renamed into place.
-#include "host/xlsx_writer.h"
+// writer.cpp - a copy of a workbook with new cached values, written beside its destination and renamed into place.
+#include "xlsx/writer.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -12,7 +12,7 @@
 #include <filesystem>
 #include <map>
 
-#include "host/xlsx_archive.h"
+#include "xlsx/archive.h"
 
 namespace quorin_host {
 

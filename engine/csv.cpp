@@ -1,5 +1,5 @@
 // csv.cpp - fields and rows out of CSV text, and a field written so that it reads back the same.
-#include "host/csv.h"
+#include "engine/csv.h"
 
 namespace quorin_host {
 

@@ -1,4 +1,4 @@
-// xlsx_workbook.h - a .xlsx workbook as the workbook engine takes it, and the engine's results set
+// workbook.h - a .xlsx workbook as the workbook engine takes it, and the engine's results set
 // against what the file cached: which recomputed cells differ, by how much, and the cached values a
 // recalculated copy must store.
 #pragma once
@@ -8,9 +8,9 @@
 #include <string>
 #include <vector>
 
-#include "host/workbook.h"
-#include "host/xlsx_reader.h"
-#include "host/xlsx_writer.h"
+#include "engine/workbook.h"
+#include "xlsx/reader.h"
+#include "xlsx/writer.h"
 
 namespace quorin_host {
 

@@ -1,5 +1,5 @@
-// xlsx_reader.cpp - the workbook record from a .xlsx package: relationships, workbook, strings, sheets.
-#include "host/xlsx_reader.h"
+// reader.cpp - the workbook record from a .xlsx package: relationships, workbook, strings, sheets.
+#include "xlsx/reader.h"
 
 #include <algorithm>
 #include <charconv>
@@ -8,7 +8,7 @@
 #include <unordered_map>
 
 #include "host/number.h"
-#include "host/xlsx_archive.h"
+#include "xlsx/archive.h"
 
 namespace quorin_host {
 

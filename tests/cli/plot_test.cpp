@@ -1,5 +1,5 @@
 // plot_test.cpp - the free variable's substitution, sampling through the host, and the drawing.
-#include "host/plot.h"
+#include "cli/plot.h"
 
 #include <cmath>
 

@@ -1,11 +1,11 @@
-// xlsx_reader_test.cpp - the .xlsx reader on workbooks written by python3-xlsxwriter (tests/workbooks).
+// reader_test.cpp - the .xlsx reader on workbooks written by python3-xlsxwriter (tests/workbooks).
 #include <gtest/gtest.h>
 
 #include <fstream>
 #include <iterator>
 
-#include "host/xlsx_archive.h"
-#include "host/xlsx_reader.h"
+#include "xlsx/archive.h"
+#include "xlsx/reader.h"
 
 using namespace quorin_host;
 

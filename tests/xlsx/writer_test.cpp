@@ -1,13 +1,13 @@
-// xlsx_writer_test.cpp - the copy with new cached values, read back by the reader.
+// writer_test.cpp - the copy with new cached values, read back by the reader.
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cmath>
 #include <filesystem>
 
-#include "host/xlsx_archive.h"
-#include "host/xlsx_reader.h"
-#include "host/xlsx_writer.h"
+#include "xlsx/archive.h"
+#include "xlsx/reader.h"
+#include "xlsx/writer.h"
 
 using namespace quorin_host;
 

@@ -1,4 +1,4 @@
-// xlsx_writer.h - writes a copy of a .xlsx workbook in which only the cached values of given cells
+// writer.h - writes a copy of a .xlsx workbook in which only the cached values of given cells
 // change: each such cell's <v> and t= are rewritten; its formula, style and every other cell stay as
 // they were, and every part other than the sheets touched is copied from the source as it is stored.
 // The workbook's calculation settings are left alone: formula cells keep their place in the
