@@ -106,7 +106,11 @@ class PrivateOffice:
         # The office must create the profile before unopkg adds to it, or its first start drops the extension.
         self.run([soffice, "--headless", "--norestore", "--terminate_after_init", profile], "creating the office profile")
         set_recalc_mode(os.path.join(self.home, "profile", "user", "registrymodifications.xcu"))
-        self.run([unopkg, "add", "--suppress-license", profile, self.oxt], "installing " + self.oxt)
+        # A copy in the folder the office's account owns: the build tree may not be readable by nobody.
+        package = os.path.join(self.work, "quorin.oxt")
+        shutil.copyfile(self.oxt, package)
+        os.chmod(package, 0o644)
+        self.run([unopkg, "add", "--suppress-license", profile, package], "installing " + self.oxt)
 
         port = free_port()
         accept = "--accept=socket,host=127.0.0.1,port=%d;urp;StarOffice.ComponentContext" % port
