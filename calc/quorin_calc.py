@@ -118,7 +118,10 @@ class PrivateOffice:
                                                       "--nodefault", "--nolockcheck", profile, accept]),
                                         env=self.environment(), stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
                                         stderr=subprocess.DEVNULL, start_new_session=True)
-        import uno  # pylint: disable=import-outside-toplevel
+        try:
+            import uno  # pylint: disable=import-outside-toplevel
+        except ImportError:
+            raise Refusal("the office's Python bridge is missing: install python3-uno and run with /usr/bin/python3")
         resolver = uno.getComponentContext().ServiceManager.createInstanceWithContext(
             "com.sun.star.bridge.UnoUrlResolver", uno.getComponentContext())
         deadline = time.monotonic() + START_SECONDS
