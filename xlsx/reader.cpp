@@ -412,6 +412,9 @@ bool ReadBook(zip_t* archive, const XlsxLimits& limits, XlsxBook* book, std::str
     }
     const pugi::xml_node definedNames = ChildElement(root, "definedNames");
     for (pugi::xml_node node = ChildElement(definedNames, "definedName"); node; node = NextElement(node, "definedName")) {
+        // An add-in's function is declared by an empty name with function="true" (both spreadsheets
+        // save one per _xll. function called): it names no formula, so it is not a name to read.
+        if (node.attribute("function").as_bool()) continue;
         XlsxName name;
         name.name = node.attribute("name").value();
         name.text = node.text().get();
