@@ -205,6 +205,13 @@ bool ReadStoredValue(const BookReader& reader, const std::string& part, const pu
     return true;
 }
 
+void FollowMaster(const SharedMaster& master, XlsxCell* cell)
+{
+    cell->formula = master.formula;
+    cell->shiftRows = static_cast<int32_t>(cell->row) - static_cast<int32_t>(master.row);
+    cell->shiftColumns = int32_t{cell->column} - int32_t{master.column};
+}
+
 // A shared formula is written once, in its master cell; followers name it by si= and shift its
 // relative references by their own offset from the master.
 bool ReadFormula(const std::string& part, const pugi::xml_node& formula, std::unordered_map<std::string, SharedMaster>* shared,
@@ -220,11 +227,9 @@ bool ReadFormula(const std::string& part, const pugi::xml_node& formula, std::un
             (*shared)[index] = SharedMaster{cell->row, cell->column, cell->formula};
             return true;
         }
+        // A follower written before its master keeps no text here; the sheet resolves it once read.
         const auto master = shared->find(index);
-        if (master == shared->end()) return CellFault(part, *cell, "shared formula si=\"" + index + "\" before its master", error);
-        cell->formula = master->second.formula;
-        cell->shiftRows = static_cast<int32_t>(cell->row) - static_cast<int32_t>(master->second.row);
-        cell->shiftColumns = int32_t{cell->column} - int32_t{master->second.column};
+        if (master != shared->end()) FollowMaster(master->second, cell);
         return true;
     }
     // A data table's cells are filled by the spreadsheet's what-if analysis, not by a formula; one
@@ -248,9 +253,11 @@ bool ReadFormula(const std::string& part, const pugi::xml_node& formula, std::un
         cell->rowLast = area.rowLast;
         cell->columnFirst = area.columnFirst;
         cell->columnLast = area.columnLast;
-        if (!read ||
-            cell->rowFirst != cell->row || cell->columnFirst != cell->column) {
-            return CellFault(part, *cell, std::string("array formula area \"") + ref + "\" does not start at the cell", error);
+        // An area that does not start at its cell cannot be filled as the spreadsheet would: the cell
+        // keeps its cached value, as any formula the engine does not compute.
+        if (!read || cell->rowFirst != cell->row || cell->columnFirst != cell->column) {
+            cell->arrayFormula = false;
+            cell->formula.clear();
         }
         return true;
     }
@@ -265,6 +272,7 @@ bool ReadSheet(BookReader& reader, XlsxSheet* sheet, std::string* error)
     // The <dimension> is a writer's hint, often stale or in a form of its own ("1:4"): not read.
     const pugi::xml_node root = document.document_element();
     std::unordered_map<std::string, SharedMaster> shared;
+    std::vector<std::pair<size_t, std::string>> early;  // followers met before their master, by si
     bool ordered = true;
     const bool read = VisitCells(part, ChildElement(root, "sheetData"),
         [&](const pugi::xml_node& node, uint32_t row, uint16_t column, std::string* fault) {
@@ -281,12 +289,21 @@ bool ReadSheet(BookReader& reader, XlsxSheet* sheet, std::string* error)
             }
             const pugi::xml_node formula = ChildElement(node, "f");
             if (formula && !ReadFormula(part, formula, &shared, &cell, fault)) return false;
+            if (formula && cell.formula.empty() && std::strcmp(formula.attribute("t").value(), "shared") == 0) {
+                early.emplace_back(sheet->cells.size(), formula.attribute("si").value());
+            }
             if (!ReadStoredValue(reader, part, node, &cell, fault)) return false;
             sheet->cells.push_back(std::move(cell));
             return true;
         },
         error);
-    if (!read || ordered) return read;
+    if (!read) return false;
+    // A follower whose master never comes keeps its cached value, as a cell of an array does.
+    for (const auto& [index, si] : early) {
+        const auto master = shared.find(si);
+        if (master != shared.end()) FollowMaster(master->second, &sheet->cells[index]);
+    }
+    if (ordered) return true;
     // Cells out of order are allowed through; the same cell twice is not.
     std::vector<std::pair<uint32_t, uint16_t>> positions;
     positions.reserve(sheet->cells.size());
