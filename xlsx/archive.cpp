@@ -52,12 +52,20 @@ ZipArchive OpenArchiveBuffer(const void* data, size_t size, std::string* error)
     return ZipArchive(archive);
 }
 
+zip_int64_t LocatePart(zip_t* archive, const std::string& part)
+{
+    const zip_int64_t index = zip_name_locate(archive, part.c_str(), ZIP_FL_NOCASE);
+    if (index >= 0 || part.find('/') == std::string::npos) return index;
+    std::string backslashed = part;
+    std::replace(backslashed.begin(), backslashed.end(), '/', '\\');
+    return zip_name_locate(archive, backslashed.c_str(), ZIP_FL_NOCASE);
+}
+
 bool ReadPart(zip_t* archive, const std::string& part, const XlsxLimits& limits, uint64_t* budget,
               std::string* bytes, std::string* error)
 {
     bytes->clear();
-    // Part names compare without case in a package.
-    const zip_int64_t index = zip_name_locate(archive, part.c_str(), ZIP_FL_NOCASE);
+    const zip_int64_t index = LocatePart(archive, part);
     if (index < 0) {
         *error = part + ": part missing from the archive";
         return false;

@@ -227,6 +227,19 @@ def accepted_variants(good, folder):
     variant('shared_before_master.xlsx', {sheet1: lambda t: re.sub(r'(<row r="2".*?</row>)(<row r="3".*?</row>)',
                                                                      r'\2\1', t)})
     variant('array_off_cell.xlsx', {sheet1: lambda t: t.replace('t="array" ref="F2:I2"', 't="array" ref="E2:I2"')})
+    # A macro sheet's entry with an empty relationship id, appended after the sheets with cells.
+    variant('empty_sheet_id.xlsx', {'xl/workbook.xml': lambda t: t.replace(
+        '</sheets>', '<sheet name="Module" sheetId="9" r:id=""/></sheets>')})
+    # Folders separated by a backslash, as some writers name the entries (from planted.xlsx, so that a
+    # recalculated copy has parts to replace); the same package as .xlsm.
+    with zipfile.ZipFile(os.path.join(folder, 'planted.xlsx')) as source, \
+            zipfile.ZipFile(os.path.join(folder, 'backslash_names.xlsx'), 'w', zipfile.ZIP_DEFLATED) as target:
+        for info in source.infolist():
+            data = source.read(info.filename)
+            info.filename = info.filename.replace('/', '\\')
+            target.writestr(info, data)
+    with open(os.path.join(folder, 'macro_book.xlsm'), 'wb') as f:
+        f.write(whole)
     with open(os.path.join(folder, 'trailing_bytes.xlsx'), 'wb') as f:
         f.write(whole + bytes(16))
     # The first entry's local header keeps another time than the directory records for it.
