@@ -92,6 +92,40 @@ void SetCachedValue(pugi::xml_node cell, const CachedUpdate& update)
     value.append_child(pugi::node_pcdata).set_value(text.c_str());
 }
 
+// Where a cell element lies in the part's bytes: from its '<' to past its end tag, or past "/>" when
+// empty. offset is pugixml's record of where the element's name starts. No element nests in a cell's
+// children that could hold its end tag, and quoted attributes may hold '>'. False when the bytes
+// there are not that cell's, so that the caller keeps to a whole save.
+bool CellExtent(const std::string& bytes, ptrdiff_t offset, const std::string& name, size_t* begin, size_t* end)
+{
+    if (offset < 1 || static_cast<size_t>(offset) + name.size() > bytes.size() || bytes[static_cast<size_t>(offset) - 1] != '<' ||
+        bytes.compare(static_cast<size_t>(offset), name.size(), name) != 0) {
+        return false;
+    }
+    char quote = 0;
+    size_t at = static_cast<size_t>(offset) + name.size();
+    for (; at < bytes.size(); ++at) {
+        if (quote != 0) {
+            if (bytes[at] == quote) quote = 0;
+        } else if (bytes[at] == '"' || bytes[at] == '\'') {
+            quote = bytes[at];
+        } else if (bytes[at] == '>') {
+            break;
+        }
+    }
+    if (at >= bytes.size()) return false;
+    size_t close = at + 1;
+    if (bytes[at - 1] != '/') {
+        const size_t tag = bytes.find("</" + name, at);
+        close = tag == std::string::npos ? std::string::npos : bytes.find('>', tag);
+        if (close == std::string::npos) return false;
+        ++close;
+    }
+    *begin = static_cast<size_t>(offset) - 1;
+    *end = close;
+    return true;
+}
+
 bool EditSheet(zip_t* archive, const std::string& part, const std::map<Position, const CachedUpdate*>& updates,
                uint64_t* budget, EditedPart* edited, std::string* error)
 {
@@ -101,11 +135,22 @@ bool EditSheet(zip_t* archive, const std::string& part, const std::map<Position,
         return false;
     }
     std::map<Position, const CachedUpdate*> missing = updates;
+    // Each edited cell's place in the bytes, found before any edit (pugixml's offsets hold only until then).
+    struct Splice {
+        size_t begin, end;
+        pugi::xml_node cell;
+    };
+    std::vector<Splice> splices;
+    bool spliced = true;
     const pugi::xml_node sheetData = ChildElement(document.document_element(), "sheetData");
     const bool visited = VisitCells(part, sheetData,
         [&](const pugi::xml_node& cell, uint32_t row, uint16_t column, std::string*) {
             const auto update = missing.find(Position(row, column));
             if (update != missing.end()) {
+                Splice splice{0, 0, cell};
+                spliced = spliced && CellExtent(bytes, cell.offset_debug(), cell.name(), &splice.begin, &splice.end) &&
+                          (splices.empty() || splices.back().end <= splice.begin);
+                splices.push_back(splice);
                 SetCachedValue(cell, *update->second);
                 missing.erase(update);
             }
@@ -120,7 +165,19 @@ bool EditSheet(zip_t* archive, const std::string& part, const std::map<Position,
     }
     edited->name = part;
     StringWriter writer(&edited->bytes);
-    document.save(writer, "", pugi::format_raw | pugi::format_no_declaration, pugi::encoding_utf8);
+    if (!spliced) {
+        document.save(writer, "", pugi::format_raw | pugi::format_no_declaration, pugi::encoding_utf8);
+        return true;
+    }
+    // Only the edited cells are written anew: every other byte of the part, its declaration, byte
+    // order mark, quoting and spacing included, is the file's own.
+    size_t kept = 0;
+    for (const Splice& splice : splices) {
+        edited->bytes.append(bytes, kept, splice.begin - kept);
+        splice.cell.print(writer, "", pugi::format_raw, pugi::encoding_utf8);
+        kept = splice.end;
+    }
+    edited->bytes.append(bytes, kept, std::string::npos);
     return true;
 }
 

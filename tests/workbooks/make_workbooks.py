@@ -227,6 +227,12 @@ def accepted_variants(good, folder):
     variant('shared_before_master.xlsx', {sheet1: lambda t: re.sub(r'(<row r="2".*?</row>)(<row r="3".*?</row>)',
                                                                      r'\2\1', t)})
     variant('array_off_cell.xlsx', {sheet1: lambda t: t.replace('t="array" ref="F2:I2"', 't="array" ref="E2:I2"')})
+    # Layout a writer may keep: a byte order mark, single quotes, a space before "/>", a line break
+    # as &#10; in an attribute. A recalculated copy keeps all of it outside the edited cells.
+    variant('own_layout.xlsx', {sheet1: lambda t: '\ufeff' + re.sub(
+        r'<dimension ref="([^"]*)"/>', r"<dimension ref='\1' />", t).replace(
+        '</sheetData>', '</sheetData><dataValidations count="1"><dataValidation type="whole" '
+        'prompt="one&#10;two" sqref="Z1"><formula1>0</formula1></dataValidation></dataValidations>')})
     # A macro sheet's entry with an empty relationship id, appended after the sheets with cells.
     variant('empty_sheet_id.xlsx', {'xl/workbook.xml': lambda t: t.replace(
         '</sheets>', '<sheet name="Module" sheetId="9" r:id=""/></sheets>')})
