@@ -175,6 +175,12 @@ def corrupt_variants(good, folder):
     path = os.path.join(folder, 'crc_error.xlsx')
     with open(path, 'wb') as f:
         f.write(patch_entry(whole, sheet1, local=(14, b'\0\0\0\0'), central=(16, b'\0\0\0\0')))
+    # The first sheet again under its name in other case: which one counts depends on the reader.
+    with zipfile.ZipFile(good) as source, \
+            zipfile.ZipFile(os.path.join(folder, 'duplicate_entry.xlsx'), 'w', zipfile.ZIP_DEFLATED) as target:
+        for info in source.infolist():
+            target.writestr(info, source.read(info.filename))
+        target.writestr('XL/Worksheets/Sheet1.xml', source.read(sheet1))
     # A sheet part that inflates to 1 GiB of zeros from about a megabyte.
     path = os.path.join(folder, 'zip_bomb.xlsx')
     with zipfile.ZipFile(good) as source, zipfile.ZipFile(path, 'w', zipfile.ZIP_DEFLATED, compresslevel=1) as target:

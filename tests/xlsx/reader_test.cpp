@@ -125,6 +125,7 @@ const BadFileCase BadFileCases[] = {
     {"duplicate_cell.xlsx", "xl/worksheets/sheet2.xml: cell A2 appears twice"},
     {"bad_shared_string.xlsx", "xl/worksheets/sheet1.xml: cell A1: no shared string \"99999\""},
     {"crc_error.xlsx", "xl/worksheets/sheet1.xml: cannot inflate: CRC error"},
+    {"duplicate_entry.xlsx", "entry XL/Worksheets/Sheet1.xml appears twice"},
     {"no_such_file.xlsx", "not a readable zip archive"},
 };
 
