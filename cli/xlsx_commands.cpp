@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <filesystem>
+#include <new>
 
 #include "host/number.h"
 #include "engine/text_file.h"
@@ -28,6 +29,18 @@ int UsageError()
 {
     std::fputs(Usage, stderr);
     return 2;
+}
+
+// Running out of memory is this input meeting this machine, not a fault of the program: a message
+// naming the file, and the command's failure. What was read is released by then.
+template <typename Run> int WithinMemory(const std::string& path, const char* aftermath, Run run)
+{
+    try {
+        return run();
+    } catch (const std::bad_alloc&) {
+        std::fprintf(stderr, "%s: out of memory%s\n", path.c_str(), aftermath);
+        return 1;
+    }
 }
 
 // A read workbook, recalculated. The random numbers' generator starts afresh on every thread, so the
@@ -80,7 +93,17 @@ bool ReadUlps(const std::string& text, uint64_t* ulps)
 
 }  // namespace
 
+// The commands' work on one file, inside WithinMemory.
+static int CheckRead(SubstituteHost& host, const std::string& path, uint64_t tolerance);
+static int ShowRead(SubstituteHost& host, const std::string& path, bool csv);
+static int RecalculateRead(SubstituteHost& host, const std::string& in, const std::string& out);
+
 int CheckWorkbook(SubstituteHost& host, const std::string& path, uint64_t tolerance)
+{
+    return WithinMemory(path, "", [&] { return CheckRead(host, path, tolerance); });
+}
+
+static int CheckRead(SubstituteHost& host, const std::string& path, uint64_t tolerance)
 {
     XlsxBook xlsx;
     WorkbookEvaluation evaluation;
@@ -126,6 +149,11 @@ int CheckWorkbooks(SubstituteHost& host, const std::vector<std::string>& argumen
 }
 
 int ShowWorkbook(SubstituteHost& host, const std::string& path, bool csv)
+{
+    return WithinMemory(path, "", [&] { return ShowRead(host, path, csv); });
+}
+
+static int ShowRead(SubstituteHost& host, const std::string& path, bool csv)
 {
     XlsxBook xlsx;
     WorkbookEvaluation evaluation;
@@ -178,6 +206,12 @@ int RecalculateWorkbook(SubstituteHost& host, const std::vector<std::string>& ar
     }
     // Written over through another name (a link), the file itself is replaced, not the link.
     if (same) out = FileName(std::filesystem::canonical(FilePath(in), error));
+    const std::string unwritten = "; " + out + " not written";
+    return WithinMemory(in, unwritten.c_str(), [&] { return RecalculateRead(host, in, out); });
+}
+
+static int RecalculateRead(SubstituteHost& host, const std::string& in, const std::string& out)
+{
     XlsxBook xlsx;
     WorkbookEvaluation evaluation;
     bool read = false;
