@@ -3,6 +3,9 @@
 
 #include <algorithm>
 #include <cstring>
+#include <memory>
+#include <new>
+#include <vector>
 
 namespace quorin_host {
 
@@ -52,49 +55,70 @@ ZipArchive OpenArchiveBuffer(const void* data, size_t size, std::string* error)
     return ZipArchive(archive);
 }
 
-bool ReadPart(zip_t* archive, const std::string& part, const XlsxLimits& limits, uint64_t* budget,
-              std::string* bytes, std::string* error)
+bool StreamPart(zip_t* archive, const std::string& part, const XlsxLimits& limits, uint64_t* budget,
+                const PartConsumer& consume, std::string* error)
 {
-    bytes->clear();
     // Part names compare without case in a package.
     const zip_int64_t index = zip_name_locate(archive, part.c_str(), ZIP_FL_NOCASE);
     if (index < 0) {
         *error = part + ": part missing from the archive";
         return false;
     }
-    zip_file_t* file = zip_fopen_index(archive, static_cast<zip_uint64_t>(index), 0);
+    const std::unique_ptr<zip_file_t, int (*)(zip_file_t*)> opened(zip_fopen_index(archive, static_cast<zip_uint64_t>(index), 0),
+                                                                  zip_fclose);
+    zip_file_t* file = opened.get();
     if (file == nullptr) {
         *error = part + ": cannot open: " + zip_strerror(archive);
         return false;
     }
     const uint64_t bound = std::min(limits.maxPartBytes, *budget);
-    bool ok = true;
-    char chunk[ReadChunk];
+    uint64_t size = 0;
+    bool inflated = true;
+    bool consumed = true;
+    std::string refusal;
+    std::vector<char> chunk(ReadChunk);
     for (;;) {
-        const zip_int64_t got = zip_fread(file, chunk, sizeof chunk);
+        const zip_int64_t got = zip_fread(file, chunk.data(), chunk.size());
         if (got < 0) {
             *error = part + ": cannot inflate: " + zip_file_strerror(file);
-            ok = false;
+            inflated = false;
             break;
         }
         if (got == 0) break;
-        if (bytes->size() + static_cast<uint64_t>(got) > bound) {
+        if (size + static_cast<uint64_t>(got) > bound) {
             *error = part + ": inflates past " +
                      (bound == limits.maxPartBytes ? SizeText(bound) + " (the bound on one part)"
                                                    : "the " + SizeText(limits.maxTotalBytes) + " bound on the workbook");
-            ok = false;
+            inflated = false;
             break;
         }
-        bytes->append(chunk, static_cast<size_t>(got));
+        size += static_cast<uint64_t>(got);
+        // Once the consumer refuses, the rest is still inflated: a damaged or oversized part is the
+        // cause to report, not the malformed text it inflated to.
+        if (consumed) consumed = consume(chunk.data(), static_cast<size_t>(got), false, &refusal);
     }
-    zip_fclose(file);
-    if (!ok) {
+    if (inflated && consumed) consumed = consume(nullptr, 0, true, &refusal);
+    if (inflated && !consumed) *error = refusal;
+    if (!inflated || !consumed) return false;
+    *budget -= size;
+    return true;
+}
+
+bool ReadPart(zip_t* archive, const std::string& part, const XlsxLimits& limits, uint64_t* budget,
+              std::string* bytes, std::string* error)
+{
+    bytes->clear();
+    const bool read = StreamPart(archive, part, limits, budget,
+        [&](const char* data, size_t size, bool, std::string*) {
+            bytes->append(data, size);
+            return true;
+        },
+        error);
+    if (!read) {
         bytes->clear();
         bytes->shrink_to_fit();
-        return false;
     }
-    *budget -= bytes->size();
-    return true;
+    return read;
 }
 
 bool ParseXml(const std::string& part, const std::string& bytes, bool keepLayout, pugi::xml_document* document,
@@ -105,6 +129,8 @@ bool ParseXml(const std::string& part, const std::string& bytes, bool keepLayout
     const unsigned flags = keepLayout ? (pugi::parse_full | pugi::parse_ws_pcdata)
                                       : (pugi::parse_default | pugi::parse_ws_pcdata_single);
     const pugi::xml_parse_result result = document->load_buffer(bytes.data(), bytes.size(), flags);
+    // Running out of memory says nothing about the part: it is the command's to report, for the file.
+    if (result.status == pugi::status_out_of_memory) throw std::bad_alloc();
     if (!result) {
         *error = part + ": malformed XML at byte " + std::to_string(result.offset) + ": " + result.description();
         return false;

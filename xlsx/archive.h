@@ -36,8 +36,16 @@ ZipArchive OpenArchiveBuffer(const void* data, size_t size, std::string* error);
 bool ReadPart(zip_t* archive, const std::string& part, const XlsxLimits& limits, uint64_t* budget,
               std::string* bytes, std::string* error);
 
+// The same read handed over in pieces as it inflates: consume(data, size, false, refusal) for each
+// piece, then consume(nullptr, 0, true, refusal) at the end; false from it stops the read with its
+// refusal as the error, unless the part itself then proves damaged or too big, which is reported first.
+using PartConsumer = std::function<bool(const char* data, size_t size, bool last, std::string* refusal)>;
+bool StreamPart(zip_t* archive, const std::string& part, const XlsxLimits& limits, uint64_t* budget,
+                const PartConsumer& consume, std::string* error);
+
 // Parses a part's bytes; keepLayout keeps whitespace, comments and the declaration, so that a part
-// saved again differs only where it was edited.
+// saved again differs only where it was edited. Running out of memory throws std::bad_alloc, as any
+// allocation does, rather than passing for malformed XML.
 bool ParseXml(const std::string& part, const std::string& bytes, bool keepLayout, pugi::xml_document* document,
               std::string* error);
 

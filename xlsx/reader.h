@@ -2,6 +2,8 @@
 // sheet's cells with their stored values and formulas as written, and the defined names. Nothing is
 // evaluated here; shifting a shared formula's references is the formula parser's job, from the
 // offsets recorded per cell.
+// Sheet parts are read as a stream, so memory follows the cells kept, not the part's size; running out
+// of memory throws std::bad_alloc.
 // Bad input (a corrupt or truncated archive, a CRC error, a missing part, malformed XML, a part that
 // inflates past its bound, a cell past the sheet's bounds, a duplicate cell) gives false and one
 // message naming the part, and the cell where there is one; memory stays bounded by XlsxLimits.
@@ -73,6 +75,8 @@ struct XlsxLimits {
 
 // Reads the workbook at path; on false, book is incomplete and error names the part (and cell).
 bool ReadXlsx(const std::string& path, XlsxBook* book, std::string* error, const XlsxLimits& limits = XlsxLimits());
+// The sheets' names and parts and the defined names alone: no sheet is read, every sheet has no cells.
+bool ReadXlsxSheets(const std::string& path, XlsxBook* book, std::string* error);
 // The same from bytes in memory (the fuzz target's entry point).
 bool ReadXlsxBuffer(const void* data, size_t size, XlsxBook* book, std::string* error,
                     const XlsxLimits& limits = XlsxLimits());
