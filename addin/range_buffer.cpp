@@ -3,39 +3,13 @@
 
 #include <cstdint>
 #include <cstdlib>
-#include <initializer_list>
 
 #include <immintrin.h>
-
-RangeBuffer XBuffer;
-RangeBuffer YBuffer;
-RangeBuffer ZBuffer;
-RangeBuffer XcBuffer;
-RangeBuffer YcBuffer;
-
-// First capacity of a buffer, so that small ranges never reallocate.
-constexpr int32_t InitialCapacity = 1024;
-
-// Makes room for count doubles. The old block is released only once its successor exists, so a
-// refused growth leaves the buffer as it was and usable by the next call.
-static bool GrowBuffer(RangeBuffer* buffer, int32_t count)
-{
-    if (buffer->items != nullptr && count <= buffer->capacity) return true;
-    int64_t wanted = (buffer->items == nullptr) ? InitialCapacity : 2 * static_cast<int64_t>(buffer->capacity);
-    if (wanted < count) wanted = count;
-    if (wanted > INT32_MAX) wanted = INT32_MAX;
-    double* items = static_cast<double*>(std::calloc(static_cast<size_t>(wanted), sizeof(double)));
-    if (items == nullptr) return false;
-    std::free(buffer->items);
-    buffer->items = items;
-    buffer->capacity = static_cast<int32_t>(wanted);
-    return true;
-}
 
 // Elements per block of CopyNumbers: small enough that a non-number is found soon after it, and that
 // a visitor reads the block's 8 KB of values while they are still in cache; large enough that the
 // per-block work (a call, the wide copy's alignment steps) is a few per cent of 1,000 values.
-constexpr int32_t CopyBlock = 1024;
+constexpr int32_t CopyBlock = ReadBlock;
 // Elements per step of the unrolled copy: the values' loads and stores and the type words'
 // checks of one step are independent of each other.
 constexpr int32_t CopyStep = 8;
@@ -161,7 +135,7 @@ static int32_t ReadValues(XLOPER* argument, RangeBuffer* buffer, bool zeroCorner
         status = ReadEmpty;
     } else if (count > INT32_MAX) {
         status = ReadTooLarge;
-    } else if (!GrowBuffer(buffer, status)) {
+    } else if (!GrowRangeBuffer(buffer, status)) {
         status = ReadNoStorage;
     } else {
         const XLOPER* elements = array.val.array.lparray;
@@ -184,10 +158,13 @@ int32_t ReadRangeVisiting(XLOPER* argument, RangeBuffer* buffer, BlockVisitor* v
     return ReadValues(argument, buffer, false, visit, context);
 }
 
-void ReleaseRangeBuffers()
+int32_t ReadRecordArgument(void* records, int32_t index, RangeBuffer* buffer, bool zeroCorner, BlockVisitor* visit,
+                           void* context)
 {
-    for (RangeBuffer* buffer : {&XBuffer, &YBuffer, &ZBuffer, &XcBuffer, &YcBuffer}) {
-        std::free(buffer->items);
-        *buffer = RangeBuffer{};
-    }
+    return ReadValues(static_cast<XLOPER**>(records)[index], buffer, zeroCorner, visit, context);
+}
+
+RangeArguments RecordArguments(XLOPER** records)
+{
+    return RangeArguments{ReadRecordArgument, records};
 }

@@ -5,34 +5,14 @@
 #pragma once
 
 #include "addin/host_api.h"
+#include "rules/range_source.h"
 
-struct RangeBuffer {
-    int32_t count;     // values read last time (columns x rows)
-    int32_t capacity;  // doubles items can hold; 0 until first use
-    int32_t columns;
-    int32_t rows;
-    double* items;
-};
-
-enum ReadStatus : int32_t {
-    ReadNotRange = -826,      // not a reference or an array
-    ReadUncalculated = -828,  // the coercion was refused: uncalculated cell, or any other reason
-    ReadEmpty = -835,         // the coerced array holds no values
-    ReadTooLarge = -840,      // more values than a buffer can hold
-    ReadNoStorage = -845,     // the buffer could not grow
-    ReadNotNumber = -867,     // an element (other than a zeroed corner) is not a number
-};
-
-// Argument buffers, one per argument role: zeroed at load, grown by ReadRange, never shrunk or
-// freed. Static so that recalculating a sheet does not allocate. Written only by ReadRange.
-extern RangeBuffer XBuffer;   // first range argument of every function (Polynomial: coefficients)
-extern RangeBuffer YBuffer;   // y values
-extern RangeBuffer ZBuffer;   // the Interp2 table
-extern RangeBuffer XcBuffer;  // LLSQLC x constraints
-extern RangeBuffer YcBuffer;  // LLSQLC y constraints
-
-// Receives each block of values just read, at most 1,024, while they are still in the cache.
-typedef void BlockVisitor(const double* items, int32_t n, void* context);
+// Reads range argument index of a call whose ranges are an array of records (XLOPER*[]): ReadValues
+// of records[index], the RangeReader the entry points hand to the rules.
+int32_t ReadRecordArgument(void* records, int32_t index, RangeBuffer* buffer, bool zeroCorner, BlockVisitor* visit,
+                           void* context);
+// The RangeArguments of a call whose range arguments are records[0], records[1], ...
+RangeArguments RecordArguments(XLOPER** records);
 
 // The value count (>= 1), or a ReadStatus. After a failure the buffer's items must not be used.
 int32_t ReadRange(XLOPER* argument, RangeBuffer* buffer, bool zeroCorner);
@@ -46,6 +26,3 @@ typedef unsigned CopyBlockFunction(const XLOPER* elements, double* items, int32_
 unsigned CopyBlockBaseline(const XLOPER* elements, double* items, int32_t n);  // baseline x86-64
 unsigned CopyBlockWide(const XLOPER* elements, double* items, int32_t n);      // only if WideCopySupported()
 bool WideCopySupported();  // the processor and the system support AVX-512F
-
-// Returns the five buffers to their zeroed state; only when the module is unloaded.
-void ReleaseRangeBuffers();

@@ -4,9 +4,8 @@
 #pragma once
 
 #include "addin/host_api.h"
+#include "rules/functions.h"
 
-constexpr uint16_t FailureErrorCode = 999;
-constexpr int32_t MaxTerms = 20;  // the most polynomial terms a fit may ask for
 
 // Written by every worksheet function and read by the host before its next call; static so that
 // no answer ever owns memory. Zeroed at load, alive for the module's life.

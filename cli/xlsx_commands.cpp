@@ -43,9 +43,9 @@ template <typename Run> int WithinMemory(const std::string& path, const char* af
     }
 }
 
-// A read workbook, recalculated. The random numbers' generator starts afresh on every thread, so the
-// workbook gets a thread of its own, as a CSV sheet does.
-// False when the file does not read (read false) or a formula is refused or circular.
+// A read workbook, recalculated: what depends on the add-in, and nothing else. The random numbers'
+// generator starts afresh on every thread, so the workbook gets a thread of its own, as a CSV sheet
+// does. False when the file does not read (read false).
 bool Recalculate(SubstituteHost& host, const std::string& path, XlsxBook* xlsx, WorkbookEvaluation* evaluation, bool* read)
 {
     std::string error;
@@ -91,6 +91,15 @@ bool ReadUlps(const std::string& text, uint64_t* ulps)
     return true;
 }
 
+// The formulas left stale, one line each, as check and recalc both list them.
+void PrintStale(const XlsxBook& xlsx, const BookComparison& comparison)
+{
+    for (const StaleFormula& f : comparison.stale) {
+        std::printf("    stale  %s  %s  (%s)\n", SheetCellName(xlsx.sheets[f.sheet].name, f.row, f.column).c_str(), f.formula.c_str(),
+                    f.reason.c_str());
+    }
+}
+
 }  // namespace
 
 // The commands' work on one file, inside WithinMemory.
@@ -119,8 +128,11 @@ static int CheckRead(SubstituteHost& host, const std::string& path, uint64_t tol
         std::printf("    %s  %s  cached %s  computed %s  (%s)\n", SheetCellName(xlsx.sheets[cell.sheet].name, cell.row, cell.column).c_str(),
                     cell.formula.c_str(), Shown(cell.cached).c_str(), Shown(cell.computed).c_str(), HowFar(cell).c_str());
     }
-    std::printf("%s: %zu cells recomputed, %zu matching, %zu differing; %zu formulas kept their cached value (built-in calls)\n",
-                path.c_str(), comparison.cells.size(), comparison.matching, comparison.differing, comparison.keptCached);
+    PrintStale(xlsx, comparison);
+    std::printf("%s: %zu cells recomputed, %zu matching, %zu differing; %zu formulas stale; %zu formulas kept their cached value "
+                "(no add-in call)\n",
+                path.c_str(), comparison.cells.size(), comparison.matching, comparison.differing, comparison.stale.size(),
+                comparison.keptCached);
     return comparison.differing == 0 ? 0 : 1;
 }
 
@@ -226,8 +238,10 @@ static int RecalculateRead(SubstituteHost& host, const std::string& in, const st
         std::fprintf(stderr, "%s: %s\n", out.c_str(), writeError.c_str());
         return 1;
     }
-    std::printf("%s: %zu cells recomputed, %zu cached values changed; %zu formulas kept their cached value (built-in calls)\n",
-                out.c_str(), comparison.cells.size(), updates.size(), comparison.keptCached);
+    PrintStale(xlsx, comparison);
+    std::printf("%s: %zu cells recomputed, %zu cached values changed; %zu formulas left stale; %zu formulas kept their cached value "
+                "(no add-in call)\n",
+                out.c_str(), comparison.cells.size(), updates.size(), comparison.stale.size(), comparison.keptCached);
     return 0;
 }
 

@@ -19,6 +19,23 @@ constexpr size_t MaxTextLength = 32767;
 
 bool Failed(const Value& v) { return v.kind == Kind::Error || v.kind == Kind::Uncalculated; }
 
+// Implicit intersection: a column of cells stands for its cell in the formula's row, a row of cells for
+// its cell in the formula's column, one cell for itself; false when the formula's row or column
+// misses the range.
+bool Intersect(const EvaluationContext& context, Area* a)
+{
+    if (a->columnFirst == a->columnLast && a->rowFirst == a->rowLast) return true;
+    if (a->columnFirst == a->columnLast && context.row >= a->rowFirst && context.row <= a->rowLast) {
+        a->rowFirst = a->rowLast = context.row;
+        return true;
+    }
+    if (a->rowFirst == a->rowLast && context.column >= a->columnFirst && context.column <= a->columnLast) {
+        a->columnFirst = a->columnLast = context.column;
+        return true;
+    }
+    return false;
+}
+
 // The host's own sheet as a cell source, for formulas evaluated outside a workbook.
 class HostSheetCells : public CellSource {
 public:
@@ -133,8 +150,9 @@ Value Compare(NodeType type, const Value& left, const Value& right)
 
 class Machine {
 public:
-    Machine(const EvaluationContext& context, const Formula& formula, FormulaMessages* messages, bool namesAllowed)
-        : context_(context), formula_(formula), messages_(messages), namesAllowed_(namesAllowed) {}
+    Machine(const EvaluationContext& context, const Formula& formula, FormulaMessages* messages, int32_t nameDepth,
+            int32_t* nameEvaluations)
+        : context_(context), formula_(formula), messages_(messages), nameDepth_(nameDepth), nameEvaluations_(nameEvaluations) {}
 
     Value Run(uint32_t root)
     {
@@ -153,16 +171,29 @@ private:
     }
 
     // An operand of a scalar operator: one cell's value, one element, or #VALUE!.
-    Value Scalar(Value v) const
+    Value Scalar(const Node& node, Value v)
     {
         if (v.kind == Kind::Reference) {
             if (v.areas.size() != 1) return Value::Error(xlerrValue);
-            const Area& a = v.areas[0];
+            Area a = v.areas[0];
+            if ((a.rowFirst != a.rowLast || a.columnFirst != a.columnLast) && context_.spreadsheetRanges) {
+                if (context_.arrayFormula) return ElementByElement(node);
+                if (!Intersect(context_, &a)) return Value::Error(xlerrValue);
+            }
             if (a.rowFirst != a.rowLast || a.columnFirst != a.columnLast) return Value::Error(xlerrValue);
             return context_.cells->CellAt(a.sheet, a.rowFirst, a.columnFirst);
         }
-        if (v.kind == Kind::Array) return (v.elements.size() == 1) ? v.elements[0] : Value::Error(xlerrValue);
+        if (v.kind == Kind::Array) {
+            if (v.elements.size() == 1) return v.elements[0];
+            return context_.spreadsheetRanges ? ElementByElement(node) : Value::Error(xlerrValue);
+        }
         return v;
+    }
+
+    Value ElementByElement(const Node& node)
+    {
+        Refuse(node, "a range or array where one value is wanted: the spreadsheet computes it element by element, the engine does not");
+        return Value::Error(xlerrValue);
     }
 
     bool SheetOf(const Node& node, uint32_t* sheet) const
@@ -176,14 +207,20 @@ private:
 
     Value NameValue(const Node& node)
     {
-        const Formula* definition = (namesAllowed_ && context_.names != nullptr) ? context_.names->FindName(node.name, context_.sheet) : nullptr;
+        uint32_t sheet = context_.sheet;
+        const bool sheetKnown = node.detail.empty() || (context_.names != nullptr && context_.names->FindSheet(node.detail, &sheet));
+        const Formula* definition = (sheetKnown && context_.names != nullptr) ? context_.names->FindName(node.name, sheet) : nullptr;
         if (definition == nullptr) {
             Refuse(node, "unknown name " + node.name);
             return Value::Error(xlerrName);
         }
+        // The depth, not a record of the names passed, stops names that refer to each other in a circle.
+        if (nameDepth_ >= MaxNameDepth || ++*nameEvaluations_ > MaxNameEvaluations) {
+            Refuse(node, "names defined through more than 32 other names, in a circle, or used more than 4,096 times: " + node.name);
+            return Value::Error(xlerrName);
+        }
         FormulaMessages inner;
-        // A definition names no other name, so names cannot refer to each other in a circle.
-        Value v = Machine(context_, *definition, &inner, false).Run(definition->Root());
+        Value v = Machine(context_, *definition, &inner, nameDepth_ + 1, nameEvaluations_).Run(definition->Root());
         for (const FormulaMessage& m : inner.refusals) Refuse(node, "in the name " + node.name + ": " + m.text);
         for (const FormulaMessage& m : inner.notes) messages_->notes.push_back({node.column, "in the name " + node.name + ": " + m.text});
         return v;
@@ -203,6 +240,16 @@ private:
                              std::to_string(arguments.size()));
             return Value::Error(xlerrValue);
         }
+        // A range given for a number is read as an operand is: the host itself would take its first cell.
+        const size_t refused = messages_->refusals.size();
+        for (size_t k = 0; context_.spreadsheetRanges && k < expected; ++k) {
+            const Value& a = arguments[k];
+            const bool several = (a.kind == Kind::Array && a.elements.size() > 1) ||
+                                 (a.kind == Kind::Reference && (a.areas.size() != 1 || a.areas[0].rowFirst != a.areas[0].rowLast ||
+                                                                a.areas[0].columnFirst != a.areas[0].columnLast));
+            if (typeText[k + 1] != 'R' && several) arguments[k] = Scalar(node, arguments[k]);
+            if (messages_->refusals.size() > refused) return arguments[k];
+        }
         std::string error;
         Value answer = host.Call(node.name, arguments, &error);
         if (!error.empty()) messages_->notes.push_back({node.column, error});
@@ -214,6 +261,15 @@ private:
         switch (node.type) {
         case NodeType::Literal: stack_.push_back(node.literal); return;
         case NodeType::Reference: {
+            if (node.link != 0) {
+                Value v;
+                if (context_.names == nullptr || !context_.names->LinkedValue(node.link, node.name, node.area, &v)) {
+                    messages_->notes.push_back({node.column, "no cached value for [" + std::to_string(node.link) + "]" + node.name});
+                    v = Value::Error(xlerrRef);
+                }
+                stack_.push_back(std::move(v));
+                return;
+            }
             uint32_t sheet = 0;
             if (!SheetOf(node, &sheet)) {
                 Refuse(node, "no sheet called " + node.name);
@@ -226,6 +282,16 @@ private:
             return;
         }
         case NodeType::Name: stack_.push_back(NameValue(node)); return;
+        case NodeType::Table: {
+            Area area;
+            if (context_.names == nullptr || !context_.names->FindTable(node.name, node.detail, context_.sheet, context_.row, context_.column, &area)) {
+                messages_->notes.push_back({node.column, "table reference " + node.name + "[" + node.detail + "] not found"});
+                stack_.push_back(Value::Error(xlerrRef));
+                return;
+            }
+            stack_.push_back(Value::Reference({area}));
+            return;
+        }
         case NodeType::Call: {
             std::vector<Value> arguments(node.argumentCount);
             for (size_t k = arguments.size(); k-- > 0;) arguments[k] = Pop();
@@ -235,7 +301,7 @@ private:
         case NodeType::Negate: case NodeType::Percent: {
             double x = 0.0;
             Value failure;
-            if (!ToNumber(Scalar(Pop()), &x, &failure)) {
+            if (!ToNumber(Scalar(node, Pop()), &x, &failure)) {
                 stack_.push_back(failure);
                 return;
             }
@@ -244,8 +310,8 @@ private:
         }
         default: break;
         }
-        const Value right = Scalar(Pop());
-        const Value left = Scalar(Pop());
+        const Value right = Scalar(node, Pop());
+        const Value left = Scalar(node, Pop());
         if (Failed(left) || Failed(right)) {
             stack_.push_back(Failed(left) ? left : right);
             return;
@@ -272,7 +338,8 @@ private:
     const EvaluationContext& context_;
     const Formula& formula_;
     FormulaMessages* messages_;
-    bool namesAllowed_;
+    int32_t nameDepth_;
+    int32_t* nameEvaluations_;  // shared by the machines of one formula's names
     std::vector<Value> stack_;
 };
 
@@ -313,7 +380,13 @@ std::string Joined(const FormulaMessages& messages)
 Value EvaluateFormula(const EvaluationContext& context, const Formula& formula, uint32_t root, FormulaMessages* messages)
 {
     if (root >= formula.nodes.size()) return Value::Error(xlerrValue);
-    Value answer = Machine(context, formula, messages, true).Run(root);
+    int32_t nameEvaluations = 0;
+    Value answer = Machine(context, formula, messages, 0, &nameEvaluations).Run(root);
+    if (answer.kind == Kind::Reference && context.spreadsheetRanges && !context.arrayFormula && answer.areas.size() == 1) {
+        Area a = answer.areas[0];
+        if (!Intersect(context, &a)) return Value::Error(xlerrValue);
+        answer = Value::Reference({a});
+    }
     if (answer.kind == Kind::Reference) answer = ReadReferenced(*context.cells, answer, messages, formula.nodes[root].column);
     return answer;
 }

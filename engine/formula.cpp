@@ -97,10 +97,103 @@ public:
         return at_ == text_.size() || Fail("unexpected text after the formula");
     }
 
+    // Each token is read by the routine the grammar reads it with; a token that routine refuses, and
+    // every operator and separator, is stepped over.
+    void Scan()
+    {
+        while (SkipSpace(), at_ < text_.size()) {
+            error.clear();
+            const size_t start = at_, column = at_ + 1;
+            const char c = text_[at_];
+            Value ignored;
+            std::string inside;
+            if (c == '"') {
+                Quoted('"', &inside);
+            } else if (c == '#') {
+                if (!ErrorValue(&ignored)) ++at_;
+            } else if (c == '{') {
+                while (at_ < text_.size() && text_[at_] != '}') {
+                    if (text_[at_] == '"') Quoted('"', &inside);
+                    else ++at_;
+                }
+            } else if (c == '\'') {
+                if (!QuotedSheetReference()) SkipWordFrom(start);
+            } else if (c == '[') {
+                // An unclosed bracket holds the rest of the text: nothing after it is a token.
+                if (!LinkedReference(column) && !TableReference(std::string(), column)) at_ = text_.size();
+            } else if (IsDigit(c) || c == '$' || c == '.' || IsNameStart(c)) {
+                ScanWord(column);
+            }
+            if (at_ == start) ++at_;
+        }
+    }
+
     std::string error;
     size_t errorColumn = 0;
 
 private:
+    void ScanWord(size_t column)
+    {
+        if (WholeLines(std::string(), column)) return;
+        const size_t start = at_;
+        const size_t number = NumberLength(std::string_view(text_).substr(at_));
+        if (number > 0 && (IsDigit(text_[at_]) || text_[at_] == '.')) {
+            at_ += number;
+            return;
+        }
+        const std::string_view word = NextWord();
+        if (word.empty()) return;
+        const size_t end = at_;
+        SkipSpace();
+        if (at_ < text_.size() && text_[at_] == '(') {
+            Node node;
+            node.type = NodeType::Call;
+            node.name = std::string(SameText(word.substr(0, 5), "_xll.") ? word.substr(5) : word);
+            Emit(std::move(node), 0, column);
+            ++at_;
+            return;
+        }
+        at_ = end;
+        if (at_ < text_.size() && text_[at_] == '[') {
+            if (!TableReference(std::string(word), column)) at_ = text_.size();
+            return;
+        }
+        // Sheet1:Sheet3!A1 names every sheet from the first to the last.
+        std::string sheet(word);
+        if (at_ + 1 < text_.size() && text_[at_] == ':' && IsNameStart(text_[at_ + 1])) {
+            ++at_;
+            const std::string_view last = NextWord();
+            if (at_ < text_.size() && text_[at_] == '!') sheet += ":" + std::string(last);
+            else at_ = end;
+        }
+        if (at_ < text_.size() && text_[at_] == '!') {
+            ++at_;
+            if (!CellReference(sheet, column)) SkipWordFrom(at_);
+            return;
+        }
+        at_ = start;
+        if (Word(column)) return;
+        // A1:OFFSET(..) and the like: the first corner is read as a cell of its own.
+        at_ = start;
+        Node node;
+        node.type = NodeType::Reference;
+        bool rowAbsolute = false, columnAbsolute = false;
+        if (ReadCell(NextWord(), &node.area.rowFirst, &node.area.columnFirst, &rowAbsolute, &columnAbsolute)) {
+            node.area.rowLast = node.area.rowFirst;
+            node.area.columnLast = node.area.columnFirst;
+            node.absolute = static_cast<uint8_t>((rowAbsolute ? AbsoluteRowFirst | AbsoluteRowLast : 0) |
+                                                 (columnAbsolute ? AbsoluteColumnFirst | AbsoluteColumnLast : 0));
+            Emit(std::move(node), 0, column);
+        }
+    }
+
+    // After a sheet name that no cell follows: the word there, if any, is passed over.
+    void SkipWordFrom(size_t start)
+    {
+        at_ = std::max(at_, start);
+        NextWord();
+    }
+
     bool Fail(const std::string& what)
     {
         if (error.empty()) {
@@ -245,6 +338,7 @@ private:
             return true;
         }
         if (c == '\'') return QuotedSheetReference();
+        if (c == '[') return LinkedReference(column) || (error.empty() && TableReference(std::string(), column));
         return Word(column);
     }
 
@@ -367,7 +461,73 @@ private:
         if (sheet.empty()) return Fail("empty sheet name");
         if (at_ >= text_.size() || text_[at_] != '!') return Fail("expected '!' after the sheet name");
         ++at_;
-        return CellReference(std::move(sheet), column);
+        const uint32_t link = LinkPrefix(&sheet);
+        return CellReference(std::move(sheet), column, link);
+    }
+
+    // The n of a leading "[n]" in sheet, removed from it; 0 when there is none.
+    static uint32_t LinkPrefix(std::string* sheet)
+    {
+        const size_t close = sheet->find(']');
+        if (sheet->size() < 3 || (*sheet)[0] != '[' || close == std::string::npos || close < 2 || close > 8) return 0;
+        uint32_t n = 0;
+        for (size_t k = 1; k < close; ++k) {
+            if (!IsDigit((*sheet)[k])) return 0;
+            n = n * 10 + static_cast<uint32_t>((*sheet)[k] - '0');
+        }
+        if (n == 0) return 0;
+        sheet->erase(0, close + 1);
+        return n;
+    }
+
+    // [1]Data!A1, a cell of a linked workbook; false, with nothing read and no error, for any other '['.
+    bool LinkedReference(size_t column)
+    {
+        const size_t start = at_;
+        // A link's number is short; looking no further keeps a run of '[' linear.
+        const size_t close = std::string_view(text_).substr(at_, 9).find(']');
+        if (close == std::string_view::npos) return false;
+        std::string prefix = text_.substr(at_, close + 1);
+        at_ += close + 1;
+        std::string sheet = prefix + std::string(NextWord());
+        const uint32_t link = LinkPrefix(&sheet);
+        if (link == 0 || sheet.empty() || at_ >= text_.size() || text_[at_] != '!') {
+            at_ = start;
+            return false;
+        }
+        ++at_;
+        return CellReference(std::move(sheet), column, link);
+    }
+
+    // The text between the '[' at at_ and its matching ']', nested brackets kept and a quote escaping
+    // the character after it, as table references write them; false when the brackets do not close.
+    bool Bracketed(std::string* inside)
+    {
+        int32_t depth = 0;
+        const size_t start = at_;
+        while (at_ < text_.size()) {
+            const char c = text_[at_++];
+            if (c == '\'' && at_ < text_.size()) {
+                ++at_;
+                continue;
+            }
+            if (c == '[') ++depth;
+            if (c == ']' && --depth == 0) {
+                *inside = text_.substr(start + 1, at_ - start - 2);
+                return true;
+            }
+        }
+        return false;
+    }
+
+    bool TableReference(std::string table, size_t column)
+    {
+        Node node;
+        node.type = NodeType::Table;
+        node.name = std::move(table);
+        if (!Bracketed(&node.detail)) return Fail("unterminated table reference");
+        Emit(std::move(node), 0, column);
+        return true;
     }
 
     // The cell or range after the sheet's '!', or after nothing.
@@ -403,7 +563,7 @@ private:
         return false;
     }
 
-    bool CellReference(std::string sheet, size_t column)
+    bool CellReference(std::string sheet, size_t column, uint32_t link = 0)
     {
         if (at_ < text_.size() && text_[at_] == '#') {
             Value v;
@@ -411,13 +571,25 @@ private:
             EmitLiteral(std::move(v), column);
             return true;
         }
-        if (WholeLines(sheet, column)) return true;
+        if (WholeLines(sheet, column)) {
+            formula_->nodes.back().link = link;
+            return true;
+        }
         const size_t start = at_;
         Node node;
         node.type = NodeType::Reference;
         node.name = std::move(sheet);
+        node.link = link;
         bool rowAbsolute = false, columnAbsolute = false;
-        if (!ReadCell(NextWord(), &node.area.rowFirst, &node.area.columnFirst, &rowAbsolute, &columnAbsolute)) {
+        const std::string_view word = NextWord();
+        if (!ReadCell(word, &node.area.rowFirst, &node.area.columnFirst, &rowAbsolute, &columnAbsolute)) {
+            if (link == 0 && !word.empty() && IsNameStart(word[0]) && word.find('$') == std::string_view::npos) {
+                node.type = NodeType::Name;
+                node.detail = std::move(node.name);
+                node.name = std::string(word);
+                Emit(std::move(node), 0, column);
+                return true;
+            }
             at_ = start;
             return Fail("expected a cell");
         }
@@ -449,6 +621,7 @@ private:
             ++at_;
             return CellReference(std::string(word), column);
         }
+        if (at_ < text_.size() && text_[at_] == '[') return TableReference(std::string(word), column);
         SkipSpace();
         if (at_ < text_.size() && text_[at_] == '(') {
             ++at_;
@@ -490,7 +663,14 @@ private:
         node.name = std::string(name);
         if (!Accept(')')) {
             do {
-                if (!Binary(0)) return false;
+                SkipSpace();
+                if (at_ < text_.size() && (text_[at_] == ',' || text_[at_] == ')')) {
+                    Value missing;
+                    missing.missing = true;
+                    EmitLiteral(std::move(missing), at_ + 1);
+                } else if (!Binary(0)) {
+                    return false;
+                }
                 ++node.argumentCount;
             } while (Accept(','));
             if (!Accept(')')) return Fail("expected ',' or ')'");
@@ -520,6 +700,14 @@ bool Shift(uint32_t* coordinate, int32_t delta, bool absolute, uint32_t limit)
 }
 
 }  // namespace
+
+Formula ScanFormula(const std::string& text)
+{
+    Formula formula;
+    Reader reader(text, &formula);
+    reader.Scan();
+    return formula;
+}
 
 bool ParseFormula(const std::string& text, Formula* formula, std::string* error, size_t* errorColumn)
 {

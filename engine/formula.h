@@ -1,7 +1,9 @@
 // formula.h - the host's formula language, read into a tree: numbers, "text", TRUE/FALSE, error
 // literals, array constants {1,2;3,4}, references (A1, $A$1, A1:B5, whole columns A:C and rows 2:5,
-// Data!A2:A7, 'My data'!$A$2:$A$7), defined names, calls of registered functions (case-insensitive,
-// optionally prefixed _xll.), parentheses and operators. Precedence, lowest first: comparison
+// Data!A2:A7, 'My data'!$A$2:$A$7, [1]Data!A2 in a linked workbook), defined names (Data!Rate for a
+// sheet's own), table references (Sales[Amount], Sales[[#This Row],[Amount]]), calls of registered
+// functions (case-insensitive, optionally prefixed _xll.; an empty argument is a missing one),
+// parentheses and operators. Precedence, lowest first: comparison
 // (= <> < > <= >=), &, + -, * /, ^, postfix %, prefix - and +; all binary operators are
 // left-associative, so 2^3^2 is 64 and -2^2 is 4.
 // The tree is stored flat, operands before their operator, so that walking or evaluating it needs
@@ -29,7 +31,7 @@ constexpr uint32_t MaxSheetRows = 1048576;
 constexpr uint32_t MaxSheetColumns = 16384;
 
 enum class NodeType : uint8_t {
-    Literal, Reference, Name, Call,
+    Literal, Reference, Name, Call, Table,
     Negate, Percent,
     Add, Subtract, Multiply, Divide, Power, Concatenate,
     Equal, NotEqual, Less, LessEqual, Greater, GreaterEqual,
@@ -44,7 +46,10 @@ struct Node {
     uint32_t column = 0;         // 1-based position in the formula text
     uint32_t argumentCount = 0;  // Call
     Value literal;               // Literal: number, text, boolean, error or array constant
-    std::string name;            // Call, Name: as written, without _xll.; Reference: its sheet, "" for the formula's own
+    std::string name;            // Call, Name, Table: as written, without _xll.; Reference: its sheet, "" for the formula's own
+                                 // (a scan's 3-D reference: "First:Last")
+    std::string detail;          // Name: the sheet that qualifies it, "" for none; Table: the text inside its brackets
+    uint32_t link = 0;           // Reference: n of a [n] linked workbook, 0 for this workbook
     Area area;                   // Reference: rows and columns, first <= last; the sheet is bound at evaluation
     uint8_t absolute = 0;        // Reference: Absolute bits
 };
@@ -56,6 +61,12 @@ struct Formula {
 
 // Parses text (a leading '=' is optional). On failure error says what and errorColumn (1-based) where.
 bool ParseFormula(const std::string& text, Formula* formula, std::string* error, size_t* errorColumn);
+
+// What a formula reads and calls, found even where ParseFormula fails: the references, names, table
+// references and calls of text, each as its node (a call's argumentCount is 0), in the order written.
+// Never fails; what the scan does not recognise is passed over, so a reference written in syntax the
+// grammar lacks (A1:OFFSET(..), union, intersection, 3-D) still shows its cells and sheets.
+Formula ScanFormula(const std::string& text);
 
 // Moves the relative corners of every reference by rows and columns, as a shared formula written for
 // one cell reads in another; a reference moved off the sheet becomes #REF!.

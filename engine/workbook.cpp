@@ -56,6 +56,83 @@ Value ElementFor(const Value& answer, uint32_t r, uint32_t c)
     return answer.elements[size_t{rr} * columns + cc];
 }
 
+// The most cells of a linked workbook read as one argument, as for a range of this one.
+constexpr uint64_t MaxLinkedCells = uint64_t{1} << 20;
+
+// The items of a table reference's bracketed text, each without its brackets and escaping quotes; a
+// ':' between two items makes them a column range. "@" is written for the item #This Row.
+std::vector<std::string> TableItems(const std::string& detail, bool* columnRange)
+{
+    std::vector<std::string> items;
+    *columnRange = false;
+    if (detail.find('[') == std::string::npos) {
+        if (!detail.empty() && detail[0] == '@') return {"#This Row", detail.substr(1)};
+        return detail.empty() ? items : std::vector<std::string>{detail};
+    }
+    std::string item;
+    int32_t depth = 0;
+    for (size_t k = 0; k < detail.size(); ++k) {
+        const char c = detail[k];
+        if (depth > 0 && c == '\'' && k + 1 < detail.size()) {
+            item += detail[++k];
+        } else if (c == '[') {
+            if (depth++ > 0) item += c;
+        } else if (c == ']') {
+            if (--depth > 0) item += c;
+            else items.push_back(std::move(item)), item.clear();
+        } else if (depth > 0) {
+            item += c;
+        } else if (c == ':') {
+            *columnRange = true;
+        } else if (c == '@') {
+            items.push_back("#This Row");
+        }
+    }
+    return items;
+}
+
+// The cells of table t that a reference's bracketed text names, for a formula in the given row: the
+// special items choose the rows (the data rows where none is given), the other items one column or a
+// range of them (every column where none is given).
+bool TableArea(const WorkbookTable& t, const std::string& detail, uint32_t row, Area* area)
+{
+    bool columnRange = false;
+    std::vector<std::string> columns;
+    bool all = false, data = false, headers = false, totals = false, thisRow = false;
+    for (const std::string& item : TableItems(detail, &columnRange)) {
+        if (SameText(item, "#All")) all = true;
+        else if (SameText(item, "#Data")) data = true;
+        else if (SameText(item, "#Headers")) headers = true;
+        else if (SameText(item, "#Totals")) totals = true;
+        else if (SameText(item, "#This Row")) thisRow = true;
+        else columns.push_back(item);
+    }
+    *area = t.area;
+    const int64_t dataFirst = int64_t{t.area.rowFirst} + t.headerRows, dataLast = int64_t{t.area.rowLast} - t.totalsRows;
+    if (thisRow) {
+        if (row < dataFirst || row > dataLast) return false;
+        area->rowFirst = area->rowLast = row;
+    } else if (!all) {
+        if (!data && !headers && !totals) data = true;
+        const int64_t first = headers ? t.area.rowFirst : data ? dataFirst : dataLast + 1;
+        const int64_t last = totals ? t.area.rowLast : data ? dataLast : dataFirst - 1;
+        if ((headers && t.headerRows == 0) || (totals && t.totalsRows == 0) || first > last || (headers && totals && !data)) return false;
+        area->rowFirst = static_cast<uint32_t>(first);
+        area->rowLast = static_cast<uint32_t>(last);
+    }
+    if (columns.empty()) return true;
+    if (columns.size() > 2 || (columns.size() == 2 && !columnRange)) return false;
+    uint16_t found[2] = {0, 0};
+    for (size_t k = 0; k < columns.size(); ++k) {
+        const auto at = std::find_if(t.columns.begin(), t.columns.end(), [&](const std::string& name) { return SameText(name, columns[k]); });
+        if (at == t.columns.end()) return false;
+        found[k] = static_cast<uint16_t>(t.area.columnFirst + (at - t.columns.begin()));
+    }
+    area->columnFirst = std::min(found[0], found[columns.size() - 1]);
+    area->columnLast = std::max(found[0], found[columns.size() - 1]);
+    return true;
+}
+
 }  // namespace
 
 uint32_t Workbook::AddSheet(const std::string& name)
@@ -127,9 +204,34 @@ public:
 
     const Formula* FindName(const std::string& name, uint32_t sheet) const override
     {
-        auto found = names_.find({static_cast<int64_t>(sheet), Upper(name)});
-        if (found == names_.end()) found = names_.find({-1, Upper(name)});
-        return (found == names_.end()) ? nullptr : &found->second;
+        const NameEntry* entry = FindNameEntry(name, sheet);
+        return (entry == nullptr || !entry->readable) ? nullptr : &entry->formula;
+    }
+
+    bool FindTable(const std::string& table, const std::string& detail, uint32_t sheet, uint32_t row, uint16_t column,
+                   Area* area) const override
+    {
+        const WorkbookTable* t = TableFor(table, sheet, row, column);
+        return t != nullptr && TableArea(*t, detail, row, area);
+    }
+
+    bool LinkedValue(uint32_t link, const std::string& sheet, const Area& area, Value* value) const override
+    {
+        if (link == 0 || link > book_.links.size()) return false;
+        const LinkedBook& linked = book_.links[link - 1];
+        const auto named = std::find_if(linked.sheets.begin(), linked.sheets.end(), [&](const std::string& s) { return SameText(s, sheet); });
+        const uint64_t rows = uint64_t{area.rowLast} - area.rowFirst + 1, columns = uint64_t{area.columnLast} - area.columnFirst + 1;
+        if (named == linked.sheets.end() || rows * columns > MaxLinkedCells) return false;
+        const uint64_t s = static_cast<uint64_t>(named - linked.sheets.begin());
+        std::vector<Value> elements;
+        for (uint32_t r = area.rowFirst; r <= area.rowLast; ++r) {
+            for (uint32_t c = area.columnFirst; c <= area.columnLast; ++c) {
+                const auto found = links_[link - 1].find((s << 34) | Key(r, c));
+                elements.push_back(found == links_[link - 1].end() ? Value{} : found->second);
+            }
+        }
+        *value = elements.size() == 1 ? elements[0] : Value::Array(static_cast<int32_t>(rows), static_cast<int32_t>(columns), std::move(elements));
+        return true;
     }
 
     void Run()
@@ -138,10 +240,15 @@ public:
         out_->cells_.resize(book_.sheets.size());
         prefix_ = options_.fileName.empty() ? std::string() : options_.fileName + ": ";
         for (size_t s = 0; s < book_.sheets.size(); ++s) sheetIndex_[Upper(book_.sheets[s])] = static_cast<uint32_t>(s);
+        links_.resize(book_.links.size());
+        for (size_t n = 0; n < book_.links.size(); ++n) {
+            for (const WorkbookCell& c : book_.links[n].cells) links_[n][(uint64_t{c.sheet} << 34) | Key(c.row, c.column)] = c.value;
+        }
         ReadNames();
         PlaceInput();
         IndexOutputs();
         Link();
+        if (keep_) ChooseRecomputed();
         Compute();
         std::vector<std::string> circular = std::move(out_->problems);
         out_->problems.clear();
@@ -150,16 +257,31 @@ public:
             for (std::string& n : f.notes) out_->notes.push_back(std::move(n));
         }
         out_->problems.insert(out_->problems.begin(), namesProblems_.begin(), namesProblems_.end());
+        for (const FormulaResult& r : out_->formulas) {
+            out_->keptCached += r.outcome == FormulaOutcome::KeptCached;
+            out_->stale += r.outcome == FormulaOutcome::Stale;
+        }
         out_->problems.insert(out_->problems.end(), circular.begin(), circular.end());
     }
 
 private:
+    struct NameEntry {
+        bool readable = false;
+        Formula formula;  // readable: the definition parsed
+        Formula scan;     // what ScanFormula finds in it, read or not
+        // The last walk that met it: a walk through names reads each once, however often they are used.
+        mutable uint64_t walk = 0;
+    };
     struct FormulaCell {
         size_t cell = 0;
         uint32_t sheet = 0, row = 0;
         uint16_t column = 0;
         Formula formula;
-        bool evaluable = false;
+        bool callsRegistered = false;  // keeping foreign formulas: it calls a registered function
+        bool evaluable = false;   // computed if it must be (keeping foreign formulas: if it is recomputed)
+        bool recomputed = false;  // keeping foreign formulas: it depends on a registered function
+        bool staleInput = false;  // it reads a formula left stale
+        std::string whyNot;       // keeping foreign formulas: why it is not evaluable
         uint32_t runEnd = 0;  // spilling: the columns before this one to the right of the cell are its own
         std::vector<std::string> problems, notes;  // reported in reading order once all is computed
     };
@@ -175,23 +297,75 @@ private:
         return book_.sheets.size() < 2 ? CellName(row, column) : SheetCellName(book_.sheets[sheet], row, column);
     }
 
+    // A name the grammar cannot read is a problem only where every formula is computed; keeping
+    // foreign formulas, it fails only the formulas of ours that use it.
     void ReadNames()
     {
         for (const DefinedName& n : book_.names) {
-            Formula f;
+            NameEntry entry;
             std::string error;
             size_t column = 0;
-            if (!ParseFormula(n.text, &f, &error, &column)) {
+            entry.readable = ParseFormula(n.text, &entry.formula, &error, &column);
+            if (!entry.readable && !keep_) {
                 namesProblems_.push_back(prefix_ + "name " + n.name + ": column " + std::to_string(column) + ": " + error + ": " + n.text);
                 continue;
             }
-            names_[{n.sheet, Upper(n.name)}] = std::move(f);
+            if (keep_) entry.scan = ScanFormula(n.text);
+            names_[{n.sheet, Upper(n.name)}] = std::move(entry);
         }
     }
 
-    bool CallsOnlyRegistered(const Formula& f) const
+    const NameEntry* FindNameEntry(const std::string& name, uint32_t sheet) const
     {
-        return std::all_of(f.nodes.begin(), f.nodes.end(), [this](const Node& n) { return n.type != NodeType::Call || !host_.TypeTextOf(n.name).empty(); });
+        auto found = names_.find({static_cast<int64_t>(sheet), Upper(name)});
+        if (found == names_.end()) found = names_.find({-1, Upper(name)});
+        return (found == names_.end()) ? nullptr : &found->second;
+    }
+
+    // The sheet a name written Data!Rate is looked up from, or the formula's own.
+    uint32_t NameSheet(const Node& n, uint32_t sheet) const
+    {
+        uint32_t qualified = sheet;
+        return (!n.detail.empty() && FindSheet(n.detail, &qualified)) ? qualified : sheet;
+    }
+
+    // A registered function called in f, or in the names it uses (a name that is called, as a LAMBDA
+    // is, counts as used); the first one met, "" if none.
+    std::string RegisteredCall(const Formula& f, uint32_t sheet, int32_t depth) const
+    {
+        if (depth == 0) ++walks_;
+        for (const Node& n : f.nodes) {
+            if (n.type == NodeType::Call && !host_.TypeTextOf(n.name).empty()) return n.name;
+            if ((n.type != NodeType::Name && n.type != NodeType::Call) || depth >= MaxNameDepth) continue;
+            const NameEntry* entry = FindNameEntry(n.name, NameSheet(n, sheet));
+            if (entry == nullptr || entry->walk == walks_) continue;
+            entry->walk = walks_;
+            const std::string inner = RegisteredCall(entry->scan, sheet, depth + 1);
+            if (!inner.empty()) return inner;
+        }
+        return "";
+    }
+
+    // Why a parsed formula of ours cannot be computed here: a function the module did not register.
+    std::string UnregisteredCall(const Formula& f) const
+    {
+        for (const Node& n : f.nodes) {
+            if (n.type == NodeType::Call && host_.TypeTextOf(n.name).empty()) return "calls " + n.name + ", which the engine does not compute";
+        }
+        return "";
+    }
+
+    // A table by its name, or with none the table that holds the cell.
+    const WorkbookTable* TableFor(const std::string& name, uint32_t sheet, uint32_t row, uint16_t column) const
+    {
+        for (const WorkbookTable& t : book_.tables) {
+            if (!name.empty() ? SameText(t.name, name)
+                              : (t.sheet == sheet && row >= t.area.rowFirst && row <= t.area.rowLast && column >= t.area.columnFirst &&
+                                 column <= t.area.columnLast)) {
+                return &t;
+            }
+        }
+        return nullptr;
     }
 
     void PlaceInput()
@@ -226,7 +400,9 @@ private:
             result.column = c.column;
             std::string error;
             size_t errorColumn = 0;
-            if (c.formula.overArea && !AreaFits(c.formula.area)) {
+            if (keep_) {
+                PlaceKept(c, &result);
+            } else if (c.formula.overArea && !AreaFits(c.formula.area)) {
                 f.problems.push_back(prefix_ + Label(c.sheet, c.row, c.column) + ": an array formula's area must lie on the sheet " +
                                          "and hold at most 1,048,576 cells: " + c.formula.text);
                 result.outcome = FormulaOutcome::Refused;
@@ -236,10 +412,6 @@ private:
                                          ": " + c.formula.text);
                 result.outcome = FormulaOutcome::Refused;
                 result.value = Value::Error(xlerrName);
-            } else if (options_.keepForeignFormulas && !CallsOnlyRegistered(f.formula)) {
-                result.outcome = FormulaOutcome::KeptCached;
-                result.value = c.formula.hasCached ? c.formula.cached : Value{};
-                ++out_->keptCached;
             } else {
                 ShiftReferences(&f.formula, c.formula.shiftRows, c.formula.shiftColumns);
                 f.evaluable = true;
@@ -249,6 +421,49 @@ private:
             out_->formulas.push_back(std::move(result));
             formulas_.push_back(std::move(f));
         }
+    }
+
+    // Every formula starts with its cached value; the ones chosen for recomputing are computed over it.
+    // Only those are parsed (Prepare), so that memory follows what is ours.
+    static void PlaceKept(const WorkbookCell& c, FormulaResult* result)
+    {
+        result->outcome = FormulaOutcome::KeptCached;
+        result->value = c.formula.hasCached ? c.formula.cached : Value{};
+    }
+
+    // What a formula reads and calls, read when it is linked and dropped after.
+    static Formula Scan(const WorkbookFormula& written)
+    {
+        Formula scan = ScanFormula(written.text);
+        ShiftReferences(&scan, written.shiftRows, written.shiftColumns);
+        const Area& a = written.area;
+        if (written.dataTable && a.rowFirst > 0 && a.columnFirst > 0) {
+            Node above, left;
+            above.type = left.type = NodeType::Reference;
+            above.area = Area{a.rowFirst - 1, a.rowFirst - 1, static_cast<uint16_t>(a.columnFirst - 1), a.columnLast, 0};
+            left.area = Area{a.rowFirst - 1, a.rowLast, static_cast<uint16_t>(a.columnFirst - 1), static_cast<uint16_t>(a.columnFirst - 1), 0};
+            scan.nodes = {above, left};
+        }
+        return scan;
+    }
+
+    // A recomputed formula read by the grammar; whyNot says why it cannot be computed here.
+    void Prepare(FormulaCell* f) const
+    {
+        const WorkbookFormula& written = book_.cells[f->cell].formula;
+        std::string error;
+        size_t errorColumn = 0;
+        if (written.dataTable) {
+            f->whyNot = "a data table, filled by the spreadsheet's what-if analysis";
+        } else if (written.overArea && !AreaFits(written.area)) {
+            f->whyNot = "an array formula's area must lie on the sheet and hold at most 1,048,576 cells";
+        } else if (!ParseFormula(written.text, &f->formula, &error, &errorColumn)) {
+            f->whyNot = "column " + std::to_string(errorColumn) + ": " + error;
+        } else {
+            ShiftReferences(&f->formula, written.shiftRows, written.shiftColumns);
+            f->whyNot = UnregisteredCall(f->formula);
+        }
+        f->evaluable = f->whyNot.empty();
     }
 
     void Own(SheetIndex* index, uint32_t row, uint32_t column, uint32_t formula)
@@ -263,10 +478,10 @@ private:
         for (size_t s = 0; s < indexes_.size(); ++s) indexes_[s].width = widths_[s];
         for (uint32_t k = 0; k < formulas_.size(); ++k) {
             FormulaCell& f = formulas_[k];
-            if (!f.evaluable) continue;
+            if (!f.evaluable && !keep_) continue;
             SheetIndex& index = indexes_[f.sheet];
             const WorkbookFormula& written = book_.cells[f.cell].formula;
-            if (written.overArea) {
+            if (written.overArea && AreaFits(written.area)) {
                 for (uint32_t r = written.area.rowFirst; r <= written.area.rowLast; ++r) {
                     for (uint32_t c = written.area.columnFirst; c <= written.area.columnLast; ++c) Own(&index, r, c, k);
                 }
@@ -312,16 +527,39 @@ private:
         for (; at != index.tails.end() && at->row <= area.rowLast; ++at) Edge(at->formula, to);
     }
 
-    void ReferencesOf(const Formula& formula, uint32_t sheet, bool namesAllowed, uint32_t to)
+    // The sheets a reference's sheet part names: its own, one by name, or First:Last and those between.
+    bool SheetsOf(const Node& n, uint32_t sheet, uint32_t* first, uint32_t* last) const
     {
+        *first = *last = sheet;
+        if (n.name.empty()) return true;
+        const size_t colon = n.name.find(':');
+        if (colon == std::string::npos) return FindSheet(n.name, first) && FindSheet(n.name, last);
+        return FindSheet(n.name.substr(0, colon), first) && FindSheet(n.name.substr(colon + 1), last) && *first <= *last;
+    }
+
+    // Edges into formula `to` from the formulas that fill what formula reads; a name's definition is
+    // read for the formula's cell (its relative references stand where the formula is).
+    void ReferencesOf(const Formula& formula, const FormulaCell& cell, int32_t depth, uint32_t to)
+    {
+        if (depth == 0) ++walks_;
         for (const Node& n : formula.nodes) {
-            if (n.type == NodeType::Reference) {
-                Area area = n.area;
-                area.sheet = sheet;
-                if (!n.name.empty() && !FindSheet(n.name, &area.sheet)) continue;
-                EdgesFrom(area, to);
-            } else if (n.type == NodeType::Name && namesAllowed) {
-                if (const Formula* definition = FindName(n.name, sheet)) ReferencesOf(*definition, sheet, false, to);
+            uint32_t first = 0, last = 0;
+            if (n.type == NodeType::Reference && n.link == 0 && SheetsOf(n, cell.sheet, &first, &last)) {
+                for (uint32_t s = first; s <= last; ++s) {
+                    Area area = n.area;
+                    area.sheet = s;
+                    EdgesFrom(area, to);
+                }
+            } else if (n.type == NodeType::Table) {
+                Area area;
+                const WorkbookTable* t = TableFor(n.name, cell.sheet, cell.row, cell.column);
+                if (t != nullptr && !TableArea(*t, n.detail, cell.row, &area)) area = t->area;
+                if (t != nullptr) EdgesFrom(area, to);
+            } else if ((n.type == NodeType::Name || n.type == NodeType::Call) && depth < MaxNameDepth) {
+                const NameEntry* entry = FindNameEntry(n.name, NameSheet(n, cell.sheet));
+                if (entry == nullptr || entry->walk == walks_) continue;
+                entry->walk = walks_;
+                ReferencesOf(keep_ ? entry->scan : entry->formula, cell, depth + 1, to);
             }
         }
     }
@@ -332,8 +570,56 @@ private:
         successors_.assign(formulas_.size(), {});
         waiting_.assign(formulas_.size(), 0);
         for (uint32_t k = 0; k < formulas_.size(); ++k) {
-            if (formulas_[k].evaluable) ReferencesOf(formulas_[k].formula, formulas_[k].sheet, true, k);
+            FormulaCell& f = formulas_[k];
+            if (!keep_) {
+                if (f.evaluable) ReferencesOf(f.formula, f, 0, k);
+                continue;
+            }
+            const Formula scan = Scan(book_.cells[f.cell].formula);
+            ReferencesOf(scan, f, 0, k);
+            f.callsRegistered = !RegisteredCall(scan, f.sheet, 0).empty();
         }
+    }
+
+    // The formulas that call a registered function, and every formula reading one, directly or not;
+    // each now waits only on the recomputed formulas it reads.
+    void ChooseRecomputed()
+    {
+        std::vector<uint32_t> next;
+        for (uint32_t k = 0; k < formulas_.size(); ++k) {
+            if (!formulas_[k].callsRegistered) continue;
+            formulas_[k].recomputed = true;
+            next.push_back(k);
+        }
+        while (!next.empty()) {
+            const uint32_t k = next.back();
+            next.pop_back();
+            for (uint32_t s : successors_[k]) {
+                if (formulas_[s].recomputed) continue;
+                formulas_[s].recomputed = true;
+                next.push_back(s);
+            }
+        }
+        waiting_.assign(formulas_.size(), 0);
+        for (uint32_t k = 0; k < formulas_.size(); ++k) {
+            if (!formulas_[k].recomputed) continue;
+            for (uint32_t s : successors_[k]) ++waiting_[s];
+            Set(formulas_[k].sheet, formulas_[k].row, formulas_[k].column, Value::Uncalculated());
+        }
+    }
+
+    // A recomputed formula that cannot be computed keeps its cached value, and so leaves every
+    // formula reading it stale too.
+    void LeaveStale(uint32_t k, std::string reason)
+    {
+        FormulaCell& f = formulas_[k];
+        const WorkbookFormula& written = book_.cells[f.cell].formula;
+        FormulaResult& result = out_->formulas[k];
+        result.outcome = FormulaOutcome::Stale;
+        result.reason = std::move(reason);
+        result.value = written.hasCached ? written.cached : Value{};
+        Set(f.sheet, f.row, f.column, result.value);
+        for (uint32_t s : successors_[k]) formulas_[s].staleInput = true;
     }
 
     void Set(uint32_t sheet, uint32_t row, uint32_t column, Value v)
@@ -388,8 +674,18 @@ private:
         context.cells = out_;
         context.names = this;
         context.sheet = f.sheet;
+        context.spreadsheetRanges = keep_;
+        context.arrayFormula = cell.formula.overArea;
+        context.row = f.row;
+        context.column = f.column;
         FormulaMessages messages;
         Value answer = EvaluateFormula(context, f.formula, f.formula.Root(), &messages);
+        if (keep_ && !messages.refusals.empty()) {
+            std::string reason;
+            for (const FormulaMessage& m : messages.refusals) reason += (reason.empty() ? "" : "; ") + ("column " + std::to_string(m.column) + ": " + m.text);
+            LeaveStale(k, reason);
+            return;
+        }
         const std::string label = prefix_ + Label(f.sheet, f.row, f.column);
         for (const FormulaMessage& m : messages.refusals) {
             f.problems.push_back(label + ": column " + std::to_string(m.column) + ": " + m.text + ": " + cell.formula.text);
@@ -408,21 +704,31 @@ private:
         const ScopedCellSource reading(host_, *out_);
         std::priority_queue<uint32_t, std::vector<uint32_t>, std::greater<uint32_t>> ready;
         size_t pending = 0;
+        const auto counted = [this](uint32_t k) { return keep_ ? formulas_[k].recomputed : formulas_[k].evaluable; };
         for (uint32_t k = 0; k < formulas_.size(); ++k) {
-            if (!formulas_[k].evaluable) continue;
+            if (!counted(k)) continue;
             ++pending;
             if (waiting_[k] == 0) ready.push(k);
         }
         while (!ready.empty()) {
             const uint32_t k = ready.top();
             ready.pop();
-            ComputeOne(k);
+            if (keep_) Prepare(&formulas_[k]);
+            if (keep_ && !formulas_[k].evaluable) LeaveStale(k, formulas_[k].whyNot);
+            else if (keep_ && formulas_[k].staleInput) LeaveStale(k, "reads a formula left stale");
+            else ComputeOne(k);
             --pending;
             for (uint32_t next : successors_[k]) {
                 if (--waiting_[next] == 0) ready.push(next);
             }
         }
         if (pending == 0) return;
+        if (keep_) {
+            for (uint32_t k = 0; k < formulas_.size(); ++k) {
+                if (counted(k) && waiting_[k] > 0) LeaveStale(k, "waits on itself (a circular reference), or on formulas that do");
+            }
+            return;
+        }
         std::string names;
         for (uint32_t k = 0; k < formulas_.size(); ++k) {
             const FormulaCell& f = formulas_[k];
@@ -437,9 +743,12 @@ private:
     const Workbook& book_;
     const EvaluationOptions& options_;
     WorkbookEvaluation* out_;
+    const bool keep_ = options_.keepForeignFormulas;
     std::string prefix_;
     std::map<std::string, uint32_t> sheetIndex_;
-    std::map<std::pair<int64_t, std::string>, Formula> names_;
+    std::map<std::pair<int64_t, std::string>, NameEntry> names_;
+    std::vector<std::unordered_map<uint64_t, Value>> links_;  // per linked book: by sheet, row and column
+    mutable uint64_t walks_ = 0;  // walks through names so far (NameEntry::walk)
     std::vector<uint32_t> widths_;
     std::vector<std::string> namesProblems_;
     std::vector<FormulaCell> formulas_;  // in reading order, as out_->formulas

@@ -1,10 +1,11 @@
 // workbook.h - workbooks recalculated through the substitute host: named sheets of constants and
-// formulas, workbook-wide or sheet-local defined names, array formulas entered over a range. Formulas
-// are computed in an order derived from their references (reading order where none waits on another),
-// so every cell a formula reads is computed before it; formulas that wait on each other, or on such
-// formulas, are a circular reference and show #CIRCULAR!. A formula that cannot be read, calls an
-// unknown function or name or has the wrong argument count shows its error and fails the evaluation;
-// every other formula is computed all the same.
+// formulas, workbook-wide or sheet-local defined names, tables, cached cells of linked workbooks, array
+// formulas entered over a range. Formulas are computed in an order derived from their references
+// (reading order where none waits on another), so every cell a formula reads is computed before it;
+// formulas that wait on each other, or on such formulas, are a circular reference and show
+// #CIRCULAR!. A formula that cannot be read, calls an unknown function or name or has the wrong
+// argument count shows its error and fails the evaluation; every other formula is computed all the
+// same. A workbook kept by a spreadsheet is evaluated under EvaluationOptions::keepForeignFormulas.
 // A CSV file is a one-sheet workbook whose formulas start with '='; a formula's array answer there
 // fills the empty cells to its right, as an array formula entered over a row does.
 #pragma once
@@ -27,6 +28,8 @@ struct WorkbookFormula {
     int32_t shiftRows = 0;         // a shared formula: text is written for the cell this many rows up
     int32_t shiftColumns = 0;      // ... and this many columns left; its relative references move
     bool overArea = false;         // an array formula entered over area (its top-left cell is this one)
+    bool dataTable = false;        // ... a data table over area: no text; it reads the row above the
+                                   // area and the column to its left, and the engine never computes it
     Area area;                     // rows and columns on the formula's sheet
     bool hasCached = false;        // the value the file recorded for the cell
     Value cached;
@@ -46,10 +49,26 @@ struct DefinedName {
     std::string text;              // a range (Data!$A$2:$A$7) or a constant, as a formula
 };
 
+struct WorkbookTable {
+    std::string name;
+    uint32_t sheet = 0;
+    Area area;                     // header row, data rows and totals row
+    uint32_t headerRows = 1, totalsRows = 0;
+    std::vector<std::string> columns;  // names, left to right
+};
+
+// A workbook the formulas link to as [n], n counted from 1: its cells as this file cached them.
+struct LinkedBook {
+    std::vector<std::string> sheets;
+    std::vector<WorkbookCell> cells;  // values only
+};
+
 struct Workbook {
     std::vector<std::string> sheets;  // names, in the file's order
     std::vector<WorkbookCell> cells;  // any order; one entry per cell
     std::vector<DefinedName> names;
+    std::vector<WorkbookTable> tables;
+    std::vector<LinkedBook> links;    // [1] is links[0]
 
     uint32_t AddSheet(const std::string& name);
     void SetValue(uint32_t sheet, uint32_t row, uint16_t column, Value value);
@@ -58,8 +77,12 @@ struct Workbook {
 
 struct EvaluationOptions {
     std::string fileName;            // prefixes every message
-    // A formula calling a function the module did not register keeps its cached value and is
-    // counted, instead of showing #NAME? and failing the evaluation.
+    // Recompute only what depends on the module: a formula is computed when it calls a registered
+    // function (directly or through a name) or reads a cell so computed; every other formula keeps
+    // its cached value, is never a reason to fail, and is read no further than ScanFormula reads it.
+    // A formula that must be recomputed but needs what the engine does not compute (another function,
+    // syntax it does not evaluate, a cell left stale, a circle) is stale: it keeps its cached value.
+    // Ranges are read as the spreadsheet reads them (EvaluationContext::spreadsheetRanges).
     bool keepForeignFormulas = false;
     // An array answer of a formula not entered over an area shows in the empty cells to its right,
     // first row only, up to a cell that holds something (CSV sheets).
@@ -68,7 +91,8 @@ struct EvaluationOptions {
 
 enum class FormulaOutcome {
     Computed,    // evaluated through the host
-    KeptCached,  // calls a function the module did not register: the cached value stands
+    KeptCached,  // depends on no registered function: the cached value stands
+    Stale,       // depends on one, but needs what the engine does not compute: the cached value stands
     Refused,     // unreadable, an unknown function or name, a wrong argument count: shows its error
     Circular,    // waits on itself: shows #CIRCULAR!
 };
@@ -79,6 +103,7 @@ struct FormulaResult {
     uint16_t column = 0;
     FormulaOutcome outcome = FormulaOutcome::Computed;
     Value value;                   // the whole answer (an array for an array answer)
+    std::string reason;            // Stale: what the engine does not compute
 };
 
 // The outcome of an evaluation, and the cells as they stand after it.
@@ -92,7 +117,8 @@ public:
     std::vector<FormulaResult> formulas;  // one per formula cell, in reading order (sheet, row, column)
     std::vector<std::string> problems;    // refusals and circular references: the evaluation failed
     std::vector<std::string> notes;       // host refusals of values, answers clipped
-    size_t keptCached = 0;                // formulas whose cached value stands
+    size_t keptCached = 0;                // formulas whose cached value stands (KeptCached)
+    size_t stale = 0;                     // formulas left stale
     bool Succeeded() const { return problems.empty(); }
 
 private:

@@ -1,6 +1,6 @@
-// formula_fuzz.cpp - the formula reader on any text, and evaluation of what it reads without the
-// module: every call is then an unknown function, so operators, conversions, references, the
-// dependency order and the messages are what runs.
+// formula_fuzz.cpp - the formula reader and the scan on any text, and evaluation of what it reads
+// without the module: every call is then an unknown function, so operators, conversions, references,
+// the dependency order, the choice of what to recompute and the messages are what runs.
 #include <cstdint>
 #include <string>
 
@@ -14,6 +14,22 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
     const std::string text(reinterpret_cast<const char*>(data), size);
     SubstituteHost& host = SubstituteHost::Instance();
+    // Every node the scan finds starts at a character of its own.
+    if (ScanFormula(text).nodes.size() > text.size()) __builtin_trap();
+    // The text as a workbook keeps it: a formula beside a table and a name, as the .xlsx commands see it.
+    Workbook book;
+    book.AddSheet("S");
+    book.names.push_back({"N", -1, text});
+    book.tables.push_back({"T", 0, Area{0, 2, 0, 1, 0}, 1, 0, {"x", "y"}});
+    WorkbookFormula written;
+    written.text = text;
+    book.SetFormula(0, 1, 2, written);
+    written.text = "N+T[x]";
+    book.SetFormula(0, 2, 2, written);
+    EvaluationOptions keep;
+    keep.keepForeignFormulas = true;
+    WorkbookEvaluation kept;
+    (void)EvaluateWorkbook(host, book, keep, &kept);
     Formula formula;
     std::string error;
     size_t column = 0;

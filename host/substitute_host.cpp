@@ -114,7 +114,7 @@ Value SubstituteHost::Call(const std::string& name, const std::vector<Value>& ar
         }
         if (typeText[i + 1] == 'R') {
             raw[i].record = MakeRecord(v);
-            if (i >= arguments.size()) raw[i].record->xltype = xltypeMissing;
+            if (i >= arguments.size() || v.missing) raw[i].record->xltype = xltypeMissing;
             continue;
         }
         double number = 0.0;

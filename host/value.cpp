@@ -40,6 +40,7 @@ std::string FormatValue(const Value& v)
     case Kind::Uncalculated: return "#UNCALCULATED";
     case Kind::Reference: return "#REF";
     case Kind::Error:
+        if (!v.text.empty()) return v.text;
         switch (v.error) {
         case xlerrNull: return "#NULL!";
         case xlerrDiv0: return "#DIV/0!";

@@ -45,6 +45,7 @@ struct Value {
     std::vector<Value> elements;     // Array, row-major
     std::vector<Area> areas;         // Reference
     bool multiArea = false;          // Reference: passed as a multi-area record even with one area
+    bool missing = false;            // Empty: an argument left out, f(a,,b), passed as a missing one
 
     static Value Number(double v);
     static Value Text(std::string s);
@@ -56,7 +57,8 @@ struct Value {
     static Value Reference(std::vector<Area> areas);
 };
 
-// A value as the host would show it in a cell: numbers, text, TRUE/FALSE, #VALUE!, #ERR999, ...
+// A value as the host would show it in a cell: numbers, text, TRUE/FALSE, #VALUE!, #ERR999, ...; an
+// error that carries text (one a file stored that the host does not know, #SPILL!) shows that text.
 std::string FormatValue(const Value& v);
 
 // Names (of functions, sheets, defined names) and words (TRUE, error values) compare without regard

@@ -3,30 +3,27 @@
 
 #include "addin/range_buffer.h"
 #include "addin/result.h"
-#include "stats/count.h"
-#include "stats/random.h"
-#include "stats/student_t.h"
+#include "rules/functions.h"
 
 extern "C" XLOPER* StudentT(int32_t DOF)
 {
-    return NumberResult(StudentTCritical(DOF));
+    return NumberResult(AnswerStudentT(DOF));
 }
 
 extern "C" XLOPER* CountBetween(XLOPER* Xvalues, double Xlow, double Xhigh)
 {
-    // Counted block by block during the read, while each block's values are still in the cache.
-    IntervalTally tally = {Xlow, Xhigh, 0};
-    const int32_t n = ReadRangeVisiting(Xvalues, &XBuffer, TallyInInterval, &tally);
-    if (n < 1) return FailureResult();
-    return NumberResult(static_cast<double>(tally.inside));
+    XLOPER* ranges[] = {Xvalues};
+    double answer = 0.0;
+    if (AnswerCountBetween(RecordArguments(ranges), Xlow, Xhigh, &answer) != 0) return FailureResult();
+    return NumberResult(answer);
 }
 
 extern "C" XLOPER* RandNorm()
 {
-    return NumberResult(DrawNormalUnit());
+    return NumberResult(AnswerRandNorm());
 }
 
 extern "C" XLOPER* RandDist(double Avg, double Stdev)
 {
-    return NumberResult(DrawNormal(Avg, Stdev));
+    return NumberResult(AnswerRandDist(Avg, Stdev));
 }

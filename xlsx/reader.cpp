@@ -200,6 +200,18 @@ bool ReadFormula(const std::string& part, const CellMarkup& markup, std::unorder
         cell->shiftColumns = int32_t{cell->column} - int32_t{master->second.column};
         return true;
     }
+    // A data table's cells are filled by the spreadsheet's what-if analysis, not by a formula; one
+    // whose area does not read is a value.
+    if (type == "dataTable") {
+        Area area;
+        cell->formula.clear();
+        cell->dataTable = ParseCellArea(markup.formulaRef.c_str(), &area);
+        cell->rowFirst = area.rowFirst;
+        cell->rowLast = area.rowLast;
+        cell->columnFirst = area.columnFirst;
+        cell->columnLast = area.columnLast;
+        return true;
+    }
     if (type == "array") {
         cell->arrayFormula = true;
         const char* ref = markup.formulaRef.c_str();
@@ -257,6 +269,83 @@ bool ReadSheet(BookReader& reader, XlsxSheet* sheet, std::string* error)
     return true;
 }
 
+// The tables of a worksheet, through its relationships; a sheet with no relationships part has none.
+bool ReadTables(BookReader& reader, size_t sheet, const std::string& part, std::vector<XlsxTable>* tables, std::string* error)
+{
+    const std::string folder = FolderOf(part);
+    const std::string rels = folder + "_rels/" + part.substr(folder.size()) + ".rels";
+    if (zip_name_locate(reader.archive, rels.c_str(), 0) < 0) return true;
+    Relationships relationships;
+    if (!ReadRelationships(reader, part, &relationships, error)) return false;
+    for (const auto& entry : relationships) {
+        if (!EndsWith(entry.second.type, "/table")) continue;
+        pugi::xml_document document;
+        if (!ReadXmlPart(reader, entry.second.target, &document, error)) return false;
+        const pugi::xml_node root = document.document_element();
+        XlsxTable table;
+        table.name = root.attribute("displayName") ? root.attribute("displayName").value() : root.attribute("name").value();
+        table.sheet = sheet;
+        table.headerRows = root.attribute("headerRowCount").as_uint(1);
+        table.totalsRows = root.attribute("totalsRowCount").as_uint(0);
+        Area area;
+        // A table whose area does not read is left out: formulas naming it answer #REF!.
+        if (!ParseCellArea(root.attribute("ref").value(), &area)) continue;
+        table.rowFirst = area.rowFirst;
+        table.rowLast = area.rowLast;
+        table.columnFirst = area.columnFirst;
+        table.columnLast = area.columnLast;
+        const pugi::xml_node columns = ChildElement(root, "tableColumns");
+        for (pugi::xml_node column = ChildElement(columns, "tableColumn"); column; column = NextElement(column, "tableColumn")) {
+            table.columns.push_back(DecodeText(column.attribute("name").value()));
+        }
+        tables->push_back(std::move(table));
+    }
+    return true;
+}
+
+// The cells a link's part cached from the other workbook. Their t= is the cell's, except that text is
+// held in <v> itself.
+bool ReadLink(BookReader& reader, const std::string& part, XlsxLink* link, std::string* error)
+{
+    pugi::xml_document document;
+    if (!ReadXmlPart(reader, part, &document, error)) return false;
+    const pugi::xml_node book = ChildElement(document.document_element(), "externalBook");
+    const pugi::xml_node names = ChildElement(book, "sheetNames");
+    for (pugi::xml_node name = ChildElement(names, "sheetName"); name; name = NextElement(name, "sheetName")) {
+        link->sheets.push_back({name.attribute("val").value(), {}});
+    }
+    const pugi::xml_node data = ChildElement(book, "sheetDataSet");
+    for (pugi::xml_node sheet = ChildElement(data, "sheetData"); sheet; sheet = NextElement(sheet, "sheetData")) {
+        const size_t index = sheet.attribute("sheetId").as_uint(0);
+        if (index >= link->sheets.size()) continue;
+        for (pugi::xml_node row = ChildElement(sheet, "row"); row; row = NextElement(row, "row")) {
+            for (pugi::xml_node node = ChildElement(row, "cell"); node; node = NextElement(node, "cell")) {
+                XlsxCell cell;
+                const pugi::xml_node value = ChildElement(node, "v");
+                if (!value || !ParseCellName(node.attribute("r").value(), &cell.row, &cell.column)) continue;
+                const std::string type = node.attribute("t").value();
+                const char* text = value.text().get();
+                cell.hasCached = true;
+                if (type == "b") {
+                    cell.kind = XlsxKind::Boolean;
+                    cell.boolean = text[0] == '1';
+                } else if (type == "e") {
+                    cell.kind = XlsxKind::Error;
+                    cell.text = text;
+                } else if (type.empty() || type == "n") {
+                    cell.kind = XlsxKind::Number;
+                    if (ParseNumber(text, &cell.number) != NumberRead::Ok) continue;
+                } else {
+                    cell.kind = XlsxKind::FormulaString;
+                    cell.text = DecodeText(text);
+                }
+                link->sheets[index].cells.push_back(std::move(cell));
+            }
+        }
+    }
+    return true;
+}
+
 // withCells false: the sheets' names and parts and the defined names alone.
 bool ReadBook(zip_t* archive, const XlsxLimits& limits, bool withCells, XlsxBook* book, std::string* error)
 {
@@ -293,6 +382,9 @@ bool ReadBook(zip_t* archive, const XlsxLimits& limits, bool withCells, XlsxBook
     }
     const pugi::xml_node definedNames = ChildElement(root, "definedNames");
     for (pugi::xml_node node = ChildElement(definedNames, "definedName"); node; node = NextElement(node, "definedName")) {
+        // An add-in's function is declared by an empty name with function="true" (both spreadsheets
+        // save one per _xll. function called): it names no formula, so it is not a name to read.
+        if (node.attribute("function").as_bool()) continue;
         XlsxName name;
         name.name = node.attribute("name").value();
         name.text = node.text().get();
@@ -310,8 +402,22 @@ bool ReadBook(zip_t* archive, const XlsxLimits& limits, bool withCells, XlsxBook
     if (!withCells) return true;
     const Relationship* strings = FindByType(relationships, "/sharedStrings");
     if (strings != nullptr && !ReadSharedStrings(reader, strings->target, error)) return false;
-    for (XlsxSheet& sheet : book->sheets) {
-        if (!sheet.part.empty() && !ReadSheet(reader, &sheet, error)) return false;
+    for (size_t s = 0; s < book->sheets.size(); ++s) {
+        XlsxSheet& sheet = book->sheets[s];
+        if (!sheet.part.empty() && (!ReadSheet(reader, &sheet, error) || !ReadTables(reader, s, sheet.part, &book->tables, error))) {
+            return false;
+        }
+    }
+    // A link whose part is not there keeps its place in the count, with no cells.
+    const pugi::xml_node externals = ChildElement(root, "externalReferences");
+    for (pugi::xml_node node = ChildElement(externals, "externalReference"); node; node = NextElement(node, "externalReference")) {
+        XlsxLink link;
+        const auto relationship = relationships.find(RelationshipId(node));
+        if (relationship != relationships.end() && zip_name_locate(archive, relationship->second.target.c_str(), 0) >= 0 &&
+            !ReadLink(reader, relationship->second.target, &link, error)) {
+            return false;
+        }
+        book->links.push_back(std::move(link));
     }
     return true;
 }

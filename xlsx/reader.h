@@ -1,5 +1,6 @@
 // reader.h - reads a .xlsx workbook into a plain record: its sheets in workbook order, each
-// sheet's cells with their stored values and formulas as written, and the defined names. Nothing is
+// sheet's cells with their stored values and formulas as written, the defined names, the tables and
+// the cells cached from linked workbooks. Nothing is
 // evaluated here; shifting a shared formula's references is the formula parser's job, from the
 // offsets recorded per cell.
 // Sheet parts are read as a stream, so memory follows the cells kept, not the part's size; running out
@@ -39,11 +40,13 @@ struct XlsxCell {
     bool boolean = false;
     bool hasCached = false;  // a <v> (or <is>) was present
     bool hasFormula = false;
-    std::string formula;  // as written, without '='; a shared-formula follower holds its master's text
+    std::string formula;  // as written, without '='; a shared-formula follower holds its master's text;
+                          // empty for a cell of an array or spill range and for a data table
     // A shared-formula follower's offset from its master: its relative references move by as much.
     int32_t shiftRows = 0;
     int32_t shiftColumns = 0;
     bool arrayFormula = false;  // t="array": the formula's answer fills the area below, 0-based
+    bool dataTable = false;     // t="dataTable": the what-if table over the area below (no formula text)
     uint32_t rowFirst = 0, rowLast = 0;
     uint16_t columnFirst = 0, columnLast = 0;
 };
@@ -60,9 +63,30 @@ struct XlsxName {
     int32_t localSheet = -1; // index into XlsxBook::sheets, or -1 for a workbook-level name
 };
 
+// A table (a list object) over an area of a worksheet, for formulas that name it: Sales[Amount].
+struct XlsxTable {
+    std::string name;
+    size_t sheet = 0;  // index into XlsxBook::sheets
+    uint32_t rowFirst = 0, rowLast = 0;  // header row, data rows and totals row
+    uint16_t columnFirst = 0, columnLast = 0;
+    uint32_t headerRows = 1, totalsRows = 0;
+    std::vector<std::string> columns;  // names, left to right
+};
+
+// Another workbook that formulas link to as [n]: the sheets and cells this file cached from it.
+struct XlsxLinkedSheet {
+    std::string name;
+    std::vector<XlsxCell> cells;  // values only
+};
+struct XlsxLink {
+    std::vector<XlsxLinkedSheet> sheets;  // empty when the link's part holds no cached cells
+};
+
 struct XlsxBook {
     std::vector<XlsxSheet> sheets;
     std::vector<XlsxName> names;
+    std::vector<XlsxTable> tables;
+    std::vector<XlsxLink> links;  // [1] in a formula is links[0]
 };
 
 // Bounds on what one workbook may cost; the defaults take any workbook a spreadsheet can make with

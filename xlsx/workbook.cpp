@@ -21,17 +21,34 @@ int64_t Ordered(double v)
     return bits < 0 ? INT64_MIN - bits : bits;
 }
 
-// The value as the file would store it: the kind and text a comparison sees.
+// The value as the file would store it: the kind and text a comparison sees. The spreadsheet stores
+// no negative zero.
 Value AsStored(const Value& v)
 {
     if (v.kind == Kind::Empty) return Value::Number(0.0);
     if (v.kind == Kind::Number && !std::isfinite(v.number)) return Value::Error(xlerrNum);
+    if (v.kind == Kind::Number && v.number == 0.0) return Value::Number(0.0);
     return v;
 }
 
+// The cached error is compared as the file wrote it, so that an error the host does not know (#SPILL!)
+// never passes for the add-in's failure stored as #N/A.
 bool ErrorsAgree(const Value& cached, const Value& computed)
 {
-    return StoredErrorText(FormatValue(computed)) == StoredErrorText(FormatValue(cached));
+    return StoredErrorText(FormatValue(computed)) == FormatValue(cached);
+}
+
+// The formula of a cell as check shows it.
+std::string ShownFormula(const XlsxCell& anchor)
+{
+    if (anchor.dataTable) return "(data table over " + CellName(anchor.rowFirst, anchor.columnFirst) + ":" + CellName(anchor.rowLast, anchor.columnLast) + ")";
+    std::string text = anchor.arrayFormula ? "{=" + anchor.formula + "}" : "=" + anchor.formula;
+    if (anchor.shiftRows != 0 || anchor.shiftColumns != 0) {
+        text += " (shared, as written for " +
+                CellName(static_cast<uint32_t>(static_cast<int64_t>(anchor.row) - anchor.shiftRows),
+                         static_cast<uint16_t>(int32_t{anchor.column} - anchor.shiftColumns)) + ")";
+    }
+    return text;
 }
 
 }  // namespace
@@ -44,8 +61,10 @@ Value StoredValue(const XlsxCell& cell)
     case XlsxKind::Boolean: return Value::Boolean(cell.boolean);
     case XlsxKind::Error: {
         uint16_t code = xlerrNA;
-        ParseErrorText(cell.text, &code);
-        return Value::Error(code);
+        if (ParseErrorText(cell.text, &code)) return Value::Error(code);
+        Value unknown = Value::Error(code);
+        unknown.text = cell.text;
+        return unknown;
     }
     case XlsxKind::SharedString: case XlsxKind::InlineString: case XlsxKind::FormulaString: case XlsxKind::Date:
         return Value::Text(cell.text);
@@ -59,7 +78,8 @@ Workbook ToWorkbook(const XlsxBook& xlsx)
     for (const XlsxSheet& sheet : xlsx.sheets) {
         const uint32_t s = book.AddSheet(sheet.name);
         for (const XlsxCell& cell : sheet.cells) {
-            if (!cell.hasFormula) {
+            // A formula with no text is a cell of an array or spill range: a value here.
+            if (!cell.hasFormula || (cell.formula.empty() && !cell.dataTable)) {
                 if (cell.hasCached) book.SetValue(s, cell.row, cell.column, StoredValue(cell));
                 continue;
             }
@@ -67,7 +87,8 @@ Workbook ToWorkbook(const XlsxBook& xlsx)
             formula.text = cell.formula;
             formula.shiftRows = cell.shiftRows;
             formula.shiftColumns = cell.shiftColumns;
-            formula.overArea = cell.arrayFormula;
+            formula.overArea = cell.arrayFormula || cell.dataTable;
+            formula.dataTable = cell.dataTable;
             formula.area = Area{cell.rowFirst, cell.rowLast, cell.columnFirst, cell.columnLast, s};
             formula.hasCached = cell.hasCached;
             formula.cached = StoredValue(cell);
@@ -77,6 +98,25 @@ Workbook ToWorkbook(const XlsxBook& xlsx)
     for (const XlsxName& name : xlsx.names) {
         if (name.name.compare(0, 6, "_xlnm.") == 0) continue;
         book.names.push_back({name.name, name.localSheet, name.text});
+    }
+    for (const XlsxTable& t : xlsx.tables) {
+        book.tables.push_back({t.name, static_cast<uint32_t>(t.sheet), Area{t.rowFirst, t.rowLast, t.columnFirst, t.columnLast, 0},
+                               t.headerRows, t.totalsRows, t.columns});
+    }
+    for (const XlsxLink& link : xlsx.links) {
+        LinkedBook linked;
+        for (size_t s = 0; s < link.sheets.size(); ++s) {
+            linked.sheets.push_back(link.sheets[s].name);
+            for (const XlsxCell& cell : link.sheets[s].cells) {
+                WorkbookCell value;
+                value.sheet = static_cast<uint32_t>(s);
+                value.row = cell.row;
+                value.column = cell.column;
+                value.value = StoredValue(cell);
+                linked.cells.push_back(std::move(value));
+            }
+        }
+        book.links.push_back(std::move(linked));
     }
     return book;
 }
@@ -129,17 +169,18 @@ BookComparison CompareBook(const XlsxBook& xlsx, const WorkbookEvaluation& evalu
     BookComparison comparison;
     comparison.keptCached = evaluation.keptCached;
     for (const FormulaResult& result : evaluation.formulas) {
-        if (result.outcome != FormulaOutcome::Computed) continue;
         const XlsxCell* anchor = find(result.sheet, result.row, result.column);
         if (anchor == nullptr) continue;
-        Area area{result.row, result.row, result.column, result.column, result.sheet};
-        if (anchor->arrayFormula) area = Area{anchor->rowFirst, anchor->rowLast, anchor->columnFirst, anchor->columnLast, result.sheet};
-        std::string text = anchor->arrayFormula ? "{=" + anchor->formula + "}" : "=" + anchor->formula;
-        if (anchor->shiftRows != 0 || anchor->shiftColumns != 0) {
-            text += " (shared, as written for " +
-                    CellName(static_cast<uint32_t>(static_cast<int64_t>(anchor->row) - anchor->shiftRows),
-                             static_cast<uint16_t>(int32_t{anchor->column} - anchor->shiftColumns)) + ")";
+        if (result.outcome == FormulaOutcome::Stale) {
+            comparison.stale.push_back({result.sheet, result.row, result.column, ShownFormula(*anchor), result.reason});
+            continue;
         }
+        if (result.outcome != FormulaOutcome::Computed) continue;
+        Area area{result.row, result.row, result.column, result.column, result.sheet};
+        if (anchor->arrayFormula || anchor->dataTable) {
+            area = Area{anchor->rowFirst, anchor->rowLast, anchor->columnFirst, anchor->columnLast, result.sheet};
+        }
+        const std::string text = ShownFormula(*anchor);
         for (uint32_t r = area.rowFirst; r <= area.rowLast; ++r) {
             for (uint32_t c = area.columnFirst; c <= area.columnLast; ++c) {
                 RecomputedCell cell;

@@ -15,12 +15,13 @@
 namespace quorin_host {
 
 // Every sheet in file order (chart sheets too, empty, so that sheet numbers agree), every stored value
-// and formula, and the defined names other than the spreadsheet's own (_xlnm.: print areas, filters),
-// which formulas never name.
+// and formula (a formula with no text, in an array, spill range or data table, as its stored value),
+// the defined names other than the spreadsheet's own (_xlnm.: print areas, filters), which formulas
+// never name, the tables, and the linked workbooks' cached cells.
 Workbook ToWorkbook(const XlsxBook& xlsx);
 
-// What a cell stored, as a value: an error by its text (one the host does not know reads as #N/A),
-// a string of any kind as text, and no stored value as empty.
+// What a cell stored, as a value: an error by its text (one the host does not know, #SPILL!, keeps
+// its text and reads as #N/A), a string of any kind as text, and no stored value as empty.
 Value StoredValue(const XlsxCell& cell);
 
 enum class Agreement {
@@ -40,7 +41,8 @@ uint64_t UlpDistance(double a, double b);
 
 // A computed value against the value the file cached. A computed error compares as it would be stored
 // (StoredErrorText: the add-in's failure is stored as #N/A), a computed number that is not finite as
-// #NUM!, a computed empty as 0, as the spreadsheet shows a formula reading an empty cell.
+// #NUM!, a computed empty as 0, as the spreadsheet shows a formula reading an empty cell, and a
+// computed -0 as the 0 the spreadsheet stores for it.
 CellComparison CompareCached(const Value& cached, const Value& computed, uint64_t toleranceUlps);
 
 // One cell a computed formula fills (an array formula: every cell of its area), against its cache.
@@ -55,8 +57,18 @@ struct RecomputedCell {
     CellComparison comparison;
 };
 
+// A formula that depends on the add-in but was not brought up to date (FormulaOutcome::Stale).
+struct StaleFormula {
+    size_t sheet = 0;
+    uint32_t row = 0;
+    uint16_t column = 0;
+    std::string formula;  // as RecomputedCell::formula
+    std::string reason;
+};
+
 struct BookComparison {
     std::vector<RecomputedCell> cells;  // reading order
+    std::vector<StaleFormula> stale;    // reading order
     size_t matching = 0, differing = 0, keptCached = 0;
 };
 

@@ -106,6 +106,67 @@ TEST(ParseFormula, RefusesWhatItCannotReadWithTheColumn)
     }
 }
 
+// The nodes that say what a formula reads and calls, as "F()", "Sheet!A1:B2", "[1]Sheet!A1", "Name",
+// "Sheet!Name", "Table[detail]", and "_" for an empty argument.
+std::string Found(const Formula& f)
+{
+    std::string text;
+    for (const quorin_host::Node& n : f.nodes) {
+        std::string item;
+        switch (n.type) {
+        case quorin_host::NodeType::Call: item = n.name + "()"; break;
+        case quorin_host::NodeType::Name: item = (n.detail.empty() ? "" : n.detail + "!") + n.name; break;
+        case quorin_host::NodeType::Table: item = n.name + "[" + n.detail + "]"; break;
+        case quorin_host::NodeType::Reference:
+            item = (n.link == 0 ? "" : "[" + std::to_string(n.link) + "]") + (n.name.empty() ? "" : n.name + "!") +
+                   quorin_host::CellName(n.area.rowFirst, n.area.columnFirst) +
+                   (n.area.rowFirst == n.area.rowLast && n.area.columnFirst == n.area.columnLast
+                        ? "" : ":" + quorin_host::CellName(n.area.rowLast, n.area.columnLast));
+            break;
+        case quorin_host::NodeType::Literal: item = n.literal.missing ? "_" : ""; break;
+        default: break;
+        }
+        if (!item.empty()) text += (text.empty() ? "" : " ") + item;
+    }
+    return text;
+}
+
+struct ScanCase {
+    const char* formula;
+    const char* scanned;  // ScanFormula, in the order written
+    const char* parsed;   // ParseFormula, operands first; nullptr where the grammar refuses the text
+    const char* fault;
+};
+
+// What workbooks kept by people write: the scan must find every call and reference even where the
+// grammar stops, and the grammar must read what the module's arguments may hold (issue 19).
+TEST(ScanFormula, FindsCallsAndReferencesWhereverTheGrammarStops)
+{
+    const ScanCase cases[] = {
+        {"=SUM(Table1[Column3])", "SUM() Table1[Column3]", "Table1[Column3] SUM()", "a table reference"},
+        {"=Sales[[#This Row],[Amount]]*2", "Sales[[#This Row],[Amount]]", "Sales[[#This Row],[Amount]]", "nested brackets end the table early"},
+        {"=IF(A1,,StudentT(B2))", "IF() A1 StudentT() B2", "A1 _ B2 StudentT() IF()", "an empty argument"},
+        {"=[1]Sheet1!A1+StudentT(3)", "[1]Sheet1!A1 StudentT()", "[1]Sheet1!A1 StudentT()", "a link hides the call after it"},
+        {"='[2]My data'!A1:A3", "[2]My data!A1:A3", "[2]My data!A1:A3", "a quoted link keeps its number"},
+        {"=_xll.StudentT(Data!Rate)", "StudentT() Data!Rate", "Data!Rate StudentT()", "a sheet-qualified name; _xll. kept"},
+        {"=SUM((A1,B2))", "SUM() A1 B2", nullptr, "the union's second area lost"},
+        {"=SUM(A1:B5 B2:C9)", "SUM() A1:B5 B2:C9", nullptr, "the intersection's second area lost"},
+        {"=SUM(A1:OFFSET(A1,2,0))", "SUM() A1 OFFSET() A1", nullptr, "A1:OFFSET(..) loses its first corner or the call"},
+        {"=SUM(Sheet1:Sheet3!B2)", "SUM() Sheet1:Sheet3!B2", nullptr, "a 3-D reference names one sheet"},
+        {"=_xlfn.LAMBDA(_xlpm.x,_xlpm.x+1)(A1)", "_xlfn.LAMBDA() _xlpm.x _xlpm.x A1", nullptr, "the argument after LAMBDA(..) lost"},
+        {"=\"StudentT(1)\"&'My sheet'!$B$2", "My sheet!B2", "My sheet!B2", "text taken for a call"},
+        {"=StudentT(10", "StudentT()", nullptr, "a formula the grammar refuses hides its call"},
+        {"=A:A+1:2", "A1:A1048576 A1:XFD2", "A1:A1048576 A1:XFD2", "whole columns and rows"},
+    };
+    for (const ScanCase& c : cases) {
+        SCOPED_TRACE(std::string(c.formula) + ": " + c.fault);
+        EXPECT_EQ(Found(quorin_host::ScanFormula(c.formula)), c.scanned);
+        Formula f;
+        EXPECT_EQ(quorin_host::ParseFormula(c.formula, &f, nullptr, nullptr), c.parsed != nullptr);
+        EXPECT_EQ(Found(f), c.parsed != nullptr ? c.parsed : "");
+    }
+}
+
 struct ShiftCase {
     const char* formula;
     int32_t rows, columns;

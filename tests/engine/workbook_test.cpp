@@ -215,17 +215,24 @@ TEST_F(WorkbookTest, WorkbookReferencesSheetsNamesSharedAndArrayFormulas)
     using quorin_host::FormulaOutcome;
     quorin_host::Workbook book;
     const uint32_t data = book.AddSheet("Data"), mine = book.AddSheet("My data"), calc = book.AddSheet("Calc");
-    for (uint32_t r = 0; r < 3; ++r) book.SetValue(data, r, 0, Value::Number(r + 1.0));
+    // Data!A1:A3 hold 1, 2, 3 through the module, so that the formulas reading them are recomputed.
+    for (uint32_t r = 0; r < 3; ++r) book.SetFormula(data, r, 0, Written(r == 0 ? "=Polynomial({1},0)" : r == 1 ? "=Polynomial({2},0)" : "=Polynomial({3},0)"));
     book.SetValue(mine, 1, 1, Value::Number(10));
     book.names.push_back({"Rate", -1, "0.5"});
     book.names.push_back({"Last", -1, "Data!$A$3"});
+    book.names.push_back({"Alias", -1, "Last"});
+    book.names.push_back({"Loop", -1, "Loop2"});
+    book.names.push_back({"Loop2", -1, "Loop+Loop"});
     struct Entry { uint32_t sheet, row; uint16_t column; quorin_host::WorkbookFormula formula; };
     quorin_host::WorkbookFormula area = Written("=_xll.LLSQ({1,2,3},{3,5,7},2)");
     area.overArea = true;
     area.area = quorin_host::Area{2, 2, 0, 1};
-    quorin_host::WorkbookFormula foreign = Written("SUM(1,2)");
-    foreign.hasCached = true;
-    foreign.cached = Value::Number(3);
+    const auto cached = [](const char* text, double value) {
+        quorin_host::WorkbookFormula f = Written(text);
+        f.hasCached = true;
+        f.cached = Value::Number(value);
+        return f;
+    };
     const Entry entries[] = {
         {data, 0, 1, Written("=Calc!B3*10")},                 // reads a cell of a later sheet's array formula
         {data, 1, 1, Written("=A1*10", 1)},                // shared formula written for B1: reads A2 here
@@ -233,36 +240,45 @@ TEST_F(WorkbookTest, WorkbookReferencesSheetsNamesSharedAndArrayFormulas)
         {calc, 0, 0, Written("=Data!A2*'My data'!B2+Rate")},
         {calc, 1, 0, Written("=Nowhere!A1")},
         {calc, 2, 0, area},
-        {calc, 3, 0, foreign},
-        {calc, 4, 0, Written("=A4+1")},                       // reads the cached value of the formula before
+        {calc, 3, 0, cached("SUM(1,2)", 3)},
+        {calc, 4, 0, Written("=A4+Polynomial({1},0)")},     // reads the cached value of the formula before
         {calc, 5, 0, Written("=Last*2")},
+        {calc, 6, 0, cached("=SUM(Data!A1:A3)", 99)},         // reads recomputed cells through a built-in
+        {calc, 7, 0, cached("=A7+1", 100)},
+        {calc, 8, 0, Written("=Alias*3")},
+        {calc, 9, 0, cached("=StudentT(Loop)", 5)},
     };
     for (const Entry& e : entries) book.SetFormula(e.sheet, e.row, e.column, e.formula);
     quorin_host::EvaluationOptions options;
     options.keepForeignFormulas = true;
     quorin_host::WorkbookEvaluation evaluation;
-    EXPECT_FALSE(quorin_host::EvaluateWorkbook(host, book, options, &evaluation));
+    EXPECT_TRUE(quorin_host::EvaluateWorkbook(host, book, options, &evaluation)) << ::testing::PrintToString(evaluation.problems);
     const struct { uint32_t sheet, row; uint16_t column; const char* shown; const char* fault; } cells[] = {
         {data, 0, 1, "20", "dependency order across sheets, into an array formula's area"},
         {data, 1, 1, "20", "shared formula shifted one row"},
         {data, 2, 1, "4", "shared formula keeps its absolute corner"},
         {calc, 0, 0, "20.5", "quoted sheet names, a name for a constant"},
-        {calc, 1, 0, "#REF!", "an unknown sheet"},
+        {calc, 1, 0, "", "a formula of no add-in call computed (here: an unknown sheet's #REF!) instead of kept"},
         {calc, 2, 1, "2", "the array answer fills the formula's area"},
         {calc, 3, 0, "3", "a foreign function's formula keeps its cached value"},
         {calc, 4, 0, "4", "a formula reading it reads the cached value"},
         {calc, 5, 0, "6", "a name for a cell on another sheet"},
+        {calc, 6, 0, "99", "a built-in reading recomputed cells is computed or cleared instead of left stale"},
+        {calc, 7, 0, "100", "a formula reading a stale one computed from the stale value"},
+        {calc, 8, 0, "9", "a name defined as another name is unknown (issue 19)"},
+        {calc, 9, 0, "5", "names defined through each other followed without end, or once per use (2^32 times)"},
     };
     for (const auto& c : cells) {
         SCOPED_TRACE(c.fault);
         EXPECT_EQ(quorin_host::FormatValue(evaluation.CellAt(c.sheet, c.row, c.column)), c.shown);
     }
-    EXPECT_EQ(evaluation.keptCached, 1u);
-    EXPECT_EQ(evaluation.problems, std::vector<std::string>{"Calc!A2: column 2: no sheet called Nowhere: =Nowhere!A1"});
-    ASSERT_EQ(evaluation.formulas.size(), 9u);
-    EXPECT_EQ(evaluation.formulas[5].outcome, FormulaOutcome::Computed);  // reading order: Calc!A3, the LLSQ
-    EXPECT_EQ(quorin_host::FormatValue(evaluation.formulas[5].value), "{1,2}");
-    EXPECT_EQ(evaluation.formulas[6].outcome, FormulaOutcome::KeptCached);
+    EXPECT_EQ(evaluation.keptCached, 2u);
+    EXPECT_EQ(evaluation.stale, 3u);
+    ASSERT_EQ(evaluation.formulas.size(), 16u);
+    EXPECT_EQ(evaluation.formulas[8].outcome, FormulaOutcome::Computed);  // reading order: Calc!A3, the LLSQ
+    EXPECT_EQ(quorin_host::FormatValue(evaluation.formulas[8].value), "{1,2}");
+    EXPECT_EQ(evaluation.formulas[9].outcome, FormulaOutcome::KeptCached);
+    EXPECT_EQ(evaluation.formulas[12].reason, "calls SUM, which the engine does not compute");
 }
 
 TEST_F(WorkbookTest, ArrayFormulaAreaRepeatsASingleRowAndPadsWithNA)

@@ -4,7 +4,8 @@ updated cells with their new cached values and every other cached value unchange
 other than the edited sheet the same bytes.
 With --recalc, the copy quorin-host recalc makes of the planted workbook: formulas unchanged, each
 planted cell now caching what the unplanted workbook caches, every other cached value unchanged, and
-the copy checks clean; writing over the source without --in-place is refused and leaves it as it was.
+the copy checks clean; writing over the source without --in-place is refused and leaves it as it was;
+and every kept_*.xlsx, which calls no add-in function, is copied byte for byte.
 
 usage: check_copy.py XLSX_SET_CACHED WORKBOOKS_DIR
        check_copy.py --recalc QUORIN_HOST WORKBOOKS_DIR
@@ -85,6 +86,12 @@ def recalc(host, folder):
         subprocess.run([host, 'recalc', source, '--in-place'], check=True, stdout=subprocess.DEVNULL)
         if cells(source, True) != cells(copy, True):
             faults.append('--in-place did not write the recalculated values over the source')
+        for name in sorted(n for n in os.listdir(folder) if n.startswith('kept_')):
+            kept, kept_copy = os.path.join(folder, name), os.path.join(work, name)
+            subprocess.run([host, 'recalc', kept, kept_copy], check=True, stdout=subprocess.DEVNULL)
+            with open(kept, 'rb') as a, open(kept_copy, 'rb') as b:
+                if a.read() != b.read():
+                    faults.append('%s: the copy of a workbook with no add-in call is not the same bytes' % name)
     return faults
 
 

@@ -3,7 +3,8 @@
 and post-processed into what the spreadsheet itself stores: shared formulas, an inline string, cells
 and rows without r=, a sheet part not named sheetN.xml, no request to recalculate on opening.
 
-usage: make_workbooks.py OUTDIR           the test workbooks, planted.txt and the corrupt variants
+usage: make_workbooks.py OUTDIR           the test workbooks, planted.txt, the corrupt variants and one
+                                          small workbook per kind of formula people keep (kept_*, ours_*)
        make_workbooks.py --example FILE   the example workbook shipped in examples/
        make_workbooks.py --seeds DIR      the fuzz target's seeds (fuzz/corpus/xlsx)
 """
@@ -230,6 +231,162 @@ def accepted_variants(good, folder):
         f.write(patch_entry(whole, first, local=(10, b'\x21\x00'), central=(0, b'PK')))
 
 
+# Workbooks as people keep them, one per kind of formula that is not ours: each must read, recompute
+# nothing, keep every cached value and be copied byte for byte. (file, formulas as (cell, text, cached)).
+KEPT = [
+    ('kept_table.xlsx', [('E2', 'SUM(T[z])', 12), ('F2', 'T[[#This Row],[x]]*2', 2), ('F3', 'SUM(T[[#Data],[x]:[y]])', 66)]),
+    ('kept_empty_argument.xlsx', [('E1', 'IF(A1,,2)', 0), ('E2', 'ROUND(A1,)', 1)]),
+    ('kept_link.xlsx', [('E1', '[1]Sheet1!A1*2', 4), ('E2', "SUM('[1]My data'!A1:A3)", 6)]),
+    ('kept_names.xlsx', [('E1', 'NoSuchName+1', '#NAME?'), ('E2', 'Alias*2', 20), ('E3', 'Sheet1!Local+1', 2)]),
+    ('kept_union.xlsx', [('E1', 'SUM((A1,B2))', 21), ('E2', 'SUM(A1:B3 B2:C4)', 40)]),
+    ('kept_offset.xlsx', [('E1', 'SUM(A1:OFFSET(A1,2,0))', 6), ('E2', 'SUM(A1:INDEX(A1:A3,2))', 3)]),
+    ('kept_3d.xlsx', [('E1', 'SUM(Sheet1:Sheet2!A1)', 2), ('E2', "SUM('Sheet1:Sheet2'!A1:A2)", 4)]),
+    ('kept_lambda.xlsx', [('E1', '_xlfn.LAMBDA(_xlpm.x,_xlpm.x+1)(2)', 3), ('E2', '_xlfn.LET(_xlpm.v,A1,_xlpm.v*2)', 2)]),
+    # What the engine used to compute wrongly: a range for one value, a whole column, text from a cell,
+    # a formula with no cached value (E6 loses its <v>).
+    ('kept_wrong_values.xlsx', [('E2', 'A1:A3', 2), ('E3', 'A:A', 3), ('E4', 'B1', 'January'), ('E5', 'A2-A1', 1),
+                                ('E6', 'A1*4', 4)]),
+]
+
+
+def kept_workbook(path, formulas):
+    wb = xlsxwriter.Workbook(path)
+    wb.set_properties({'created': datetime.datetime(2026, 1, 1)})
+    ws = wb.add_worksheet('Sheet1')
+    for n, (x, y) in enumerate(((1, 10), (2, 20), (3, 30))):
+        ws.write_row(n, 0, [x, y])
+    ws.write_string('B1', 'January')
+    if os.path.basename(path) in ('kept_table.xlsx', 'ours_table.xlsx'):
+        ws.add_table('A1:C4', {'name': 'T', 'columns': [{'header': 'x'}, {'header': 'y'}, {'header': 'z'}],
+                               'data': [[1, 10, 2], [2, 20, 4], [3, 30, 6]]})
+    if '3d' in path:
+        wb.add_worksheet('Sheet2').write_number('A1', 1)
+    if 'names' in path:
+        wb.define_name('Base', '=10')
+        wb.define_name('Alias', '=Base')
+        wb.define_name('Sheet1!Local', '=Sheet1!$A$1')
+    for cell, text, cached in formulas:
+        ws.write_formula(cell, '=' + text, None, cached)
+    wb.close()
+    edits = {'xl/workbook.xml': lambda text: text.replace(' fullCalcOnLoad="1"', '')}
+    if 'link' in path:
+        add_link(path, edits, [('Sheet1', 'A1', 2), ('My data', 'A1', 1), ('My data', 'A2', 2), ('My data', 'A3', 3)])
+    if 'wrong_values' in path:
+        edits['xl/worksheets/sheet1.xml'] = lambda text: re.sub(r'(<f>A1\*4</f>)<v>[^<]*</v>', r'\1', text)
+    rewrite(path, edits)
+
+
+def add_link(path, edits, cells):
+    """A link to another workbook, as the spreadsheet keeps it: the sheets and the cells it cached."""
+    sheets = []
+    for sheet, _, _ in cells:
+        if sheet not in sheets:
+            sheets.append(sheet)
+    rows = ''.join('<sheetData sheetId="%d">%s</sheetData>' % (
+        n, ''.join('<row r="%s"><cell r="%s"><v>%r</v></cell></row>' % (c[1:], c, v) for s, c, v in cells if s == sheet))
+        for n, sheet in enumerate(sheets))
+    link = ('<externalLink xmlns="http://schemas.openxmlformats.org/spreadsheetml/2006/main" '
+            'xmlns:r="http://schemas.openxmlformats.org/officeDocument/2006/relationships"><externalBook r:id="rId1">'
+            '<sheetNames>%s</sheetNames><sheetDataSet>%s</sheetDataSet></externalBook></externalLink>' % (
+                ''.join('<sheetName val="%s"/>' % s for s in sheets), rows))
+    link_rels = ('<Relationships xmlns="http://schemas.openxmlformats.org/package/2006/relationships"><Relationship Id="rId1" '
+                 'Type="http://schemas.openxmlformats.org/officeDocument/2006/relationships/externalLinkPath" '
+                 'Target="other.xlsx" TargetMode="External"/></Relationships>')
+    with zipfile.ZipFile(path, 'a') as target:
+        target.writestr('xl/externalLinks/externalLink1.xml', link)
+        target.writestr('xl/externalLinks/_rels/externalLink1.xml.rels', link_rels)
+    previous = edits['xl/workbook.xml']
+    edits['xl/workbook.xml'] = lambda text: previous(text).replace(
+        '</sheets>', '</sheets><externalReferences><externalReference r:id="rId99"/></externalReferences>')
+    edits['xl/_rels/workbook.xml.rels'] = lambda text: text.replace('</Relationships>', (
+        '<Relationship Id="rId99" Type="http://schemas.openxmlformats.org/officeDocument/2006/relationships/externalLink" '
+        'Target="externalLinks/externalLink1.xml"/></Relationships>'))
+    edits['[Content_Types].xml'] = lambda text: text.replace('</Types>', (
+        '<Override PartName="/xl/externalLinks/externalLink1.xml" '
+        'ContentType="application/vnd.openxmlformats-officedocument.spreadsheetml.externalLink+xml"/></Types>'))
+
+
+def kept_special_cells(path):
+    """An array formula whose other cells hold <f ca="1"/> with no text, and a data table's formula."""
+    wb = xlsxwriter.Workbook(path)
+    wb.set_properties({'created': datetime.datetime(2026, 1, 1)})
+    ws = wb.add_worksheet('Sheet1')
+    ws.write_column('A1', [1, 2, 3])
+    ws.write_array_formula('B1:B3', '{=A1:A3*2}', None, 2)
+    ws.write_formula('C1', '=A1*10', None, 10)
+    ws.write_formula('D2', '=C1', None, 20)
+    wb.close()
+
+    def sheet(text):
+        text = re.sub(r'(<c r="B[23]"[^>]*>)', r'\1<f ca="1"/>', text)
+        return re.sub(r'<c r="D2"([^>]*)><f>C1</f>', r'<c r="D2"\1><f t="dataTable" ref="D2:D3" dt2D="0" dtr="0" r1="A1"/>', text)
+    rewrite(path, {'xl/workbook.xml': lambda text: text.replace(' fullCalcOnLoad="1"', ''), 'xl/worksheets/sheet1.xml': sheet})
+
+
+# Workbooks where the add-in's formulas meet what people write around them: (file, formulas as
+# (cell, text, cached, array area or None)), cached values as the spreadsheet stores them.
+OURS = [
+    # A built-in reading a recomputed cell, and a formula reading that, are left stale.
+    ('ours_stale.xlsx', [('A1', 'StudentT(10)', STUDENT_T[10], None), ('A2', 'SUM(A1)', STUDENT_T[10], None),
+                         ('A3', 'A2*2', STUDENT_T[10] * 2, None), ('A4', 'A1*2', STUDENT_T[10] * 2, None),
+                         ('A5', 'StudentT(10', 1.0, None)]),
+    ('ours_table.xlsx', [('E2', 'Interp1(T[x],T[y],2.5,0)', 25.0, None), ('E3', 'Interp1(T[x],T[[#All],[y]],2.5,0)', '#N/A', None),
+                         ('E4', 'StudentT(T[[#This Row],[x]]+7)', STUDENT_T[10], None)]),
+    ('ours_empty_argument.xlsx', [('E1', 'Interp1(A1:A3,B1:B3,2.5,)', 25.0, None)]),
+    ('ours_link.xlsx', [('E1', 'StudentT([1]Sheet1!A1)', STUDENT_T[10], None),
+                        ('E2', 'Interp1([1]Sheet1!A2:A4,B1:B3,2.5,0)', 25.0, None),
+                        ('E3', 'StudentT([1]Nowhere!A1)', '#REF!', None)]),
+    ('ours_names.xlsx', [('E1', 'StudentT(Alias)', STUDENT_T[10], None), ('E2', 'StudentT(Sheet1!Local)', STUDENT_T[1], None)]),
+    # A data table over D2:D3 whose formula (D1) is ours, as the spreadsheet's what-if analysis writes it.
+    ('ours_data_table.xlsx', [('D1', 'StudentT(A1)', STUDENT_T[1], None), ('D2', 'D1', STUDENT_T[2], None)]),
+    # Ranges read as the spreadsheet reads them: one cell of a column or row, whole columns, arrays.
+    ('ours_ranges.xlsx', [('C1', 'StudentT(A1)', STUDENT_T[1], None), ('C2', 'StudentT(A2)', STUDENT_T[2], None),
+                          ('C3', 'StudentT(A3)', STUDENT_T[3], None),
+                          ('D2', 'C1:C3', STUDENT_T[2], None), ('E3', 'C:C*1', STUDENT_T[3], None),
+                          ('F1', '{=C1:C2*3}', STUDENT_T[1] * 3, 'F1:F2'), ('G5', 'C1:C3', '#VALUE!', None),
+                          ('H1', 'Polynomial({0},1)*-1', 0, None), ('H2', 'Interp1({1,2,3},{10,20},1.5,0)', '#SPILL!', None),
+                          ('I2', 'StudentT(A1:A3)', STUDENT_T[2], None), ('J1', '{=StudentT(A1:A2)}', STUDENT_T[1], 'J1:J2')]),
+]
+
+
+def ours_workbook(path, formulas):
+    wb = xlsxwriter.Workbook(path)
+    wb.set_properties({'created': datetime.datetime(2026, 1, 1)})
+    ws = wb.add_worksheet('Sheet1')
+    for n, (x, y) in enumerate(((1, 10), (2, 20), (3, 30))):
+        ws.write_row(n, 0, [x, y])
+    if os.path.basename(path) in ('kept_table.xlsx', 'ours_table.xlsx'):
+        ws.add_table('A1:C4', {'name': 'T', 'columns': [{'header': 'x'}, {'header': 'y'}, {'header': 'z'}],
+                               'data': [[1, 10, 0], [2, 20, 0], [3, 30, 0]]})
+    if 'names' in path:
+        wb.define_name('Base', '=10')
+        wb.define_name('Alias', '=Base')
+        wb.define_name('Sheet1!Local', '=Sheet1!$A$1')
+    errors = {}
+    for cell, text, cached, area in formulas:
+        if isinstance(cached, str) and cached.startswith('#'):
+            errors[cell] = cached
+            cached = 0
+        if area:
+            ws.write_array_formula(area, text, None, cached)
+        else:
+            ws.write_formula(cell, '=' + text, None, cached)
+    wb.close()
+
+    def sheet(text):
+        for cell, error in errors.items():
+            text = re.sub(r'<c r="%s"([^>]*)><f>([^<]*)</f><v>[^<]*</v>' % cell,
+                          r'<c r="%s"\1 t="e"><f>\2</f><v>%s</v>' % (cell, error), text)
+        return text
+    edits = {'xl/workbook.xml': lambda text: text.replace(' fullCalcOnLoad="1"', ''), 'xl/worksheets/sheet1.xml': sheet}
+    if 'link' in path:
+        add_link(path, edits, [('Sheet1', 'A1', 10), ('Sheet1', 'A2', 1), ('Sheet1', 'A3', 2), ('Sheet1', 'A4', 3)])
+    if 'data_table' in path:
+        edits['xl/worksheets/sheet1.xml'] = lambda text: re.sub(
+            r'<c r="D2"([^>]*)><f>D1</f>', r'<c r="D2"\1><f t="dataTable" ref="D2:D3" dt2D="0" dtr="0" r1="A1"/>', text)
+    rewrite(path, edits)
+
+
 def example(path):
     wb = xlsxwriter.Workbook(path)
     wb.set_properties({'created': datetime.datetime(2026, 1, 1)})  # the same bytes each time it is made
@@ -305,6 +462,22 @@ def seeds(folder):
         with open(os.path.join(folder, name), 'w') as f:
             f.write(''.join('@@@ %s\n%s\n' % part for part in parts))
     packed('packed.txt', SEED_PARTS)
+    # A table on the model sheet and a linked workbook's cached cells, which the reader follows too.
+    rels = 'http://schemas.openxmlformats.org/officeDocument/2006/relationships'
+    table_link = [(n, t.replace('</sheets>', '</sheets><externalReferences><externalReference r:id="rId9"/></externalReferences>')
+                   if n == 'xl/workbook.xml' else t.replace('</Relationships>', '<Relationship Id="rId9" Type="%s/externalLink" '
+                   'Target="externalLinks/externalLink1.xml"/></Relationships>' % rels) if n == 'xl/_rels/workbook.xml.rels' else t)
+                  for n, t in SEED_PARTS] + [
+        ('xl/worksheets/_rels/model.xml.rels', '<Relationships xmlns="http://schemas.openxmlformats.org/package/2006/relationships">'
+         '<Relationship Id="rId1" Type="%s/table" Target="../tables/table1.xml"/></Relationships>' % rels),
+        ('xl/tables/table1.xml', '<table xmlns="http://schemas.openxmlformats.org/spreadsheetml/2006/main" name="T" displayName="T" '
+         'ref="A1:B3" totalsRowCount="1"><tableColumns count="2"><tableColumn name="x"/><tableColumn name="y_x0020_"/></tableColumns></table>'),
+        ('xl/externalLinks/externalLink1.xml', '<externalLink xmlns="http://schemas.openxmlformats.org/spreadsheetml/2006/main">'
+         '<externalBook><sheetNames><sheetName val="S"/></sheetNames><sheetDataSet><sheetData sheetId="0"><row r="1">'
+         '<cell r="A1"><v>2</v></cell><cell r="B1" t="str"><v>a</v></cell><cell r="C1" t="e"><v>#REF!</v></cell></row>'
+         '</sheetData></sheetDataSet></externalBook></externalLink>'),
+    ]
+    packed('packed_table_link.txt', table_link)
     model = dict(SEED_PARTS)['xl/worksheets/model.xml']
     for name, edit in (('packed_duplicate_cell.txt', lambda t: t.replace('<row><c r="A3">', '<row><c r="A3"/><c r="A3">')),
                        ('packed_follower_first.txt', lambda t: t.replace('si="0">StudentT(B1)+1', 'si="0">')),
@@ -330,6 +503,13 @@ def main():
         f.write(''.join('Model!%s\n' % cell for cell in sorted(PLANTED)))
     corrupt_variants(good, folder)
     accepted_variants(good, folder)
+
+
+    for name, formulas in KEPT:
+        kept_workbook(os.path.join(folder, name), formulas)
+    kept_special_cells(os.path.join(folder, 'kept_special_cells.xlsx'))
+    for name, formulas in OURS:
+        ours_workbook(os.path.join(folder, name), formulas)
 
 
 if __name__ == '__main__':

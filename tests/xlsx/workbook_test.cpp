@@ -1,6 +1,7 @@
 // workbook_test.cpp - .xlsx workbooks recalculated through the module and compared with their cache.
 #include "xlsx/workbook.h"
 
+#include <algorithm>
 #include <cmath>
 #include <fstream>
 #include <limits>
@@ -30,7 +31,7 @@ TEST(CompareCached, CountsUlpsAndComparesErrorsAsStored)
         {Value::Number(x), Value::Number(up1), 1, Agreement::Near, "a tolerance of one ulp does not admit one ulp"},
         {Value::Number(x), Value::Number(up2), 1, Agreement::Far, "a tolerance admits one ulp more than asked"},
         {Value::Number(-tiny), Value::Number(tiny), 1, Agreement::Far, "ulps miscounted across zero"},
-        {Value::Number(0.0), Value::Number(-0.0), 0, Agreement::Near, "zero of either sign counted apart"},
+        {Value::Number(0.0), Value::Number(-0.0), 0, Agreement::Same, "a computed -0 not compared as the 0 it is stored as (issue 19)"},
         {Value::Error(xlerrNA), Value::Error(999), 0, Agreement::Same, "the add-in's failure not compared as it is stored (#N/A)"},
         {Value::Error(xlerrNA), Value::Error(xlerrNum), 0, Agreement::OtherKind, "errors compared by kind only"},
         {Value::Number(999), Value::Error(999), 1000, Agreement::OtherKind, "an error compared as its code"},
@@ -79,10 +80,10 @@ TEST_F(XlsxCheck, FindsEveryPlantedDifferenceAndNoOther)
     BookComparison comparison;
     EXPECT_EQ(Differing("planted.xlsx", 0, &comparison), planted);
     EXPECT_EQ(comparison.differing, planted.size());
-    // Plain, _xll., other sheets, names, operators, the failure, the built-in's cached value read,
-    // five shared-formula cells and the four cells of the LLSQ array.
-    EXPECT_EQ(comparison.cells.size(), 9u + 5u + 4u) << "a recomputed cell left out of the comparison";
-    EXPECT_EQ(comparison.keptCached, 2u) << "built-in calls (SUM, UPPER) not kept and counted";
+    // Plain, _xll., other sheets, names, operators, the failure, five shared-formula cells and the
+    // four cells of the LLSQ array.
+    EXPECT_EQ(comparison.cells.size(), 8u + 5u + 4u) << "a recomputed cell left out of the comparison";
+    EXPECT_EQ(comparison.keptCached, 3u) << "formulas of no add-in call (SUM, UPPER, one reading SUM's cell) not kept and counted";
     EXPECT_EQ(Differing("quorin_test.xlsx", 0, &comparison), std::set<std::string>()) << "a cell the spreadsheet would cache differs";
     EXPECT_EQ(UpdatesFor(comparison).size(), 0u) << "a copy would rewrite values that are already right";
 }
@@ -95,7 +96,8 @@ TEST_F(XlsxCheck, ToleranceAdmitsTheLastDigitOnly)
     EXPECT_EQ(differing.count("Model!D4"), 1u) << "a difference in the 12th digit admitted";
 }
 
-TEST_F(XlsxCheck, UnreadableFormulaNamesSheetCellAndColumn)
+// Issue 19: a formula of ours that does not read no longer fails the workbook; it is left stale.
+TEST_F(XlsxCheck, UnreadableFormulaIsStaleWithItsColumn)
 {
     XlsxBook xlsx;
     xlsx.sheets.resize(2);
@@ -108,9 +110,83 @@ TEST_F(XlsxCheck, UnreadableFormulaNamesSheetCellAndColumn)
     cell.formula = "StudentT(10";
     xlsx.sheets[1].cells.push_back(cell);
     WorkbookEvaluation evaluation;
-    EXPECT_FALSE(EvaluateWorkbook(host, ToWorkbook(xlsx), EvaluationOptions{"book.xlsx", true, false}, &evaluation));
-    ASSERT_EQ(evaluation.problems.size(), 1u);
-    EXPECT_NE(evaluation.problems[0].find("book.xlsx: 'My model'!B3: column 12"), std::string::npos) << evaluation.problems[0];
+    EXPECT_TRUE(EvaluateWorkbook(host, ToWorkbook(xlsx), EvaluationOptions{"book.xlsx", true, false}, &evaluation));
+    ASSERT_EQ(evaluation.formulas.size(), 1u);
+    EXPECT_EQ(evaluation.formulas[0].outcome, FormulaOutcome::Stale);
+    EXPECT_EQ(evaluation.formulas[0].reason, "column 12: expected ',' or ')'");
+}
+
+// Small workbooks as people keep them (tests/workbooks/make_workbooks.py: KEPT, OURS), one per kind
+// of formula; the cached values are the spreadsheet's, so a computed cell must match its cache.
+struct KeptOrOursCase {
+    const char* file;
+    const char* cell;  // on Sheet1
+    FormulaOutcome outcome;
+    bool matches;      // Computed: agrees with its cache
+    const char* fault;
+};
+const KeptOrOursCase KeptOrOursCases[] = {
+    {"kept_table.xlsx", "E2", FormulaOutcome::KeptCached, true, "a table reference refused the workbook (issue 19)"},
+    {"kept_table.xlsx", "F2", FormulaOutcome::KeptCached, true, "[#This Row] refused the workbook"},
+    {"kept_empty_argument.xlsx", "E1", FormulaOutcome::KeptCached, true, "an empty argument refused the workbook"},
+    {"kept_link.xlsx", "E2", FormulaOutcome::KeptCached, true, "a link to another workbook refused the workbook"},
+    {"kept_names.xlsx", "E1", FormulaOutcome::KeptCached, true, "an unknown name in a formula not ours refused the workbook"},
+    {"kept_names.xlsx", "E3", FormulaOutcome::KeptCached, true, "a sheet-qualified name refused the workbook"},
+    {"kept_union.xlsx", "E2", FormulaOutcome::KeptCached, true, "union or intersection refused the workbook"},
+    {"kept_offset.xlsx", "E1", FormulaOutcome::KeptCached, true, "A1:OFFSET(..) refused the workbook"},
+    {"kept_3d.xlsx", "E2", FormulaOutcome::KeptCached, true, "a 3-D reference refused the workbook"},
+    {"kept_lambda.xlsx", "E1", FormulaOutcome::KeptCached, true, "LAMBDA refused the workbook"},
+    {"kept_special_cells.xlsx", "B1", FormulaOutcome::KeptCached, true, "<f ca=\"1\"/> or a data table refused the workbook"},
+    {"kept_wrong_values.xlsx", "E2", FormulaOutcome::KeptCached, true, "a formula of no add-in call computed and written over its cache"},
+    {"ours_stale.xlsx", "A2", FormulaOutcome::Stale, true, "a built-in reading a recomputed cell not left stale"},
+    {"ours_stale.xlsx", "A3", FormulaOutcome::Stale, true, "a formula reading a stale one computed from the stale value"},
+    {"ours_stale.xlsx", "A4", FormulaOutcome::Computed, true, "arithmetic on a recomputed cell not recomputed"},
+    {"ours_stale.xlsx", "A5", FormulaOutcome::Stale, true, "an unreadable formula of ours not left stale"},
+    {"ours_table.xlsx", "E2", FormulaOutcome::Computed, true, "a table reference not passed as its data range"},
+    {"ours_table.xlsx", "E3", FormulaOutcome::Computed, true, "[#All] without the header row"},
+    {"ours_table.xlsx", "E4", FormulaOutcome::Computed, true, "[#This Row] not the formula's row"},
+    {"ours_empty_argument.xlsx", "E1", FormulaOutcome::Computed, true, "an empty argument not passed as a missing one"},
+    {"ours_link.xlsx", "E1", FormulaOutcome::Computed, true, "a linked workbook's cell not read from the link's cache"},
+    {"ours_link.xlsx", "E2", FormulaOutcome::Computed, true, "a linked workbook's range not read from the link's cache"},
+    {"ours_link.xlsx", "E3", FormulaOutcome::Computed, true, "a link not cached is not #REF! for its cell alone"},
+    {"ours_data_table.xlsx", "D2", FormulaOutcome::Stale, true, "a data table over a formula of ours not left stale"},
+    {"ours_names.xlsx", "E1", FormulaOutcome::Computed, true, "a name defined as another name is unknown (issue 19)"},
+    {"ours_names.xlsx", "E2", FormulaOutcome::Computed, true, "a sheet-qualified name not read"},
+    {"ours_ranges.xlsx", "D2", FormulaOutcome::Computed, true, "=C1:C3 in row 2 not C2 (implicit intersection)"},
+    {"ours_ranges.xlsx", "E3", FormulaOutcome::Computed, true, "=C:C not intersected with the formula's row"},
+    {"ours_ranges.xlsx", "F1", FormulaOutcome::Stale, true, "an array formula computed as one value, not element by element"},
+    {"ours_ranges.xlsx", "G5", FormulaOutcome::Computed, true, "a range missing the formula's row not #VALUE!"},
+    {"ours_ranges.xlsx", "H1", FormulaOutcome::Computed, true, "a computed -0 differs from the cached 0"},
+    {"ours_ranges.xlsx", "H2", FormulaOutcome::Computed, false, "a cached #SPILL! taken for the add-in's failure"},
+    {"ours_ranges.xlsx", "I2", FormulaOutcome::Computed, true, "a range given for a number read as its first cell"},
+    {"ours_ranges.xlsx", "J1", FormulaOutcome::Stale, true, "an array formula giving a range for a number computed once"},
+};
+
+TEST_F(XlsxCheck, RecomputesOnlyWhatDependsOnTheAddIn)
+{
+    for (const KeptOrOursCase& c : KeptOrOursCases) {
+        SCOPED_TRACE(std::string(c.file) + "!" + c.cell + ": " + c.fault);
+        XlsxBook xlsx;
+        std::string error;
+        ASSERT_TRUE(ReadXlsx(Workbooks + "/" + c.file, &xlsx, &error)) << error;
+        WorkbookEvaluation evaluation;
+        EXPECT_TRUE(EvaluateWorkbook(host, ToWorkbook(xlsx), EvaluationOptions{c.file, true, false}, &evaluation));
+        const BookComparison comparison = CompareBook(xlsx, evaluation, 0);
+        const bool kept = std::string(c.file).compare(0, 5, "kept_") == 0;
+        EXPECT_TRUE(!kept || (comparison.cells.empty() && comparison.stale.empty())) << "a workbook with no add-in call recomputed";
+        uint32_t row = 0;
+        uint16_t column = 0;
+        ASSERT_TRUE(ParseCellName(c.cell, &row, &column));
+        const auto result = std::find_if(evaluation.formulas.begin(), evaluation.formulas.end(),
+                                         [&](const FormulaResult& r) { return r.row == row && r.column == column; });
+        ASSERT_NE(result, evaluation.formulas.end());
+        EXPECT_EQ(result->outcome, c.outcome) << result->reason;
+        const auto cell = std::find_if(comparison.cells.begin(), comparison.cells.end(),
+                                       [&](const RecomputedCell& r) { return r.row == row && r.column == column; });
+        if (c.outcome != FormulaOutcome::Computed) continue;
+        ASSERT_NE(cell, comparison.cells.end());
+        EXPECT_EQ(cell->comparison.agreement == Agreement::Same, c.matches) << FormatValue(cell->computed);
+    }
 }
 
 TEST(StoredValue, ErrorsByTheirText)
@@ -128,6 +204,7 @@ TEST(StoredValue, ErrorsByTheirText)
         const Value v = StoredValue(cell);
         EXPECT_EQ(v.kind, Kind::Error);
         EXPECT_EQ(v.error, c.code);
+        EXPECT_EQ(FormatValue(v), c.text) << "an error shown as another than the file stored";
     }
 }
 
