@@ -11,9 +11,6 @@ namespace quorin_host {
 
 namespace {
 
-// Inflating in pieces of this size keeps a lying or hostile part from costing more than its bound.
-constexpr size_t ReadChunk = 64 * 1024;
-
 std::string SizeText(uint64_t bytes)
 {
     return (bytes % (uint64_t{1} << 20)) == 0 ? std::to_string(bytes >> 20) + " MiB" : std::to_string(bytes) + " bytes";
@@ -76,7 +73,7 @@ bool StreamPart(zip_t* archive, const std::string& part, const XlsxLimits& limit
     bool inflated = true;
     bool consumed = true;
     std::string refusal;
-    std::vector<char> chunk(ReadChunk);
+    std::vector<char> chunk(std::max<size_t>(limits.pieceBytes, 1));
     for (;;) {
         const zip_int64_t got = zip_fread(file, chunk.data(), chunk.size());
         if (got < 0) {

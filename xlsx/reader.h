@@ -95,6 +95,9 @@ struct XlsxLimits {
     uint64_t maxPartBytes = uint64_t{256} << 20;   // inflated size of one part
     uint64_t maxTotalBytes = uint64_t{1} << 30;    // inflated size of all parts read
     size_t maxCells = 4000000;                     // cells in all sheets
+    // Parts are inflated and parsed in pieces of this size, so that a lying or hostile part costs no
+    // more than its bound and a sheet is never whole in memory; any size reads the same workbook.
+    size_t pieceBytes = 64 * 1024;
 };
 
 // Reads the workbook at path; on false, book is incomplete and error names the part (and cell).

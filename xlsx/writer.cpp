@@ -126,8 +126,8 @@ std::string RewrittenCell(const CellMarkup& cell, std::string_view raw, const Ca
     return element;
 }
 
-bool EditSheet(zip_t* archive, const std::string& part, std::vector<const CachedUpdate*> updates, uint64_t* budget,
-               EditedPart* edited, std::string* error)
+bool EditSheet(zip_t* archive, const std::string& part, std::vector<const CachedUpdate*> updates, const XlsxLimits& limits,
+               uint64_t* budget, EditedPart* edited, std::string* error)
 {
     // Cells come in document order, which need not be the sheet's: each is looked up.
     std::stable_sort(updates.begin(), updates.end(), [](const CachedUpdate* a, const CachedUpdate* b) {
@@ -135,7 +135,7 @@ bool EditSheet(zip_t* archive, const std::string& part, std::vector<const Cached
     });
     std::vector<bool> done(updates.size(), false);
     edited->name = part;
-    const bool streamed = StreamSheetCells(archive, part, XlsxLimits(), budget,
+    const bool streamed = StreamSheetCells(archive, part, limits, budget,
         [&](const CellMarkup& cell, std::string_view raw, std::string* replacement, std::string*) {
             const Position position(cell.row, cell.column);
             auto update = std::upper_bound(updates.begin(), updates.end(), position, [](const Position& p, const CachedUpdate* u) {
@@ -263,7 +263,7 @@ std::string StoredErrorText(const std::string& shownError)
 }
 
 bool WriteRecalculated(const std::string& in, const std::string& out, const std::vector<CachedUpdate>& updates,
-                       std::string* error)
+                       std::string* error, const XlsxLimits& limits)
 {
     // The sheets are found first, and an edited sheet is checked as it is rewritten; parts not edited are
     // copied as stored, so the caller reads the workbook (and refuses one that does not read) first.
@@ -279,11 +279,11 @@ bool WriteRecalculated(const std::string& in, const std::string& out, const std:
     }
     ZipArchive source = OpenArchive(in, error);
     if (source == nullptr) return false;
-    uint64_t budget = XlsxLimits().maxTotalBytes;
+    uint64_t budget = limits.maxTotalBytes;
     std::vector<EditedPart> parts(bySheet.size());
     size_t next = 0;
     for (auto& sheet : bySheet) {
-        if (!EditSheet(source.get(), book.sheets[sheet.first].part, std::move(sheet.second), &budget, &parts[next++], error)) {
+        if (!EditSheet(source.get(), book.sheets[sheet.first].part, std::move(sheet.second), limits, &budget, &parts[next++], error)) {
             return false;
         }
     }
