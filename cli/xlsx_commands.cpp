@@ -92,12 +92,13 @@ bool ReadUlps(const std::string& text, uint64_t* ulps)
 }
 
 // The formulas left stale, one line each, as check and recalc both list them.
-void PrintStale(const XlsxBook& xlsx, const BookComparison& comparison)
+std::string StaleLines(const XlsxBook& xlsx, const BookComparison& comparison)
 {
+    std::string lines;
     for (const StaleFormula& f : comparison.stale) {
-        std::printf("    stale  %s  %s  (%s)\n", SheetCellName(xlsx.sheets[f.sheet].name, f.row, f.column).c_str(), f.formula.c_str(),
-                    f.reason.c_str());
+        lines += "    stale  " + SheetCellName(xlsx.sheets[f.sheet].name, f.row, f.column) + "  " + f.formula + "  (" + f.reason + ")\n";
     }
+    return lines;
 }
 
 }  // namespace
@@ -128,7 +129,7 @@ static int CheckRead(SubstituteHost& host, const std::string& path, uint64_t tol
         std::printf("    %s  %s  cached %s  computed %s  (%s)\n", SheetCellName(xlsx.sheets[cell.sheet].name, cell.row, cell.column).c_str(),
                     cell.formula.c_str(), Shown(cell.cached).c_str(), Shown(cell.computed).c_str(), HowFar(cell).c_str());
     }
-    PrintStale(xlsx, comparison);
+    std::fputs(StaleLines(xlsx, comparison).c_str(), stdout);
     std::printf("%s: %zu cells recomputed, %zu matching, %zu differing; %zu formulas stale; %zu formulas kept their cached value "
                 "(no add-in call)\n",
                 path.c_str(), comparison.cells.size(), comparison.matching, comparison.differing, comparison.stale.size(),
@@ -231,17 +232,24 @@ static int RecalculateRead(SubstituteHost& host, const std::string& in, const st
         std::fprintf(stderr, "recalc: %s not written\n", out.c_str());
         return 1;
     }
-    const BookComparison comparison = CompareBook(xlsx, evaluation, 0);
+    BookComparison comparison = CompareBook(xlsx, evaluation, 0);
     const std::vector<CachedUpdate> updates = UpdatesFor(comparison);
+    // The copy needs only the updates: what is reported after it is taken now, and the workbook's
+    // records go before the edited sheet is built.
+    const std::string stale = StaleLines(xlsx, comparison);
+    const size_t recomputed = comparison.cells.size(), staleCount = comparison.stale.size(), kept = comparison.keptCached;
+    xlsx = XlsxBook();
+    evaluation = WorkbookEvaluation();
+    comparison = BookComparison();
     std::string writeError;
     if (!WriteRecalculated(in, out, updates, &writeError)) {
         std::fprintf(stderr, "%s: %s\n", out.c_str(), writeError.c_str());
         return 1;
     }
-    PrintStale(xlsx, comparison);
+    std::fputs(stale.c_str(), stdout);
     std::printf("%s: %zu cells recomputed, %zu cached values changed; %zu formulas left stale; %zu formulas kept their cached value "
                 "(no add-in call)\n",
-                out.c_str(), comparison.cells.size(), updates.size(), comparison.stale.size(), comparison.keptCached);
+                out.c_str(), recomputed, updates.size(), staleCount, kept);
     return 0;
 }
 

@@ -255,6 +255,8 @@ bool ReadSheet(BookReader& reader, XlsxSheet* sheet, std::string* error)
             return true;
         },
         nullptr, error);
+    // The count is known only now; the record outlives the reading, so it gives back its spare room.
+    sheet->cells.shrink_to_fit();
     if (!read || ordered) return read;
     // Cells out of order are allowed through; the same cell twice is not.
     std::vector<std::pair<uint32_t, uint16_t>> positions;

@@ -266,8 +266,8 @@ TEST(ReadXlsx, ReadsTheSameWorkbookWhateverThePieces)
     }
 }
 
-// Whichever allocation fails, the read ends in std::bad_alloc for the command to report, never in a
-// message blaming the file ("malformed XML ... Could not allocate memory") or a crash.
+// Whichever allocation fails, the read ends in std::bad_alloc for the command to report (or absorbs
+// the refusal), never in a message blaming the file ("malformed XML ... Could not allocate memory") or a crash.
 TEST(ReadXlsx, RunningOutOfMemoryAnywhereThrowsBadAlloc)
 {
     const pugi::allocation_function pugiAllocate = pugi::get_memory_allocation_function();
@@ -289,7 +289,8 @@ TEST(ReadXlsx, RunningOutOfMemoryAnywhereThrowsBadAlloc)
             EXPECT_TRUE(read) << error;
             break;
         }
-        ASSERT_TRUE(threw) << "allocation " << k << " refused, and the read " << (read ? "succeeded" : "said: " + error);
+        // A refusal may be absorbed (shrink_to_fit only asks), but is never a fault of the file.
+        ASSERT_TRUE(threw || read) << "allocation " << k << " refused, and the read said: " << error;
     }
     pugi::set_memory_management_functions(pugiAllocate, pugiFree);
 }
