@@ -97,8 +97,10 @@ bool ReadNumber(const Any& value, double* number, uint32_t* error)
                                         number) == quorin_host::NumberRead::Ok;
     }
     case TypeClass_SEQUENCE: {
+        // Calc hands over a range's values without its position, so the cell in the formula's row or
+        // column cannot be picked as the host picks it: only a one-cell range is one number.
         Table table;
-        if (!(value >>= table) || table.getLength() < 1 || table[0].getLength() < 1) return false;
+        if (!(value >>= table) || table.getLength() != 1 || table[0].getLength() != 1) return false;
         return ReadNumber(table[0][0], number, error);
     }
     default: return value >>= *number;

@@ -94,6 +94,24 @@ static Row ErrorRow(uint32_t code)
     return OneRow(&error, 1);
 }
 
+// The functions of ranges and one point x: the point is converted first, as the host refuses a call
+// whose scalar it cannot convert before the add-in sees it.
+typedef int32_t PointRule(const RangeArguments& ranges, double x, double* answer);
+static double AnswerAtPoint(PointRule* rule, CallTables* call, const Any& x)
+{
+    try {
+        double at = 0.0;
+        uint32_t error = 0;
+        if (!ReadNumber(x, &at, &error)) return ErrorValue(error);
+        double answer = 0.0;
+        const std::lock_guard<std::mutex> hold(CallLock);
+        const int32_t status = rule(TableArguments(call), at, &answer);
+        return NumberOrFailure(status, answer);
+    } catch (...) {
+        return ErrorValue(FailureErrorCode);
+    }
+}
+
 static Row RowOrFailure(int32_t status, const double* coefficients, int32_t terms)
 {
     return (status != 0) ? ErrorRow(FailureErrorCode) : OneRow(coefficients, terms);
@@ -188,50 +206,20 @@ public:
 
     double SAL_CALL Lagrange(const Table& xValues, const Table& yValues, const Any& x) override
     {
-        try {
-            double at = 0.0;
-            uint32_t error = 0;
-            if (!ReadNumber(x, &at, &error)) return ErrorValue(error);
-            CallTables call = {{&xValues, &yValues}};
-            double answer = 0.0;
-            const std::lock_guard<std::mutex> hold(CallLock);
-            const int32_t status = AnswerLagrange(TableArguments(&call), at, &answer);
-            return NumberOrFailure(status, answer);
-        } catch (...) {
-            return ErrorValue(FailureErrorCode);
-        }
+        CallTables call = {{&xValues, &yValues}};
+        return AnswerAtPoint(AnswerLagrange, &call, x);
     }
 
     double SAL_CALL Spline(const Table& xValues, const Table& yValues, const Any& x) override
     {
-        try {
-            double at = 0.0;
-            uint32_t error = 0;
-            if (!ReadNumber(x, &at, &error)) return ErrorValue(error);
-            CallTables call = {{&xValues, &yValues}};
-            double answer = 0.0;
-            const std::lock_guard<std::mutex> hold(CallLock);
-            const int32_t status = AnswerSpline(TableArguments(&call), at, &answer);
-            return NumberOrFailure(status, answer);
-        } catch (...) {
-            return ErrorValue(FailureErrorCode);
-        }
+        CallTables call = {{&xValues, &yValues}};
+        return AnswerAtPoint(AnswerSpline, &call, x);
     }
 
     double SAL_CALL Polynomial(const Table& C, const Any& x) override
     {
-        try {
-            double at = 0.0;
-            uint32_t error = 0;
-            if (!ReadNumber(x, &at, &error)) return ErrorValue(error);
-            CallTables call = {{&C}};
-            double answer = 0.0;
-            const std::lock_guard<std::mutex> hold(CallLock);
-            const int32_t status = AnswerPolynomial(TableArguments(&call), at, &answer);
-            return NumberOrFailure(status, answer);
-        } catch (...) {
-            return ErrorValue(FailureErrorCode);
-        }
+        CallTables call = {{&C}};
+        return AnswerAtPoint(AnswerPolynomial, &call, x);
     }
 
     Row SAL_CALL LLSQ(const Table& xValues, const Table& yValues, const Any& terms) override

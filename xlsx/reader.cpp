@@ -178,6 +178,13 @@ bool ReadStoredValue(const BookReader& reader, const std::string& part, const Ce
     return true;
 }
 
+void FollowMaster(const SharedMaster& master, XlsxCell* cell)
+{
+    cell->formula = master.formula;
+    cell->shiftRows = static_cast<int32_t>(cell->row) - static_cast<int32_t>(master.row);
+    cell->shiftColumns = int32_t{cell->column} - int32_t{master.column};
+}
+
 // A shared formula is written once, in its master cell; followers name it by si= and shift its
 // relative references by their own offset from the master.
 bool ReadFormula(const std::string& part, const CellMarkup& markup, std::unordered_map<std::string, SharedMaster>* shared,
@@ -193,11 +200,9 @@ bool ReadFormula(const std::string& part, const CellMarkup& markup, std::unorder
             (*shared)[index] = SharedMaster{cell->row, cell->column, cell->formula};
             return true;
         }
+        // A follower written before its master keeps no text here; the sheet resolves it once read.
         const auto master = shared->find(index);
-        if (master == shared->end()) return CellFault(part, *cell, "shared formula si=\"" + index + "\" before its master", error);
-        cell->formula = master->second.formula;
-        cell->shiftRows = static_cast<int32_t>(cell->row) - static_cast<int32_t>(master->second.row);
-        cell->shiftColumns = int32_t{cell->column} - int32_t{master->second.column};
+        if (master != shared->end()) FollowMaster(master->second, cell);
         return true;
     }
     // A data table's cells are filled by the spreadsheet's what-if analysis, not by a formula; one
@@ -221,9 +226,11 @@ bool ReadFormula(const std::string& part, const CellMarkup& markup, std::unorder
         cell->rowLast = area.rowLast;
         cell->columnFirst = area.columnFirst;
         cell->columnLast = area.columnLast;
-        if (!read ||
-            cell->rowFirst != cell->row || cell->columnFirst != cell->column) {
-            return CellFault(part, *cell, std::string("array formula area \"") + ref + "\" does not start at the cell", error);
+        // An area that does not start at its cell cannot be filled as the spreadsheet would: the cell
+        // keeps its cached value, as any formula the engine does not compute.
+        if (!read || cell->rowFirst != cell->row || cell->columnFirst != cell->column) {
+            cell->arrayFormula = false;
+            cell->formula.clear();
         }
         return true;
     }
@@ -235,6 +242,7 @@ bool ReadSheet(BookReader& reader, XlsxSheet* sheet, std::string* error)
     const std::string& part = sheet->part;
     // The <dimension> is a writer's hint, often stale or in a form of its own ("1:4"): not read.
     std::unordered_map<std::string, SharedMaster> shared;
+    std::vector<std::pair<size_t, std::string>> early;  // followers met before their master, by si
     bool ordered = true;
     const bool read = StreamSheetCells(reader.archive, part, reader.limits, &reader.budget,
         [&](const CellMarkup& markup, std::string_view, std::string*, std::string* fault) {
@@ -250,14 +258,23 @@ bool ReadSheet(BookReader& reader, XlsxSheet* sheet, std::string* error)
                 ordered = ordered && (last.row < cell.row || (last.row == cell.row && last.column < cell.column));
             }
             if (markup.hasFormula && !ReadFormula(part, markup, &shared, &cell, fault)) return false;
+            if (markup.hasFormula && cell.formula.empty() && markup.formulaType == "shared") {
+                early.emplace_back(sheet->cells.size(), markup.formulaShared);
+            }
             if (!ReadStoredValue(reader, part, markup, &cell, fault)) return false;
             sheet->cells.push_back(std::move(cell));
             return true;
         },
         nullptr, error);
+    if (!read) return false;
     // The count is known only now; the record outlives the reading, so it gives back its spare room.
     sheet->cells.shrink_to_fit();
-    if (!read || ordered) return read;
+    // A follower whose master never comes keeps its cached value, as a cell of an array does.
+    for (const auto& [index, si] : early) {
+        const auto master = shared.find(si);
+        if (master != shared.end()) FollowMaster(master->second, &sheet->cells[index]);
+    }
+    if (ordered) return true;
     // Cells out of order are allowed through; the same cell twice is not.
     std::vector<std::pair<uint32_t, uint16_t>> positions;
     positions.reserve(sheet->cells.size());

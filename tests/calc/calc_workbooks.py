@@ -49,7 +49,7 @@ CASES = [
     ("_xll.Polynomial(L1:L3,N1)", "a blank scalar not read as 0", None),
     ('_xll.Polynomial(L1:L3,"x")', "non-numeric text in a scalar answered as a number", None),
     ('_xll.Polynomial(L1:L3," 2.5")', "text in a scalar read by a looser grammar than the host's", None),
-    ("_xll.Polynomial(L1:L3,H2:H3)", "a range in a scalar not read through its first value", None),
+    ("_xll.Polynomial(L1:L3,H2:H3)", "a range where one number is wanted, off the formula's row, taken for its first value", None),
     ("2*_xll.Polynomial(L1:L3,0.7)+1", "arithmetic around a call in another order", None),
     ("B2:E2|_xll.LLSQ(H1:H5,I1:I5,3)", "an array answer not spread over its cells", None),
     ("B2:C2|_xll.LLSQLC(H1:H5,I1:I5,2,H13,I13)", "a constrained fit's row misread", None),

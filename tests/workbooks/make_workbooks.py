@@ -223,6 +223,10 @@ def accepted_variants(good, folder):
         '<workbook ', '<workbook xmlns:rel="%s" ' % rel, 1).replace(
         'sheetId="2" r:id=', 'sheetId="2" rel:id=').replace(
         'sheetId="3" r:id=', 'xmlns:o="%s" sheetId="3" o:id=' % rel)})
+    # Row 3, with a shared formula's follower, written before row 2, with its master.
+    variant('shared_before_master.xlsx', {sheet1: lambda t: re.sub(r'(<row r="2".*?</row>)(<row r="3".*?</row>)',
+                                                                     r'\2\1', t)})
+    variant('array_off_cell.xlsx', {sheet1: lambda t: t.replace('t="array" ref="F2:I2"', 't="array" ref="E2:I2"')})
     with open(os.path.join(folder, 'trailing_bytes.xlsx'), 'wb') as f:
         f.write(whole + bytes(16))
     # The first entry's local header keeps another time than the directory records for it.

@@ -160,6 +160,8 @@ const AcceptedFileCase AcceptedFileCases[] = {
     {"prefixed_ids.xlsx", nullptr, XlsxKind::Empty, "", "relationship id under a second prefix, or one bound on the sheet"},
     {"date_cell.xlsx", "B12", XlsxKind::Date, "2026-01-31T00:00:00", "t=\"d\" refused, or its text altered"},
     {"empty_value.xlsx", "B12", XlsxKind::Empty, "", "empty <v/> refused as not a boolean, or read as a value"},
+    {"shared_before_master.xlsx", nullptr, XlsxKind::Empty, "", "a shared formula's follower before its master refused, or left without its text"},
+    {"array_off_cell.xlsx", nullptr, XlsxKind::Empty, "", "an array area not starting at its cell refused"},
 };
 
 TEST(ReadXlsx, ValidPackageOtherReadersOpenIsRead)
@@ -176,6 +178,10 @@ TEST(ReadXlsx, ValidPackageOtherReadersOpenIsRead)
         }
         ASSERT_EQ(book.sheets.size(), good.sheets.size());
         for (size_t s = 0; s < good.sheets.size(); ++s) EXPECT_EQ(book.sheets[s].cells.size(), good.sheets[s].cells.size());
+        const XlsxCell* follower = FindCell(book, "Model", "D3");
+        ASSERT_NE(follower, nullptr);
+        EXPECT_EQ(follower->formula, FindCell(good, "Model", "D3")->formula);
+        EXPECT_EQ(follower->shiftRows, 1);
         if (c.cell == nullptr) continue;
         const XlsxCell* cell = FindCell(book, "Model", c.cell);
         ASSERT_NE(cell, nullptr);
