@@ -130,6 +130,7 @@ const BadFileCase BadFileCases[] = {
     {"duplicate_cell.xlsx", "xl/worksheets/sheet2.xml: cell A2 appears twice"},
     {"bad_shared_string.xlsx", "xl/worksheets/sheet1.xml: cell A1: no shared string \"99999\""},
     {"crc_error.xlsx", "xl/worksheets/sheet1.xml: cannot inflate: CRC error"},
+    {"entity_sheet.xlsx", "xl/worksheets/sheet1.xml: declares an entity"},
     {"no_such_file.xlsx", "not a readable zip archive"},
 };
 
