@@ -46,3 +46,12 @@ void operator delete(void* block) noexcept { std::free(block); }
 void operator delete[](void* block) noexcept { std::free(block); }
 void operator delete(void* block, std::size_t) noexcept { std::free(block); }
 void operator delete[](void* block, std::size_t) noexcept { std::free(block); }
+// The standard library asks for temporary buffers with the nothrow forms: they must pair with the
+// deletes above, and are refused like the others.
+void* operator new(std::size_t size, const std::nothrow_t&) noexcept
+{
+    return quorin_test::FailingAllocation::Malloc(size == 0 ? 1 : size);
+}
+void* operator new[](std::size_t size, const std::nothrow_t& nothrow) noexcept { return operator new(size, nothrow); }
+void operator delete(void* block, const std::nothrow_t&) noexcept { std::free(block); }
+void operator delete[](void* block, const std::nothrow_t&) noexcept { std::free(block); }
