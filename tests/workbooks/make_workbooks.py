@@ -219,6 +219,7 @@ def accepted_variants(good, folder):
     variant('row_dimension.xlsx', {sheet1: lambda t: re.sub(r'<dimension ref="[^"]*"/>', '<dimension ref="1:4"/>', t)})
     variant('date_cell.xlsx', {sheet1: lambda t: re.sub(r'<c r="B12"([^>]*) t="b"><v>1</v>',
                                                           r'<c r="B12"\1 t="d"><v>2026-01-31T00:00:00</v>', t)})
+    variant('empty_element.xlsx', {sheet1: lambda t: t.replace('<c r="B12" t="b"><v>1</v></c>', '<c r="B12"/>')})
     variant('empty_value.xlsx', {sheet1: lambda t: re.sub(r'(<c r="B12"[^>]*>)<v>1</v>', r'\1<v/>', t)})
     # The relationships namespace under a second prefix on the root, and under one of the sheet's own.
     rel = 'http://schemas.openxmlformats.org/officeDocument/2006/relationships'

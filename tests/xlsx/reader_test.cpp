@@ -161,6 +161,7 @@ const AcceptedFileCase AcceptedFileCases[] = {
     {"prefixed_ids.xlsx", nullptr, XlsxKind::Empty, "", "relationship id under a second prefix, or one bound on the sheet"},
     {"date_cell.xlsx", "B12", XlsxKind::Date, "2026-01-31T00:00:00", "t=\"d\" refused, or its text altered"},
     {"empty_value.xlsx", "B12", XlsxKind::Empty, "", "empty <v/> refused as not a boolean, or read as a value"},
+    {"empty_element.xlsx", "B12", XlsxKind::Empty, "", "a cell written as an empty-element tag lost, or its end taken from the next"},
     {"shared_before_master.xlsx", nullptr, XlsxKind::Empty, "", "a shared formula's follower before its master refused, or left without its text"},
     {"array_off_cell.xlsx", nullptr, XlsxKind::Empty, "", "an array area not starting at its cell refused"},
 };
