@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstddef>
 #include <filesystem>
+#include <new>
 #include <string>
 #include <vector>
 
@@ -355,7 +356,16 @@ int main(int argc, char** argv)
         return NoModule;
     }
 
-    const int status = command->run(host, rest);
+    int status = Failed;
+    // The commands that read a workbook name it themselves; any other input too large for memory is
+    // named here by the command as typed, so nothing ends in an uncaught exception.
+    try {
+        status = command->run(host, rest);
+    } catch (const std::bad_alloc&) {
+        std::string typed = name;
+        for (const std::string& r : rest) typed += " " + r;
+        std::fprintf(stderr, "quorin-host %s: out of memory\n", typed.c_str());
+    }
     host.Close();
     host.Unload();
     return status;

@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <filesystem>
+#include <new>
 
 #include "host/number.h"
 #include "engine/text_file.h"
@@ -28,6 +29,18 @@ int UsageError()
 {
     std::fputs(Usage, stderr);
     return 2;
+}
+
+// Running out of memory is this input meeting this machine, not a fault of the program: a message
+// naming the file, and the command's failure. What was read is released by then.
+template <typename Run> int WithinMemory(const std::string& path, const char* aftermath, Run run)
+{
+    try {
+        return run();
+    } catch (const std::bad_alloc&) {
+        std::fprintf(stderr, "%s: out of memory%s\n", path.c_str(), aftermath);
+        return 1;
+    }
 }
 
 // A read workbook, recalculated: what depends on the add-in, and nothing else. The random numbers'
@@ -79,17 +92,28 @@ bool ReadUlps(const std::string& text, uint64_t* ulps)
 }
 
 // The formulas left stale, one line each, as check and recalc both list them.
-void PrintStale(const XlsxBook& xlsx, const BookComparison& comparison)
+std::string StaleLines(const XlsxBook& xlsx, const BookComparison& comparison)
 {
+    std::string lines;
     for (const StaleFormula& f : comparison.stale) {
-        std::printf("    stale  %s  %s  (%s)\n", SheetCellName(xlsx.sheets[f.sheet].name, f.row, f.column).c_str(), f.formula.c_str(),
-                    f.reason.c_str());
+        lines += "    stale  " + SheetCellName(xlsx.sheets[f.sheet].name, f.row, f.column) + "  " + f.formula + "  (" + f.reason + ")\n";
     }
+    return lines;
 }
 
 }  // namespace
 
+// The commands' work on one file, inside WithinMemory.
+static int CheckRead(SubstituteHost& host, const std::string& path, uint64_t tolerance);
+static int ShowRead(SubstituteHost& host, const std::string& path, bool csv);
+static int RecalculateRead(SubstituteHost& host, const std::string& in, const std::string& out);
+
 int CheckWorkbook(SubstituteHost& host, const std::string& path, uint64_t tolerance)
+{
+    return WithinMemory(path, "", [&] { return CheckRead(host, path, tolerance); });
+}
+
+static int CheckRead(SubstituteHost& host, const std::string& path, uint64_t tolerance)
 {
     XlsxBook xlsx;
     WorkbookEvaluation evaluation;
@@ -105,7 +129,7 @@ int CheckWorkbook(SubstituteHost& host, const std::string& path, uint64_t tolera
         std::printf("    %s  %s  cached %s  computed %s  (%s)\n", SheetCellName(xlsx.sheets[cell.sheet].name, cell.row, cell.column).c_str(),
                     cell.formula.c_str(), Shown(cell.cached).c_str(), Shown(cell.computed).c_str(), HowFar(cell).c_str());
     }
-    PrintStale(xlsx, comparison);
+    std::fputs(StaleLines(xlsx, comparison).c_str(), stdout);
     std::printf("%s: %zu cells recomputed, %zu matching, %zu differing; %zu formulas stale; %zu formulas kept their cached value "
                 "(no add-in call)\n",
                 path.c_str(), comparison.cells.size(), comparison.matching, comparison.differing, comparison.stale.size(),
@@ -138,6 +162,11 @@ int CheckWorkbooks(SubstituteHost& host, const std::vector<std::string>& argumen
 }
 
 int ShowWorkbook(SubstituteHost& host, const std::string& path, bool csv)
+{
+    return WithinMemory(path, "", [&] { return ShowRead(host, path, csv); });
+}
+
+static int ShowRead(SubstituteHost& host, const std::string& path, bool csv)
 {
     XlsxBook xlsx;
     WorkbookEvaluation evaluation;
@@ -190,6 +219,12 @@ int RecalculateWorkbook(SubstituteHost& host, const std::vector<std::string>& ar
     }
     // Written over through another name (a link), the file itself is replaced, not the link.
     if (same) out = FileName(std::filesystem::canonical(FilePath(in), error));
+    const std::string unwritten = "; " + out + " not written";
+    return WithinMemory(in, unwritten.c_str(), [&] { return RecalculateRead(host, in, out); });
+}
+
+static int RecalculateRead(SubstituteHost& host, const std::string& in, const std::string& out)
+{
     XlsxBook xlsx;
     WorkbookEvaluation evaluation;
     bool read = false;
@@ -197,17 +232,24 @@ int RecalculateWorkbook(SubstituteHost& host, const std::vector<std::string>& ar
         std::fprintf(stderr, "recalc: %s not written\n", out.c_str());
         return 1;
     }
-    const BookComparison comparison = CompareBook(xlsx, evaluation, 0);
+    BookComparison comparison = CompareBook(xlsx, evaluation, 0);
     const std::vector<CachedUpdate> updates = UpdatesFor(comparison);
+    // The copy needs only the updates: what is reported after it is taken now, and the workbook's
+    // records go before the edited sheet is built.
+    const std::string stale = StaleLines(xlsx, comparison);
+    const size_t recomputed = comparison.cells.size(), staleCount = comparison.stale.size(), kept = comparison.keptCached;
+    xlsx = XlsxBook();
+    evaluation = WorkbookEvaluation();
+    comparison = BookComparison();
     std::string writeError;
     if (!WriteRecalculated(in, out, updates, &writeError)) {
         std::fprintf(stderr, "%s: %s\n", out.c_str(), writeError.c_str());
         return 1;
     }
-    PrintStale(xlsx, comparison);
+    std::fputs(stale.c_str(), stdout);
     std::printf("%s: %zu cells recomputed, %zu cached values changed; %zu formulas left stale; %zu formulas kept their cached value "
                 "(no add-in call)\n",
-                out.c_str(), comparison.cells.size(), updates.size(), comparison.stale.size(), comparison.keptCached);
+                out.c_str(), recomputed, updates.size(), staleCount, kept);
     return 0;
 }
 

@@ -719,6 +719,8 @@ bool ParseFormula(const std::string& text, Formula* formula, std::string* error,
         if (error != nullptr) *error = reader.error;
         if (errorColumn != nullptr) *errorColumn = reader.errorColumn;
     }
+    // A workbook keeps every recomputed formula's nodes until it is done: not the room they grew in.
+    formula->nodes.shrink_to_fit();
     return parsed;
 }
 

@@ -3,6 +3,7 @@
 #include "engine/workbook.h"
 
 #include <algorithm>
+#include <exception>
 #include <functional>
 #include <tuple>
 #include <map>
@@ -770,8 +771,18 @@ bool EvaluateWorkbook(SubstituteHost& host, const Workbook& book, const Evaluati
 bool OnFreshThread(const std::function<bool()>& evaluate)
 {
     bool answer = false;
-    std::thread worker([&] { answer = evaluate(); });
+    // An exception leaving a thread's function ends the process: it is carried back to the caller, whose
+    // command reports it (out of memory, say) for the file it was reading.
+    std::exception_ptr failure;
+    std::thread worker([&] {
+        try {
+            answer = evaluate();
+        } catch (...) {
+            failure = std::current_exception();
+        }
+    });
     worker.join();
+    if (failure) std::rethrow_exception(failure);
     return answer;
 }
 

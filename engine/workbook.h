@@ -134,6 +134,7 @@ bool EvaluateWorkbook(SubstituteHost& host, const Workbook& book, const Evaluati
 // Runs evaluate on a thread of its own and returns its answer. The random numbers' generator starts
 // afresh on every thread, so a sheet or workbook evaluated there shows the same numbers however many
 // were evaluated before it.
+// An exception the evaluation throws (std::bad_alloc) is thrown again here, in the caller's thread.
 bool OnFreshThread(const std::function<bool()>& evaluate);
 
 struct EvaluatedSheet {

@@ -117,23 +117,27 @@ int32_t AnswerPolynomial(const RangeArguments& ranges, double x, double* answer)
 }
 
 // terms is checked before any range is read: coefficients holds MaxTerms values.
-int32_t AnswerLLSQ(const RangeArguments& ranges, int32_t terms, double* coefficients)
+static int32_t ReadFitPoints(const RangeArguments& ranges, int32_t terms, int32_t* n)
 {
     if (terms < 2 || terms > MaxTerms) return RuleTermsOutOfRange;
-    int32_t n = 0;
-    const int32_t status = ReadPairs(ranges, &n);
+    const int32_t status = ReadPairs(ranges, n);
     if (status != RuleOk) return status;
-    if (n < terms) return RuleTooFewValues;
+    return (*n < terms) ? RuleTooFewValues : RuleOk;
+}
+
+int32_t AnswerLLSQ(const RangeArguments& ranges, int32_t terms, double* coefficients)
+{
+    int32_t n = 0;
+    const int32_t status = ReadFitPoints(ranges, terms, &n);
+    if (status != RuleOk) return status;
     return FitPolynomial(XBuffer.items, YBuffer.items, n, coefficients, terms);
 }
 
 int32_t AnswerLLSQLC(const RangeArguments& ranges, int32_t terms, double* coefficients)
 {
-    if (terms < 2 || terms > MaxTerms) return RuleTermsOutOfRange;
     int32_t n = 0;
-    const int32_t status = ReadPairs(ranges, &n);
+    const int32_t status = ReadFitPoints(ranges, terms, &n);
     if (status != RuleOk) return status;
-    if (n < terms) return RuleTooFewValues;
     const int32_t k = ReadArgument(ranges, 2, &XcBuffer, false);
     if (k < 1) return (k < 0) ? k : RuleTooFewValues;
     const int32_t ycCount = ReadArgument(ranges, 3, &YcBuffer, false);

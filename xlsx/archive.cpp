@@ -4,14 +4,14 @@
 #include <algorithm>
 #include <cctype>
 #include <cstring>
+#include <memory>
+#include <new>
 #include <set>
+#include <vector>
 
 namespace quorin_host {
 
 namespace {
-
-// Inflating in pieces of this size keeps a lying or hostile part from costing more than its bound.
-constexpr size_t ReadChunk = 64 * 1024;
 
 std::string SizeText(uint64_t bytes)
 {
@@ -83,48 +83,69 @@ zip_int64_t LocatePart(zip_t* archive, const std::string& part)
     return zip_name_locate(archive, backslashed.c_str(), ZIP_FL_NOCASE);
 }
 
-bool ReadPart(zip_t* archive, const std::string& part, const XlsxLimits& limits, uint64_t* budget,
-              std::string* bytes, std::string* error)
+bool StreamPart(zip_t* archive, const std::string& part, const XlsxLimits& limits, uint64_t* budget,
+                const PartConsumer& consume, std::string* error)
 {
-    bytes->clear();
     const zip_int64_t index = LocatePart(archive, part);
     if (index < 0) {
         *error = part + ": part missing from the archive";
         return false;
     }
-    zip_file_t* file = zip_fopen_index(archive, static_cast<zip_uint64_t>(index), 0);
+    const std::unique_ptr<zip_file_t, int (*)(zip_file_t*)> opened(zip_fopen_index(archive, static_cast<zip_uint64_t>(index), 0),
+                                                                  zip_fclose);
+    zip_file_t* file = opened.get();
     if (file == nullptr) {
         *error = part + ": cannot open: " + zip_strerror(archive);
         return false;
     }
     const uint64_t bound = std::min(limits.maxPartBytes, *budget);
-    bool ok = true;
-    char chunk[ReadChunk];
+    uint64_t size = 0;
+    bool inflated = true;
+    bool consumed = true;
+    std::string refusal;
+    std::vector<char> chunk(std::max<size_t>(limits.pieceBytes, 1));
     for (;;) {
-        const zip_int64_t got = zip_fread(file, chunk, sizeof chunk);
+        const zip_int64_t got = zip_fread(file, chunk.data(), chunk.size());
         if (got < 0) {
             *error = part + ": cannot inflate: " + zip_file_strerror(file);
-            ok = false;
+            inflated = false;
             break;
         }
         if (got == 0) break;
-        if (bytes->size() + static_cast<uint64_t>(got) > bound) {
+        if (size + static_cast<uint64_t>(got) > bound) {
             *error = part + ": inflates past " +
                      (bound == limits.maxPartBytes ? SizeText(bound) + " (the bound on one part)"
                                                    : "the " + SizeText(limits.maxTotalBytes) + " bound on the workbook");
-            ok = false;
+            inflated = false;
             break;
         }
-        bytes->append(chunk, static_cast<size_t>(got));
+        size += static_cast<uint64_t>(got);
+        // Once the consumer refuses, the rest is still inflated: a damaged or oversized part is the
+        // cause to report, not the malformed text it inflated to.
+        if (consumed) consumed = consume(chunk.data(), static_cast<size_t>(got), false, &refusal);
     }
-    zip_fclose(file);
-    if (!ok) {
+    if (inflated && consumed) consumed = consume(nullptr, 0, true, &refusal);
+    if (inflated && !consumed) *error = refusal;
+    if (!inflated || !consumed) return false;
+    *budget -= size;
+    return true;
+}
+
+bool ReadPart(zip_t* archive, const std::string& part, const XlsxLimits& limits, uint64_t* budget,
+              std::string* bytes, std::string* error)
+{
+    bytes->clear();
+    const bool read = StreamPart(archive, part, limits, budget,
+        [&](const char* data, size_t size, bool, std::string*) {
+            bytes->append(data, size);
+            return true;
+        },
+        error);
+    if (!read) {
         bytes->clear();
         bytes->shrink_to_fit();
-        return false;
     }
-    *budget -= bytes->size();
-    return true;
+    return read;
 }
 
 bool ParseXml(const std::string& part, const std::string& bytes, bool keepLayout, pugi::xml_document* document,
@@ -135,6 +156,8 @@ bool ParseXml(const std::string& part, const std::string& bytes, bool keepLayout
     const unsigned flags = keepLayout ? (pugi::parse_full | pugi::parse_ws_pcdata)
                                       : (pugi::parse_default | pugi::parse_ws_pcdata_single);
     const pugi::xml_parse_result result = document->load_buffer(bytes.data(), bytes.size(), flags);
+    // Running out of memory says nothing about the part: it is the command's to report, for the file.
+    if (result.status == pugi::status_out_of_memory) throw std::bad_alloc();
     if (!result) {
         *error = part + ": malformed XML at byte " + std::to_string(result.offset) + ": " + result.description();
         return false;
@@ -187,55 +210,6 @@ std::string RelationshipId(const pugi::xml_node& node)
         }
     }
     return std::string();
-}
-
-bool VisitCells(const std::string& part, const pugi::xml_node& sheetData, const CellVisitor& visit, std::string* error)
-{
-    bool anyRow = false;
-    uint32_t row = 0;
-    for (pugi::xml_node rowNode = ChildElement(sheetData, "row"); rowNode; rowNode = NextElement(rowNode, "row")) {
-        const pugi::xml_attribute rowNumber = rowNode.attribute("r");
-        if (rowNumber) {
-            if (!ParseRowName(rowNumber.value(), &row)) {
-                *error = part + ": row \"" + rowNumber.value() + "\": not a row number from 1 to 1048576";
-                return false;
-            }
-        } else if (anyRow) {
-            if (row + 1 >= MaxSheetRows) {
-                *error = part + ": a row without r= past the sheet's last row";
-                return false;
-            }
-            ++row;
-        }
-        anyRow = true;
-        bool anyCell = false;
-        uint16_t column = 0;
-        for (pugi::xml_node cell = ChildElement(rowNode, "c"); cell; cell = NextElement(cell, "c")) {
-            const pugi::xml_attribute name = cell.attribute("r");
-            if (name) {
-                uint32_t cellRow = 0;
-                if (!ParseCellName(name.value(), &cellRow, &column)) {
-                    *error = part + ": cell \"" + name.value() + "\": not a cell within A1:XFD1048576";
-                    return false;
-                }
-                if (cellRow != row) {
-                    *error = part + ": cell " + name.value() + " lies outside its row " + std::to_string(row + 1);
-                    return false;
-                }
-            } else if (anyCell) {
-                if (uint32_t{column} + 1 >= MaxSheetColumns) {
-                    *error = part + ": a cell without r= past column XFD in row " + std::to_string(row + 1);
-                    return false;
-                }
-                ++column;
-            } else {
-                column = 0;
-            }
-            anyCell = true;
-            if (!visit(cell, row, column, error)) return false;
-        }
-    }
-    return true;
 }
 
 }  // namespace quorin_host

@@ -1,5 +1,5 @@
 // archive.h - the package layer the .xlsx reader and writer share: opening the archive, reading
-// a part with a bound on its inflated size, parsing it, and walking a sheet's cells to their positions.
+// a part with a bound on its inflated size (whole, or in pieces as it inflates), and parsing it.
 // Internal to quorin_xlsx; callers use xlsx_reader.h and xlsx_writer.h.
 #pragma once
 
@@ -40,8 +40,16 @@ zip_int64_t LocatePart(zip_t* archive, const std::string& part);
 bool ReadPart(zip_t* archive, const std::string& part, const XlsxLimits& limits, uint64_t* budget,
               std::string* bytes, std::string* error);
 
+// The same read handed over in pieces as it inflates: consume(data, size, false, refusal) for each
+// piece, then consume(nullptr, 0, true, refusal) at the end; false from it stops the read with its
+// refusal as the error, unless the part itself then proves damaged or too big, which is reported first.
+using PartConsumer = std::function<bool(const char* data, size_t size, bool last, std::string* refusal)>;
+bool StreamPart(zip_t* archive, const std::string& part, const XlsxLimits& limits, uint64_t* budget,
+                const PartConsumer& consume, std::string* error);
+
 // Parses a part's bytes; keepLayout keeps whitespace, comments and the declaration, so that a part
-// saved again differs only where it was edited.
+// saved again differs only where it was edited. Running out of memory throws std::bad_alloc, as any
+// allocation does, rather than passing for malformed XML.
 bool ParseXml(const std::string& part, const std::string& bytes, bool keepLayout, pugi::xml_document* document,
               std::string* error);
 
@@ -54,11 +62,5 @@ pugi::xml_node NextElement(const pugi::xml_node& node, const char* localName);
 // The value of node's id attribute in the relationships namespace, whatever prefix binds it there
 // (on node or an ancestor); empty when it has none.
 std::string RelationshipId(const pugi::xml_node& node);
-
-// Calls visit(cell element, row, column) for every <c> of <sheetData> in document order. A row or
-// cell without r= follows the previous one, as the format allows. False, naming the part and the
-// cell or row, for a reference that does not parse or lies past the sheet's bounds.
-using CellVisitor = std::function<bool(const pugi::xml_node& cell, uint32_t row, uint16_t column, std::string* error)>;
-bool VisitCells(const std::string& part, const pugi::xml_node& sheetData, const CellVisitor& visit, std::string* error);
 
 }  // namespace quorin_host

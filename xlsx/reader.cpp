@@ -9,6 +9,7 @@
 
 #include "host/number.h"
 #include "xlsx/archive.h"
+#include "xlsx/sheet_stream.h"
 
 namespace quorin_host {
 
@@ -101,32 +102,6 @@ const Relationship* FindByType(const Relationships& relationships, const char* t
     return nullptr;
 }
 
-// Text as the format escapes it: _xHHHH_ stands for the character U+HHHH (so _x005F_ for '_').
-std::string DecodeText(const char* text)
-{
-    std::string decoded;
-    for (const char* p = text; *p != '\0';) {
-        unsigned code = 0;
-        if (p[0] == '_' && p[1] == 'x' && std::strlen(p) >= 7 && p[6] == '_' &&
-            std::from_chars(p + 2, p + 6, code, 16).ptr == p + 6) {
-            if (code < 0x80) {
-                decoded += static_cast<char>(code);
-            } else if (code < 0x800) {
-                decoded += static_cast<char>(0xC0 | (code >> 6));
-                decoded += static_cast<char>(0x80 | (code & 0x3F));
-            } else {
-                decoded += static_cast<char>(0xE0 | (code >> 12));
-                decoded += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
-                decoded += static_cast<char>(0x80 | (code & 0x3F));
-            }
-            p += 7;
-        } else {
-            decoded += *p++;
-        }
-    }
-    return decoded;
-}
-
 // A string item (<si> or <is>): plain <t>, or rich-text runs <r><t>; phonetic runs are not its text.
 std::string StringItemText(const pugi::xml_node& item)
 {
@@ -156,22 +131,20 @@ bool CellFault(const std::string& part, const XlsxCell& cell, const std::string&
     return false;
 }
 
-bool ReadStoredValue(const BookReader& reader, const std::string& part, const pugi::xml_node& node, XlsxCell* cell,
+bool ReadStoredValue(const BookReader& reader, const std::string& part, const CellMarkup& markup, XlsxCell* cell,
                      std::string* error)
 {
-    const std::string type = node.attribute("t").value();
-    const pugi::xml_node value = ChildElement(node, "v");
+    const std::string& type = markup.type;
     if (type == "inlineStr") {
-        const pugi::xml_node item = ChildElement(node, "is");
-        if (!item) return true;
+        if (!markup.hasInline) return true;
         cell->kind = XlsxKind::InlineString;
-        cell->text = StringItemText(item);
+        cell->text = markup.inlineText;
         cell->hasCached = true;
         return true;
     }
-    const char* text = value.text().get();
+    const char* text = markup.value.c_str();
     // An empty <v/> stores nothing, except as a formula's cached string, where it is the empty text.
-    if (!value || (*text == '\0' && type != "str")) return true;
+    if (!markup.hasValue || (*text == '\0' && type != "str")) return true;
     cell->hasCached = true;
     if (type.empty() || type == "n") {
         cell->kind = XlsxKind::Number;
@@ -179,7 +152,7 @@ bool ReadStoredValue(const BookReader& reader, const std::string& part, const pu
     } else if (type == "s") {
         cell->kind = XlsxKind::SharedString;
         uint32_t index = 0;
-        const char* end = text + std::strlen(text);
+        const char* end = text + markup.value.size();
         if (std::from_chars(text, end, index).ptr != end || end == text || index >= reader.sharedStrings.size()) {
             return CellFault(part, *cell, std::string("no shared string \"") + text + "\"", error);
         }
@@ -214,15 +187,15 @@ void FollowMaster(const SharedMaster& master, XlsxCell* cell)
 
 // A shared formula is written once, in its master cell; followers name it by si= and shift its
 // relative references by their own offset from the master.
-bool ReadFormula(const std::string& part, const pugi::xml_node& formula, std::unordered_map<std::string, SharedMaster>* shared,
+bool ReadFormula(const std::string& part, const CellMarkup& markup, std::unordered_map<std::string, SharedMaster>* shared,
                  XlsxCell* cell, std::string* error)
 {
-    const std::string type = formula.attribute("t").value();
+    const std::string& type = markup.formulaType;
     cell->hasFormula = true;
-    cell->formula = formula.text().get();
+    cell->formula = markup.formulaText;
     if (type.empty() || type == "normal") return true;
     if (type == "shared") {
-        const std::string index = formula.attribute("si").value();
+        const std::string& index = markup.formulaShared;
         if (!cell->formula.empty()) {
             (*shared)[index] = SharedMaster{cell->row, cell->column, cell->formula};
             return true;
@@ -237,7 +210,7 @@ bool ReadFormula(const std::string& part, const pugi::xml_node& formula, std::un
     if (type == "dataTable") {
         Area area;
         cell->formula.clear();
-        cell->dataTable = ParseCellArea(formula.attribute("ref").value(), &area);
+        cell->dataTable = ParseCellArea(markup.formulaRef.c_str(), &area);
         cell->rowFirst = area.rowFirst;
         cell->rowLast = area.rowLast;
         cell->columnFirst = area.columnFirst;
@@ -246,7 +219,7 @@ bool ReadFormula(const std::string& part, const pugi::xml_node& formula, std::un
     }
     if (type == "array") {
         cell->arrayFormula = true;
-        const char* ref = formula.attribute("ref").value();
+        const char* ref = markup.formulaRef.c_str();
         Area area;
         const bool read = ParseCellArea(ref, &area);
         cell->rowFirst = area.rowFirst;
@@ -267,37 +240,35 @@ bool ReadFormula(const std::string& part, const pugi::xml_node& formula, std::un
 bool ReadSheet(BookReader& reader, XlsxSheet* sheet, std::string* error)
 {
     const std::string& part = sheet->part;
-    pugi::xml_document document;
-    if (!ReadXmlPart(reader, part, &document, error)) return false;
     // The <dimension> is a writer's hint, often stale or in a form of its own ("1:4"): not read.
-    const pugi::xml_node root = document.document_element();
     std::unordered_map<std::string, SharedMaster> shared;
     std::vector<std::pair<size_t, std::string>> early;  // followers met before their master, by si
     bool ordered = true;
-    const bool read = VisitCells(part, ChildElement(root, "sheetData"),
-        [&](const pugi::xml_node& node, uint32_t row, uint16_t column, std::string* fault) {
+    const bool read = StreamSheetCells(reader.archive, part, reader.limits, &reader.budget,
+        [&](const CellMarkup& markup, std::string_view, std::string*, std::string* fault) {
             if (++reader.cells > reader.limits.maxCells) {
                 *fault = part + ": more than " + std::to_string(reader.limits.maxCells) + " cells in the workbook";
                 return false;
             }
             XlsxCell cell;
-            cell.row = row;
-            cell.column = column;
+            cell.row = markup.row;
+            cell.column = markup.column;
             if (!sheet->cells.empty()) {
                 const XlsxCell& last = sheet->cells.back();
-                ordered = ordered && (last.row < row || (last.row == row && last.column < column));
+                ordered = ordered && (last.row < cell.row || (last.row == cell.row && last.column < cell.column));
             }
-            const pugi::xml_node formula = ChildElement(node, "f");
-            if (formula && !ReadFormula(part, formula, &shared, &cell, fault)) return false;
-            if (formula && cell.formula.empty() && std::strcmp(formula.attribute("t").value(), "shared") == 0) {
-                early.emplace_back(sheet->cells.size(), formula.attribute("si").value());
+            if (markup.hasFormula && !ReadFormula(part, markup, &shared, &cell, fault)) return false;
+            if (markup.hasFormula && cell.formula.empty() && markup.formulaType == "shared") {
+                early.emplace_back(sheet->cells.size(), markup.formulaShared);
             }
-            if (!ReadStoredValue(reader, part, node, &cell, fault)) return false;
+            if (!ReadStoredValue(reader, part, markup, &cell, fault)) return false;
             sheet->cells.push_back(std::move(cell));
             return true;
         },
-        error);
+        nullptr, error);
     if (!read) return false;
+    // The count is known only now; the record outlives the reading, so it gives back its spare room.
+    sheet->cells.shrink_to_fit();
     // A follower whose master never comes keeps its cached value, as a cell of an array does.
     for (const auto& [index, si] : early) {
         const auto master = shared.find(si);
@@ -394,7 +365,8 @@ bool ReadLink(BookReader& reader, const std::string& part, XlsxLink* link, std::
     return true;
 }
 
-bool ReadBook(zip_t* archive, const XlsxLimits& limits, XlsxBook* book, std::string* error)
+// withCells false: the sheets' names and parts and the defined names alone.
+bool ReadBook(zip_t* archive, const XlsxLimits& limits, bool withCells, XlsxBook* book, std::string* error)
 {
     *book = XlsxBook();
     BookReader reader{archive, limits, limits.maxTotalBytes, {}, 0};
@@ -452,6 +424,7 @@ bool ReadBook(zip_t* archive, const XlsxLimits& limits, XlsxBook* book, std::str
         }
         book->names.push_back(std::move(name));
     }
+    if (!withCells) return true;
     const Relationship* strings = FindByType(relationships, "/sharedStrings");
     if (strings != nullptr && !ReadSharedStrings(reader, strings->target, error)) return false;
     for (size_t s = 0; s < book->sheets.size(); ++s) {
@@ -479,13 +452,19 @@ bool ReadBook(zip_t* archive, const XlsxLimits& limits, XlsxBook* book, std::str
 bool ReadXlsx(const std::string& path, XlsxBook* book, std::string* error, const XlsxLimits& limits)
 {
     const ZipArchive archive = OpenArchive(path, error);
-    return archive != nullptr && ReadBook(archive.get(), limits, book, error);
+    return archive != nullptr && ReadBook(archive.get(), limits, true, book, error);
+}
+
+bool ReadXlsxSheets(const std::string& path, XlsxBook* book, std::string* error)
+{
+    const ZipArchive archive = OpenArchive(path, error);
+    return archive != nullptr && ReadBook(archive.get(), XlsxLimits(), false, book, error);
 }
 
 bool ReadXlsxBuffer(const void* data, size_t size, XlsxBook* book, std::string* error, const XlsxLimits& limits)
 {
     const ZipArchive archive = OpenArchiveBuffer(data, size, error);
-    return archive != nullptr && ReadBook(archive.get(), limits, book, error);
+    return archive != nullptr && ReadBook(archive.get(), limits, true, book, error);
 }
 
 }  // namespace quorin_host

@@ -3,6 +3,8 @@
 // the cells cached from linked workbooks. Nothing is
 // evaluated here; shifting a shared formula's references is the formula parser's job, from the
 // offsets recorded per cell.
+// Sheet parts are read as a stream, so memory follows the cells kept, not the part's size; running out
+// of memory throws std::bad_alloc.
 // Bad input (a corrupt or truncated archive, a CRC error, a missing part, malformed XML, a part that
 // inflates past its bound, a cell past the sheet's bounds, a duplicate cell) gives false and one
 // message naming the part, and the cell where there is one; memory stays bounded by XlsxLimits.
@@ -93,10 +95,15 @@ struct XlsxLimits {
     uint64_t maxPartBytes = uint64_t{256} << 20;   // inflated size of one part
     uint64_t maxTotalBytes = uint64_t{1} << 30;    // inflated size of all parts read
     size_t maxCells = 4000000;                     // cells in all sheets
+    // Parts are inflated and parsed in pieces of this size, so that a lying or hostile part costs no
+    // more than its bound and a sheet is never whole in memory; any size reads the same workbook.
+    size_t pieceBytes = 64 * 1024;
 };
 
 // Reads the workbook at path; on false, book is incomplete and error names the part (and cell).
 bool ReadXlsx(const std::string& path, XlsxBook* book, std::string* error, const XlsxLimits& limits = XlsxLimits());
+// The sheets' names and parts and the defined names alone: no sheet is read, every sheet has no cells.
+bool ReadXlsxSheets(const std::string& path, XlsxBook* book, std::string* error);
 // The same from bytes in memory (the fuzz target's entry point).
 bool ReadXlsxBuffer(const void* data, size_t size, XlsxBook* book, std::string* error,
                     const XlsxLimits& limits = XlsxLimits());

@@ -75,6 +75,11 @@ Value StoredValue(const XlsxCell& cell)
 Workbook ToWorkbook(const XlsxBook& xlsx)
 {
     Workbook book;
+    // One cell record per cell read, taken at once: grown by doubling, the records would cost up to
+    // twice their size, and three times while the last growth copies them.
+    size_t cells = 0;
+    for (const XlsxSheet& sheet : xlsx.sheets) cells += sheet.cells.size();
+    book.cells.reserve(cells);
     for (const XlsxSheet& sheet : xlsx.sheets) {
         const uint32_t s = book.AddSheet(sheet.name);
         for (const XlsxCell& cell : sheet.cells) {

@@ -10,6 +10,8 @@
 #include <string>
 #include <vector>
 
+#include "xlsx/reader.h"
+
 namespace quorin_host {
 
 enum class CachedKind : uint8_t { Number, Error, Boolean, String };
@@ -34,7 +36,9 @@ std::string StoredErrorText(const std::string& shownError);
 // so a failure never leaves a partial file at out. Every updated cell must exist in the source's
 // sheet; false, naming the part and cell, otherwise. out == in replaces the source: whether that is
 // allowed is the caller's decision.
+// Sheets are rewritten as a stream: an edited sheet's bytes are copied but for the updated cells, and
+// memory holds the edited part once, not a tree of it; limits bound and piece the reading as ReadXlsx's.
 bool WriteRecalculated(const std::string& in, const std::string& out, const std::vector<CachedUpdate>& updates,
-                       std::string* error);
+                       std::string* error, const XlsxLimits& limits = XlsxLimits());
 
 }  // namespace quorin_host

@@ -1,6 +1,8 @@
 // workbook_test.cpp - CSV reading and whole-sheet recalculation through the host with the module loaded.
 #include "engine/workbook.h"
 
+#include <new>
+
 #include "module_fixture.h"
 
 namespace quorin_test {
@@ -318,3 +320,10 @@ TEST(CompareSheet, IgnoresTrailingEmptyCellsAndNamesDifferences)
 
 }  // namespace
 }  // namespace quorin_test
+
+// An exception leaving a std::thread's function ends the process: out of memory while evaluating
+// would be a crash instead of a message.
+TEST(OnFreshThread, HandsBackWhatTheEvaluationThrows)
+{
+    EXPECT_THROW(quorin_host::OnFreshThread([]() -> bool { throw std::bad_alloc(); }), std::bad_alloc);
+}

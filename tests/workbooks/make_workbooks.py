@@ -165,6 +165,9 @@ def corrupt_variants(good, folder):
     variant('malformed_xml.xlsx', {sheet1: lambda text: text[:len(text) // 2]})
     end_rows = '</sheetData>'
     variant('huge_row.xlsx', {sheet1: lambda t: t.replace(end_rows, '<row r="1048577"><c r="A1048577"><v>1</v></c></row>' + end_rows)})
+    # Entities that grow a thousandfold per level if expanded; a worksheet declares none.
+    variant('entity_sheet.xlsx', {sheet1: lambda t: t.replace('<worksheet', '<!DOCTYPE worksheet [<!ENTITY a "aaaaaaaaaa">'
+                                                             '<!ENTITY b "&a;&a;&a;&a;&a;&a;&a;&a;&a;&a;">]><worksheet', 1)})
     variant('huge_column.xlsx', {sheet1: lambda t: t.replace(end_rows, '<row r="20"><c r="XFE20"><v>1</v></c></row>' + end_rows)})
     variant('huge_dimension.xlsx', {sheet1: lambda t: re.sub(r'<dimension ref="[^"]*"/>', '<dimension ref="A1:XFD1048577"/>', t)})
     variant('duplicate_cell.xlsx', {'xl/worksheets/sheet2.xml': lambda t: re.sub(r'(<c r="A2"[^>]*>.*?</c>)', r'\1\1', t, count=1)})
@@ -222,6 +225,7 @@ def accepted_variants(good, folder):
     variant('row_dimension.xlsx', {sheet1: lambda t: re.sub(r'<dimension ref="[^"]*"/>', '<dimension ref="1:4"/>', t)})
     variant('date_cell.xlsx', {sheet1: lambda t: re.sub(r'<c r="B12"([^>]*) t="b"><v>1</v>',
                                                           r'<c r="B12"\1 t="d"><v>2026-01-31T00:00:00</v>', t)})
+    variant('empty_element.xlsx', {sheet1: lambda t: t.replace('<c r="B12" t="b"><v>1</v></c>', '<c r="B12"/>')})
     variant('empty_value.xlsx', {sheet1: lambda t: re.sub(r'(<c r="B12"[^>]*>)<v>1</v>', r'\1<v/>', t)})
     # The relationships namespace under a second prefix on the root, and under one of the sheet's own.
     rel = 'http://schemas.openxmlformats.org/officeDocument/2006/relationships'

@@ -1,11 +1,16 @@
 // reader_test.cpp - the .xlsx reader on workbooks written by python3-xlsxwriter (tests/workbooks).
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+#include <cstring>
 #include <fstream>
 #include <iterator>
+#include <new>
+#include <tuple>
 
 #include "xlsx/archive.h"
 #include "xlsx/reader.h"
+#include "tests/support/failing_allocation.h"
 
 using namespace quorin_host;
 
@@ -126,6 +131,7 @@ const BadFileCase BadFileCases[] = {
     {"bad_shared_string.xlsx", "xl/worksheets/sheet1.xml: cell A1: no shared string \"99999\""},
     {"crc_error.xlsx", "xl/worksheets/sheet1.xml: cannot inflate: CRC error"},
     {"duplicate_entry.xlsx", "entry XL/Worksheets/Sheet1.xml appears twice"},
+    {"entity_sheet.xlsx", "xl/worksheets/sheet1.xml: declares an entity"},
     {"no_such_file.xlsx", "not a readable zip archive"},
 };
 
@@ -156,6 +162,7 @@ const AcceptedFileCase AcceptedFileCases[] = {
     {"prefixed_ids.xlsx", nullptr, XlsxKind::Empty, "", "relationship id under a second prefix, or one bound on the sheet"},
     {"date_cell.xlsx", "B12", XlsxKind::Date, "2026-01-31T00:00:00", "t=\"d\" refused, or its text altered"},
     {"empty_value.xlsx", "B12", XlsxKind::Empty, "", "empty <v/> refused as not a boolean, or read as a value"},
+    {"empty_element.xlsx", "B12", XlsxKind::Empty, "", "a cell written as an empty-element tag lost, or its end taken from the next"},
     {"shared_before_master.xlsx", nullptr, XlsxKind::Empty, "", "a shared formula's follower before its master refused, or left without its text"},
     {"array_off_cell.xlsx", nullptr, XlsxKind::Empty, "", "an array area not starting at its cell refused"},
     {"empty_sheet_id.xlsx", nullptr, XlsxKind::Empty, "", "a sheet with an empty relationship id refused"},
@@ -221,6 +228,85 @@ TEST(ReadXlsxBuffer, ReadsWhatTheFileReaderReads)
     ASSERT_EQ(fromMemory.sheets.size(), fromFile.sheets.size());
     for (size_t s = 0; s < fromFile.sheets.size(); ++s) EXPECT_EQ(fromMemory.sheets[s].cells.size(), fromFile.sheets[s].cells.size());
     EXPECT_FALSE(ReadXlsxBuffer(bytes.data(), bytes.size() / 2, &fromMemory, &error));
+}
+
+bool SameBook(const XlsxBook& a, const XlsxBook& b)
+{
+    if (a.sheets.size() != b.sheets.size() || a.names.size() != b.names.size()) return false;
+    for (size_t s = 0; s < a.sheets.size(); ++s) {
+        const std::vector<XlsxCell>& x = a.sheets[s].cells;
+        const std::vector<XlsxCell>& y = b.sheets[s].cells;
+        if (x.size() != y.size()) return false;
+        for (size_t n = 0; n < x.size(); ++n) {
+            const auto fields = [](const XlsxCell& c) {
+                return std::make_tuple(c.row, c.column, c.kind, c.text, c.boolean, c.hasCached, c.hasFormula, c.formula, c.shiftRows,
+                                       c.shiftColumns, c.arrayFormula, c.dataTable, c.rowFirst, c.rowLast, c.columnFirst, c.columnLast);
+            };
+            // Bits, not values: a NaN or a signed zero read differently is a difference.
+            if (fields(x[n]) != fields(y[n]) || std::memcmp(&x[n].number, &y[n].number, sizeof(double)) != 0) return false;
+        }
+    }
+    return true;
+}
+
+// The stream sees a part in whatever pieces it inflates in; a piece of 1 byte splits every tag, text,
+// entity and multi-byte character, so any state carried wrongly across pieces shows.
+TEST(ReadXlsx, ReadsTheSameWorkbookWhateverThePieces)
+{
+    std::vector<std::string> files = {"quorin_test.xlsx"};
+    for (const AcceptedFileCase& c : AcceptedFileCases) files.push_back(c.file);
+    for (const std::string& file : files) {
+        XlsxBook whole;
+        std::string error;
+        ASSERT_TRUE(ReadXlsx(Workbooks + "/" + file, &whole, &error)) << error;
+        for (const size_t piece : {size_t{1}, size_t{7}, size_t{4096}}) {
+            SCOPED_TRACE(file + " in pieces of " + std::to_string(piece));
+            XlsxLimits limits;
+            limits.pieceBytes = piece;
+            XlsxBook pieces;
+            ASSERT_TRUE(ReadXlsx(Workbooks + "/" + file, &pieces, &error, limits)) << error;
+            EXPECT_TRUE(SameBook(pieces, whole));
+        }
+    }
+    for (const BadFileCase& c : BadFileCases) {
+        if (std::strcmp(c.file, "zip_bomb.xlsx") == 0) continue;  // its bound, not its pieces: a GiB a byte at a time
+        SCOPED_TRACE(std::string(c.file) + " in pieces of 1 byte");
+        XlsxLimits limits;
+        limits.pieceBytes = 1;
+        XlsxBook book;
+        std::string error;
+        EXPECT_FALSE(ReadXlsx(Workbooks + "/" + c.file, &book, &error, limits));
+        EXPECT_NE(error.find(c.message), std::string::npos) << error;
+    }
+}
+
+// Whichever allocation fails, the read ends in std::bad_alloc for the command to report (or absorbs
+// the refusal), never in a message blaming the file ("malformed XML ... Could not allocate memory") or a crash.
+TEST(ReadXlsx, RunningOutOfMemoryAnywhereThrowsBadAlloc)
+{
+    const pugi::allocation_function pugiAllocate = pugi::get_memory_allocation_function();
+    const pugi::deallocation_function pugiFree = pugi::get_memory_deallocation_function();
+    pugi::set_memory_management_functions(quorin_test::FailingAllocation::Malloc, std::free);
+    for (int64_t k = 1;; ++k) {
+        XlsxBook book;
+        std::string error;
+        bool read = false, threw = false;
+        quorin_test::FailingAllocation::Arm(k);
+        try {
+            read = ReadXlsx(Workbooks + "/quorin_test.xlsx", &book, &error);
+        } catch (const std::bad_alloc&) {
+            threw = true;
+        }
+        const bool refused = quorin_test::FailingAllocation::Refused();
+        quorin_test::FailingAllocation::Disarm();
+        if (!refused) {
+            EXPECT_TRUE(read) << error;
+            break;
+        }
+        // A refusal may be absorbed (shrink_to_fit only asks), but is never a fault of the file.
+        ASSERT_TRUE(threw || read) << "allocation " << k << " refused, and the read said: " << error;
+    }
+    pugi::set_memory_management_functions(pugiAllocate, pugiFree);
 }
 
 TEST(ParseCellName, AcceptsTheSheetsBoundsAndNothingPast)

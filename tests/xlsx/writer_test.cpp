@@ -129,6 +129,69 @@ TEST(WriteRecalculated, BytesOutsideTheEditedCellsAreTheFilesOwn)
     EXPECT_NE(after.find("<v>0.25</v>"), std::string::npos);
 }
 
+std::string PartBytes(const std::string& book, const char* part)
+{
+    std::string error, bytes;
+    const ZipArchive archive = OpenArchive(book, &error);
+    uint64_t budget = XlsxLimits().maxTotalBytes;
+    EXPECT_TRUE(archive && ReadPart(archive.get(), part, XlsxLimits(), &budget, &bytes, &error)) << error;
+    return bytes;
+}
+
+// The element of a cell in a part as xlsxwriter writes it: from <c r="REF" to its </c> or />.
+std::pair<size_t, size_t> CellSpan(const std::string& bytes, const char* cell)
+{
+    const size_t begin = bytes.find(std::string("<c r=\"") + cell + "\"");
+    if (begin == std::string::npos) return {std::string::npos, std::string::npos};
+    const size_t tagEnd = bytes.find('>', begin);
+    const size_t end = bytes[tagEnd - 1] == '/' ? tagEnd + 1 : bytes.find("</c>", begin) + 4;
+    return {begin, end};
+}
+
+// A rewritten sheet is the source's bytes but for the updated cell's element, whatever pieces it was
+// read in; kinds that move t=, replace an inline string or an error, or land in an array area.
+TEST(WriteRecalculated, RewrittenSheetDiffersOnlyInTheUpdatedCell)
+{
+    const std::filesystem::path folder = FreshFolder("xlsx_writer_bytes");
+    const std::string emptyElement = std::string(QUORIN_WORKBOOKS) + "/empty_element.xlsx";  // <c r="B12"/>
+    const std::pair<std::string, CachedUpdate> cases[] = {
+        {Source, Update(0, "B2", CachedKind::Error, 0.0, "#ERR999")}, {Source, Update(0, "B10", CachedKind::Number, 0.1)},
+        {Source, Update(0, "D4", CachedKind::String, 0.0, "a <b> & \"c\"")}, {Source, Update(0, "B13", CachedKind::Number, 7.0)},
+        {Source, Update(0, "G2", CachedKind::Boolean, 1.0)}, {Source, Update(2, "A3", CachedKind::Number, 2.5)},
+        {emptyElement, Update(0, "B12", CachedKind::Number, 3.5)},
+    };
+    const char* const parts[] = {"xl/worksheets/sheet1.xml", "", "xl/worksheets/my_data.xml"};
+    for (const auto& [source, update] : cases) {
+        const std::string cell = CellName(update.row, update.column);
+        SCOPED_TRACE(source + " " + cell);
+        const std::string before = PartBytes(source, parts[update.sheet]);
+        std::string whole;
+        for (const size_t piece : {size_t{64} * 1024, size_t{1}}) {
+            XlsxLimits limits;
+            limits.pieceBytes = piece;
+            const std::string out = (folder / ("out" + std::to_string(piece) + ".xlsx")).string();
+            std::string error;
+            ASSERT_TRUE(WriteRecalculated(source, out, {update}, &error, limits)) << error;
+            const std::string after = PartBytes(out, parts[update.sheet]);
+            if (whole.empty()) whole = after;
+            EXPECT_EQ(after, whole) << "pieces of " << piece << " bytes wrote another copy";
+            const auto was = CellSpan(before, cell.c_str());
+            const auto is = CellSpan(after, cell.c_str());
+            ASSERT_NE(was.first, std::string::npos);
+            ASSERT_NE(is.first, std::string::npos);
+            EXPECT_EQ(after.substr(0, is.first), before.substr(0, was.first));
+            EXPECT_EQ(after.substr(is.second), before.substr(was.second));
+            EXPECT_NE(after.substr(is.first, is.second - is.first), before.substr(was.first, was.second - was.first));
+            XlsxBook book;
+            ASSERT_TRUE(ReadXlsx(out, &book, &error)) << error;
+            const auto& cells = book.sheets[update.sheet].cells;
+            EXPECT_TRUE(std::any_of(cells.begin(), cells.end(), [&](const XlsxCell& c) {
+                return c.row == update.row && c.column == update.column && c.hasCached;
+            })) << "the new value is not in the element";
+        }
+    }
+}
+
 TEST(WriteRecalculated, EditedPartKeepsItsRecordedTime)
 {
     const std::filesystem::path out = FreshFolder("xlsx_writer_time") / "out.xlsx";

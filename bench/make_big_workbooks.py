@@ -1,0 +1,176 @@
+#!/usr/bin/env python3
+"""Writes the two workbooks the size benchmark reads, with every formula's cached value as the add-in
+computes it (same operations in the same order: Python's float arithmetic is the same IEEE double
+arithmetic, and never fuses a multiply with an add).
+
+  model.xlsx   300,000 rows of five numbers, _xll.Polynomial and _xll.Interp1 over a 1,000-point table
+  filled.xlsx  700,000 rows of a number and three columns of one shared formula filled down
+  model-stale.xlsx, filled-stale.xlsx  the same with every formula's cached value 0, so that a
+               recalculated copy rewrites every formula cell: recalc's worst case
+
+The parts are written as a stream, so the generator itself needs little memory.
+Usage: bench/make_big_workbooks.py FOLDER [--rows N] [--filled-rows N]
+"""
+import argparse
+import os
+import random
+import zipfile
+
+MAIN = 'http://schemas.openxmlformats.org/spreadsheetml/2006/main'
+REL = 'http://schemas.openxmlformats.org/officeDocument/2006/relationships'
+PACKAGE_REL = 'http://schemas.openxmlformats.org/package/2006/relationships'
+SHEET_TYPE = 'application/vnd.openxmlformats-officedocument.spreadsheetml.worksheet+xml'
+
+TABLE_POINTS = 1000
+COEFFICIENTS = (1.0400000000000025, 1.9899999999999989, -0.0125)
+
+
+def column_name(c):
+    name = ''
+    c += 1
+    while c:
+        c, r = divmod(c - 1, 26)
+        name = chr(65 + r) + name
+    return name
+
+
+def horner(coefficients, x):
+    b = coefficients[-1]
+    for c in reversed(coefficients[:-1]):
+        b = b * x + c
+    return b
+
+
+def interpolate(X, Y, x):
+    """The add-in's linear interpolation in an increasing table, holding the end values."""
+    n = len(X)
+    if x <= X[0]:
+        return Y[0]
+    if x >= X[n - 1]:
+        return Y[n - 1]
+    lo, hi = 0, n - 1
+    while hi > lo + 1:
+        mid = lo + (hi - lo) // 2
+        if x > X[mid]:
+            lo = mid
+        else:
+            hi = mid
+    rise = Y[hi] - Y[lo]
+    run = x - X[lo]
+    width = X[hi] - X[lo]
+    return (rise * run) / width + Y[lo]
+
+
+def number(v):
+    return repr(float(v))
+
+
+def package(path, sheets):
+    """sheets: [(name, writer)] where writer(stream) writes the part's <sheetData> rows."""
+    with zipfile.ZipFile(path, 'w', zipfile.ZIP_DEFLATED, compresslevel=6) as z:
+        overrides = ''.join(
+            f'<Override PartName="/xl/worksheets/sheet{i + 1}.xml" ContentType="{SHEET_TYPE}"/>' for i in range(len(sheets)))
+        z.writestr('[Content_Types].xml',
+                   '<?xml version="1.0" encoding="UTF-8" standalone="yes"?>\n'
+                   '<Types xmlns="http://schemas.openxmlformats.org/package/2006/content-types">'
+                   '<Default Extension="rels" ContentType="application/vnd.openxmlformats-package.relationships+xml"/>'
+                   '<Default Extension="xml" ContentType="application/xml"/>'
+                   '<Override PartName="/xl/workbook.xml" '
+                   'ContentType="application/vnd.openxmlformats-officedocument.spreadsheetml.sheet.main+xml"/>'
+                   f'{overrides}</Types>')
+        z.writestr('_rels/.rels',
+                   f'<?xml version="1.0" encoding="UTF-8" standalone="yes"?>\n<Relationships xmlns="{PACKAGE_REL}">'
+                   f'<Relationship Id="rId1" Type="{REL}/officeDocument" Target="xl/workbook.xml"/></Relationships>')
+        z.writestr('xl/workbook.xml',
+                   f'<?xml version="1.0" encoding="UTF-8" standalone="yes"?>\n<workbook xmlns="{MAIN}" xmlns:r="{REL}">'
+                   '<sheets>' + ''.join(f'<sheet name="{name}" sheetId="{i + 1}" r:id="rId{i + 1}"/>'
+                                        for i, (name, _) in enumerate(sheets)) +
+                   '</sheets><calcPr calcId="191029"/></workbook>')
+        z.writestr('xl/_rels/workbook.xml.rels',
+                   f'<?xml version="1.0" encoding="UTF-8" standalone="yes"?>\n<Relationships xmlns="{PACKAGE_REL}">' +
+                   ''.join(f'<Relationship Id="rId{i + 1}" Type="{REL}/worksheet" Target="worksheets/sheet{i + 1}.xml"/>'
+                           for i in range(len(sheets))) + '</Relationships>')
+        for i, (_, write_rows) in enumerate(sheets):
+            with z.open(f'xl/worksheets/sheet{i + 1}.xml', 'w', force_zip64=True) as part:
+                part.write(f'<?xml version="1.0" encoding="UTF-8" standalone="yes"?>\n'
+                           f'<worksheet xmlns="{MAIN}" xmlns:r="{REL}"><sheetData>'.encode())
+                buffer = []
+                for row in write_rows():
+                    buffer.append(row)
+                    if len(buffer) == 4096:
+                        part.write(''.join(buffer).encode())
+                        buffer = []
+                part.write((''.join(buffer) + '</sheetData></worksheet>').encode())
+
+
+def table():
+    rng = random.Random(1000)
+    X, Y = [], []
+    x = 0.0
+    for _ in range(TABLE_POINTS):
+        x += round(rng.uniform(0.05, 0.15), 4)
+        X.append(x)
+        Y.append(round(rng.uniform(-50.0, 50.0), 4))
+    return X, Y
+
+
+def table_rows(X, Y):
+    def rows():
+        for r in range(TABLE_POINTS):
+            cells = f'<c r="A{r + 1}"><v>{number(X[r])}</v></c><c r="B{r + 1}"><v>{number(Y[r])}</v></c>'
+            if r == 0:
+                cells += ''.join(f'<c r="{column_name(3 + k)}1"><v>{number(c)}</v></c>' for k, c in enumerate(COEFFICIENTS))
+            yield f'<row r="{r + 1}">{cells}</row>'
+    return rows
+
+
+def model(path, count, stale):
+    X, Y = table()
+    rng = random.Random(20)
+    last = TABLE_POINTS
+
+    def rows():
+        for r in range(1, count + 1):
+            values = [round(rng.uniform(-2.0, X[-1] + 2.0), 3) for _ in range(5)]
+            cells = ''.join(f'<c r="{column_name(k)}{r}"><v>{number(v)}</v></c>' for k, v in enumerate(values))
+            cells += (f'<c r="F{r}"><f>_xll.Polynomial(Table!$D$1:$F$1,A{r})</f>'
+                      f'<v>{0 if stale else number(horner(COEFFICIENTS, values[0]))}</v></c>')
+            cells += (f'<c r="G{r}"><f>_xll.Interp1(Table!$A$1:$A${last},Table!$B$1:$B${last},B{r},0)</f>'
+                      f'<v>{0 if stale else number(interpolate(X, Y, values[1]))}</v></c>')
+            yield f'<row r="{r}">{cells}</row>'
+    package(path, [('Data', rows), ('Table', table_rows(X, Y))])
+
+
+def filled(path, count, stale):
+    X, Y = table()
+    rng = random.Random(700)
+
+    def rows():
+        for r in range(1, count + 1):
+            x = round(rng.uniform(-10.0, 10.0), 3)
+            value = '0' if stale else number(horner(COEFFICIENTS, x))
+            cells = f'<c r="A{r}"><v>{number(x)}</v></c>'
+            for k, column in enumerate('BCD'):
+                if r == 1 and k == 0:
+                    formula = f'<f t="shared" ref="B1:D{count}" si="0">_xll.Polynomial(Table!$D$1:$F$1,$A1)</f>'
+                else:
+                    formula = '<f t="shared" si="0"/>'
+                cells += f'<c r="{column}{r}">{formula}<v>{value}</v></c>'
+            yield f'<row r="{r}">{cells}</row>'
+    package(path, [('Filled', rows), ('Table', table_rows(X, Y))])
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    parser.add_argument('folder')
+    parser.add_argument('--rows', type=int, default=300000)
+    parser.add_argument('--filled-rows', type=int, default=700000)
+    arguments = parser.parse_args()
+    os.makedirs(arguments.folder, exist_ok=True)
+    for stale, suffix in ((False, ''), (True, '-stale')):
+        model(os.path.join(arguments.folder, f'model{suffix}.xlsx'), arguments.rows, stale)
+        filled(os.path.join(arguments.folder, f'filled{suffix}.xlsx'), arguments.filled_rows, stale)
+
+
+if __name__ == '__main__':
+    main()

@@ -1,0 +1,352 @@
+// sheet_stream.cpp - worksheet cells from expat's events as the part inflates, and the part copied
+// around the cells that are rewritten.
+#include "xlsx/sheet_stream.h"
+
+#include <expat.h>
+
+#include <charconv>
+#include <cstring>
+#include <exception>
+#include <memory>
+#include <new>
+
+#include "engine/formula.h"
+#include "xlsx/archive.h"
+
+namespace quorin_host {
+
+namespace {
+
+struct ParserFree {
+    void operator()(XML_ParserStruct* parser) const { XML_ParserFree(parser); }
+};
+
+const char* LocalPart(const char* name)
+{
+    const char* colon = std::strchr(name, ':');
+    return colon != nullptr ? colon + 1 : name;
+}
+
+bool Named(const char* name, const char* localName) { return std::strcmp(LocalPart(name), localName) == 0; }
+
+const char* Attribute(const char** attributes, const char* name)
+{
+    for (const char** a = attributes; *a != nullptr; a += 2) {
+        if (std::strcmp(a[0], name) == 0) return a[1];
+    }
+    return nullptr;
+}
+
+// The element depths that matter: <worksheet> is 1, so <sheetData> 2, <row> 3, <c> 4, its <f>, <v>
+// and <is> 5, a string item's <t> and <r> 6, a run's <t> 7.
+enum Depth : int { SheetDataDepth = 2, RowDepth = 3, CellDepth = 4, CellChildDepth = 5, ItemChildDepth = 6, RunChildDepth = 7 };
+
+// One read of one part: expat's callbacks land here. Offsets count from the part's first byte.
+class SheetReader {
+public:
+    SheetReader(const std::string& part, const CellMarkupVisitor& visit, std::string* copy)
+        : part_(part), visit_(visit), copy_(copy), parser_(XML_ParserCreate(nullptr))
+    {
+        if (!parser_) throw std::bad_alloc();
+        XML_SetUserData(parser_.get(), this);
+        XML_SetElementHandler(parser_.get(), &SheetReader::OnStart, &SheetReader::OnEnd);
+        XML_SetCharacterDataHandler(parser_.get(), &SheetReader::OnText);
+        XML_SetEntityDeclHandler(parser_.get(), &SheetReader::OnEntity);
+    }
+
+    // One inflated piece (last: the end of the part); false with the error set.
+    bool Feed(const char* data, size_t size, bool last, std::string* error)
+    {
+        if (copy_ != nullptr) pending_.append(data, size);
+        const XML_Status status = XML_Parse(parser_.get(), data, static_cast<int>(size), last ? XML_TRUE : XML_FALSE);
+        if (failure_) std::rethrow_exception(failure_);
+        if (status != XML_STATUS_OK) {
+            if (!refusal_.empty()) {
+                *error = refusal_;
+            } else {
+                const XML_Error code = XML_GetErrorCode(parser_.get());
+                if (code == XML_ERROR_NO_MEMORY) throw std::bad_alloc();
+                *error = part_ + ": malformed XML at byte " + std::to_string(XML_GetCurrentByteIndex(parser_.get())) + ": " +
+                         XML_ErrorString(code);
+            }
+            return false;
+        }
+        if (copy_ != nullptr) {
+            CopyUpTo(last ? pendingStart_ + pending_.size() : (inCell_ ? cell_.begin : settled_));
+            // Only what is copied is let go of, and only between pieces: erasing at every cell would
+            // move the rest of the piece each time.
+            pending_.erase(0, static_cast<size_t>(flushed_ - pendingStart_));
+            pendingStart_ = flushed_;
+        }
+        return true;
+    }
+
+private:
+    static void OnStart(void* self, const char* name, const char** attributes)
+    {
+        static_cast<SheetReader*>(self)->Guarded([&](SheetReader& r) { r.Start(name, attributes); });
+    }
+    static void OnEnd(void* self, const char* name)
+    {
+        static_cast<SheetReader*>(self)->Guarded([&](SheetReader& r) { r.End(name); });
+    }
+    static void OnText(void* self, const char* text, int length)
+    {
+        SheetReader& r = *static_cast<SheetReader*>(self);
+        r.Guarded([&](SheetReader&) {
+            if (r.capture_ != nullptr) r.capture_->append(text, static_cast<size_t>(length));
+            r.settled_ = r.EventEnd();
+        });
+    }
+    static void OnEntity(void* self, const char*, int, const char*, int, const char*, const char*, const char*, const char*)
+    {
+        SheetReader& r = *static_cast<SheetReader*>(self);
+        r.Stop(r.part_ + ": declares an entity; a worksheet has none to expand");
+    }
+
+    // An exception must not cross expat's frames: it is kept, the parse stopped, and thrown after.
+    template <typename Step> void Guarded(Step step)
+    {
+        if (stopped_) return;
+        try {
+            step(*this);
+        } catch (...) {
+            failure_ = std::current_exception();
+            stopped_ = true;
+            XML_StopParser(parser_.get(), XML_FALSE);
+        }
+    }
+
+    void Stop(std::string refusal)
+    {
+        refusal_ = std::move(refusal);
+        stopped_ = true;
+        XML_StopParser(parser_.get(), XML_FALSE);
+    }
+
+    uint64_t EventBegin() const { return static_cast<uint64_t>(XML_GetCurrentByteIndex(parser_.get())); }
+    uint64_t EventEnd() const { return EventBegin() + static_cast<uint64_t>(XML_GetCurrentByteCount(parser_.get())); }
+
+    void Start(const char* name, const char** attributes)
+    {
+        ++depth_;
+        settled_ = EventEnd();
+        if (depth_ == SheetDataDepth) {
+            inSheetData_ = Named(name, "sheetData");
+        } else if (depth_ == RowDepth && inSheetData_ && Named(name, "row")) {
+            inRow_ = StartRow(Attribute(attributes, "r"));
+        } else if (depth_ == CellDepth && inRow_ && Named(name, "c")) {
+            StartCell(name, attributes);
+        } else if (depth_ == CellChildDepth && inCell_) {
+            StartCellChild(name, attributes);
+        } else if (depth_ == ItemChildDepth && inInline_) {
+            if (Named(name, "t")) Capture(&text_);
+            inRun_ = Named(name, "r");
+        } else if (depth_ == RunChildDepth && inRun_ && Named(name, "t")) {
+            Capture(&text_);
+        }
+    }
+
+    void End(const char*)
+    {
+        // An empty-element tag's end is an event of no bytes of its own.
+        const bool empty = XML_GetCurrentByteCount(parser_.get()) == 0;
+        const uint64_t end = empty ? settled_ : EventEnd();
+        settled_ = end;
+        if (depth_ == CellChildDepth && inCell_) {
+            if (formulaOpen_) cell_.formulaEnd = end;
+            if (valueOpen_) cell_.valueEnd = end;
+            if (inInline_) cell_.inlineEnd = end;
+            formulaOpen_ = valueOpen_ = inInline_ = false;
+            capture_ = nullptr;
+        } else if ((depth_ == ItemChildDepth || depth_ == RunChildDepth) && capture_ == &text_) {
+            cell_.inlineText += DecodeText(text_.c_str());
+            capture_ = nullptr;
+        }
+        if (depth_ == ItemChildDepth) inRun_ = false;
+        if (depth_ == CellDepth && inCell_) EndCell(end, empty);
+        if (depth_ == RowDepth) inRow_ = false;
+        if (depth_ == SheetDataDepth) inSheetData_ = false;
+        --depth_;
+    }
+
+    void Capture(std::string* target)
+    {
+        target->clear();
+        capture_ = target;
+    }
+
+    bool StartRow(const char* number)
+    {
+        if (number != nullptr) {
+            if (!ParseRowName(number, &row_)) {
+                Stop(part_ + ": row \"" + number + "\": not a row number from 1 to 1048576");
+                return false;
+            }
+        } else if (anyRow_) {
+            if (row_ + 1 >= MaxSheetRows) {
+                Stop(part_ + ": a row without r= past the sheet's last row");
+                return false;
+            }
+            ++row_;
+        }
+        anyRow_ = true;
+        anyCell_ = false;
+        return true;
+    }
+
+    void StartCell(const char* name, const char** attributes)
+    {
+        const char* reference = Attribute(attributes, "r");
+        if (reference != nullptr) {
+            uint32_t cellRow = 0;
+            if (!ParseCellName(reference, &cellRow, &column_)) {
+                return Stop(part_ + ": cell \"" + reference + "\": not a cell within A1:XFD1048576");
+            }
+            if (cellRow != row_) return Stop(part_ + ": cell " + reference + " lies outside its row " + std::to_string(row_ + 1));
+        } else if (anyCell_) {
+            if (uint32_t{column_} + 1 >= MaxSheetColumns) {
+                return Stop(part_ + ": a cell without r= past column XFD in row " + std::to_string(row_ + 1));
+            }
+            ++column_;
+        } else {
+            column_ = 0;
+        }
+        anyCell_ = true;
+        inCell_ = true;
+        // The record is reused: its strings keep their capacity, so a sheet costs no allocation per cell.
+        cell_.row = row_;
+        cell_.column = column_;
+        cell_.name = name;
+        size_t n = 0;
+        for (const char** a = attributes; *a != nullptr; a += 2, ++n) {
+            if (n == cell_.attributes.size()) cell_.attributes.emplace_back();
+            cell_.attributes[n].first = a[0];
+            cell_.attributes[n].second = a[1];
+        }
+        cell_.attributes.resize(n);
+        const char* type = Attribute(attributes, "t");
+        cell_.type = type != nullptr ? type : "";
+        cell_.hasFormula = cell_.hasValue = cell_.hasInline = false;
+        cell_.formulaType.clear();
+        cell_.formulaRef.clear();
+        cell_.formulaShared.clear();
+        cell_.formulaText.clear();
+        cell_.value.clear();
+        cell_.inlineText.clear();
+        cell_.begin = EventBegin();
+        cell_.contentBegin = cell_.end = EventEnd();
+        cell_.valueBegin = cell_.valueEnd = cell_.inlineBegin = cell_.inlineEnd = cell_.formulaEnd = 0;
+        cell_.emptyElement = false;
+    }
+
+    void StartCellChild(const char* name, const char** attributes)
+    {
+        if (Named(name, "f") && !cell_.hasFormula) {
+            cell_.hasFormula = true;
+            const char* type = Attribute(attributes, "t");
+            const char* ref = Attribute(attributes, "ref");
+            const char* shared = Attribute(attributes, "si");
+            cell_.formulaType = type != nullptr ? type : "";
+            cell_.formulaRef = ref != nullptr ? ref : "";
+            cell_.formulaShared = shared != nullptr ? shared : "";
+            formulaOpen_ = true;
+            Capture(&cell_.formulaText);
+        } else if (Named(name, "v") && !cell_.hasValue) {
+            cell_.hasValue = true;
+            cell_.valueBegin = EventBegin();
+            valueOpen_ = true;
+            Capture(&cell_.value);
+        } else if (Named(name, "is") && !cell_.hasInline) {
+            cell_.hasInline = true;
+            cell_.inlineBegin = EventBegin();
+            inInline_ = true;
+        }
+    }
+
+    void EndCell(uint64_t end, bool empty)
+    {
+        inCell_ = false;
+        cell_.end = end;
+        cell_.emptyElement = empty;
+        if (empty) cell_.contentBegin = end;
+        replacement_.clear();
+        std::string_view raw;
+        if (copy_ != nullptr) raw = std::string_view(pending_).substr(cell_.begin - pendingStart_, end - cell_.begin);
+        std::string refusal;
+        if (!visit_(cell_, raw, &replacement_, &refusal)) return Stop(refusal);
+        if (replacement_.empty() || copy_ == nullptr) return;
+        CopyUpTo(cell_.begin);
+        copy_->append(replacement_);
+        flushed_ = end;
+    }
+
+    // Copies the bytes after the last copied (or replaced) ones up to offset.
+    void CopyUpTo(uint64_t offset)
+    {
+        if (offset <= flushed_) return;
+        copy_->append(pending_, static_cast<size_t>(flushed_ - pendingStart_), static_cast<size_t>(offset - flushed_));
+        flushed_ = offset;
+    }
+
+    const std::string& part_;
+    const CellMarkupVisitor& visit_;
+    std::string* copy_;
+    std::unique_ptr<XML_ParserStruct, ParserFree> parser_;
+    std::exception_ptr failure_;
+    std::string refusal_;
+    bool stopped_ = false;
+
+    int depth_ = 0;
+    bool inSheetData_ = false, inRow_ = false, inCell_ = false, inInline_ = false, inRun_ = false;
+    bool formulaOpen_ = false, valueOpen_ = false;
+    bool anyRow_ = false, anyCell_ = false;
+    uint32_t row_ = 0;
+    uint16_t column_ = 0;
+    CellMarkup cell_;
+    std::string* capture_ = nullptr;  // where character data goes, when it is wanted
+    std::string text_;                // a string item's <t> being read
+    std::string replacement_;
+    // The copy: bytes from pendingStart_ are held until copied; everything before flushed_ is copied.
+    // settled_ ends the last event expat reported; bytes after it may belong to a cell not yet seen.
+    std::string pending_;
+    uint64_t pendingStart_ = 0, flushed_ = 0, settled_ = 0;
+};
+
+}  // namespace
+
+bool StreamSheetCells(zip_t* archive, const std::string& part, const XlsxLimits& limits, uint64_t* budget,
+                      const CellMarkupVisitor& visit, std::string* copy, std::string* error)
+{
+    SheetReader reader(part, visit, copy);
+    return StreamPart(archive, part, limits, budget,
+        [&](const char* data, size_t size, bool last, std::string* refusal) { return reader.Feed(data, size, last, refusal); },
+        error);
+}
+
+std::string DecodeText(const char* text)
+{
+    std::string decoded;
+    for (const char* p = text; *p != '\0';) {
+        unsigned code = 0;
+        if (p[0] == '_' && p[1] == 'x' && std::strlen(p) >= 7 && p[6] == '_' &&
+            std::from_chars(p + 2, p + 6, code, 16).ptr == p + 6) {
+            if (code < 0x80) {
+                decoded += static_cast<char>(code);
+            } else if (code < 0x800) {
+                decoded += static_cast<char>(0xC0 | (code >> 6));
+                decoded += static_cast<char>(0x80 | (code & 0x3F));
+            } else {
+                decoded += static_cast<char>(0xE0 | (code >> 12));
+                decoded += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
+                decoded += static_cast<char>(0x80 | (code & 0x3F));
+            }
+            p += 7;
+        } else {
+            decoded += *p++;
+        }
+    }
+    return decoded;
+}
+
+}  // namespace quorin_host
