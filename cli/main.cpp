@@ -43,7 +43,7 @@ static const char Usage[] =
     "                    (quote those with commas); print it as a table, or as CSV with --csv\n"
     "  check DIR|FILE.csv...\n"
     "                    recalculate every NAME.csv and compare it with NAME.expected.csv beside it;\n"
-    "                    then check every .xlsx workbook in DIR as below, in order of name\n"
+    "                    then check every .xlsx and .xlsm workbook in DIR as below, by name\n"
     "  check BOOK.xlsx... [--tolerance ULPS]\n"
     "                    recalculate the workbook's formulas that call the add-in and compare each cell\n"
     "                    with the value the file cached; formulas calling built-in functions keep theirs\n"

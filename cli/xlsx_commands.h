@@ -12,13 +12,14 @@
 
 namespace quorin_host {
 
-// Whether any argument names a .xlsx file (any case), so that the command is the workbook one.
+// Whether any argument names a .xlsx or .xlsm file (any case), so that the command is the workbook
+// one. A .xlsm is the same package with a macro part, which is copied as stored like any other.
 inline bool NamesWorkbook(const std::vector<std::string>& arguments)
 {
     for (const std::string& a : arguments) {
         std::string end = a.size() > 5 ? a.substr(a.size() - 5) : std::string();
         for (char& c : end) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-        if (end == ".xlsx") return true;
+        if (end == ".xlsx" || end == ".xlsm") return true;
     }
     return false;
 }

@@ -108,6 +108,7 @@ bool TableArea(const WorkbookTable& t, const std::string& detail, uint32_t row, 
         else columns.push_back(item);
     }
     *area = t.area;
+    area->sheet = t.sheet;
     const int64_t dataFirst = int64_t{t.area.rowFirst} + t.headerRows, dataLast = int64_t{t.area.rowLast} - t.totalsRows;
     if (thisRow) {
         if (row < dataFirst || row > dataLast) return false;
@@ -553,7 +554,10 @@ private:
             } else if (n.type == NodeType::Table) {
                 Area area;
                 const WorkbookTable* t = TableFor(n.name, cell.sheet, cell.row, cell.column);
-                if (t != nullptr && !TableArea(*t, n.detail, cell.row, &area)) area = t->area;
+                if (t != nullptr && !TableArea(*t, n.detail, cell.row, &area)) {
+                    area = t->area;
+                    area.sheet = t->sheet;
+                }
                 if (t != nullptr) EdgesFrom(area, to);
             } else if ((n.type == NodeType::Name || n.type == NodeType::Call) && depth < MaxNameDepth) {
                 const NameEntry* entry = FindNameEntry(n.name, NameSheet(n, cell.sheet));

@@ -2,9 +2,11 @@
 #include "xlsx/archive.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cstring>
 #include <memory>
 #include <new>
+#include <set>
 #include <vector>
 
 namespace quorin_host {
@@ -14,6 +16,26 @@ namespace {
 std::string SizeText(uint64_t bytes)
 {
     return (bytes % (uint64_t{1} << 20)) == 0 ? std::to_string(bytes >> 20) + " MiB" : std::to_string(bytes) + " bytes";
+}
+
+// Two entries under one part name (names compare without case, either slash) make a package that
+// readers see differently: one takes the first, another the last. Such an archive is refused whole.
+ZipArchive WithoutDuplicateEntries(ZipArchive archive, std::string* error)
+{
+    if (archive == nullptr) return archive;
+    std::set<std::string> names;
+    const zip_int64_t count = zip_get_num_entries(archive.get(), 0);
+    for (zip_int64_t k = 0; k < count; ++k) {
+        const char* entry = zip_get_name(archive.get(), static_cast<zip_uint64_t>(k), ZIP_FL_ENC_RAW);
+        if (entry == nullptr) continue;
+        std::string name = entry;
+        for (char& c : name) c = c == '\\' ? '/' : static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+        if (!names.insert(name).second) {
+            *error = "not a readable zip archive: entry " + std::string(entry) + " appears twice";
+            return nullptr;
+        }
+    }
+    return archive;
 }
 
 }  // namespace
@@ -34,7 +56,7 @@ ZipArchive OpenArchive(const std::string& path, std::string* error)
     int code = 0;
     zip_t* archive = zip_open(path.c_str(), ZIP_RDONLY, &code);
     if (archive == nullptr) *error = "not a readable zip archive: " + ZipErrorText(code);
-    return ZipArchive(archive);
+    return WithoutDuplicateEntries(ZipArchive(archive), error);
 }
 
 ZipArchive OpenArchiveBuffer(const void* data, size_t size, std::string* error)
@@ -49,14 +71,22 @@ ZipArchive OpenArchiveBuffer(const void* data, size_t size, std::string* error)
     }
     if (archive == nullptr) *error = std::string("not a readable zip archive: ") + zip_error_strerror(&zipError);
     zip_error_fini(&zipError);
-    return ZipArchive(archive);
+    return WithoutDuplicateEntries(ZipArchive(archive), error);
+}
+
+zip_int64_t LocatePart(zip_t* archive, const std::string& part)
+{
+    const zip_int64_t index = zip_name_locate(archive, part.c_str(), ZIP_FL_NOCASE);
+    if (index >= 0 || part.find('/') == std::string::npos) return index;
+    std::string backslashed = part;
+    std::replace(backslashed.begin(), backslashed.end(), '/', '\\');
+    return zip_name_locate(archive, backslashed.c_str(), ZIP_FL_NOCASE);
 }
 
 bool StreamPart(zip_t* archive, const std::string& part, const XlsxLimits& limits, uint64_t* budget,
                 const PartConsumer& consume, std::string* error)
 {
-    // Part names compare without case in a package.
-    const zip_int64_t index = zip_name_locate(archive, part.c_str(), ZIP_FL_NOCASE);
+    const zip_int64_t index = LocatePart(archive, part);
     if (index < 0) {
         *error = part + ": part missing from the archive";
         return false;

@@ -30,6 +30,10 @@ std::string ZipErrorText(int code);
 ZipArchive OpenArchive(const std::string& path, std::string* error);
 ZipArchive OpenArchiveBuffer(const void* data, size_t size, std::string* error);
 
+// The index of the entry holding a part, or -1. Names compare without case in a package, and some
+// writers separate folders with a backslash, which the format's other readers accept.
+zip_int64_t LocatePart(zip_t* archive, const std::string& part);
+
 // The inflated bytes of one part, counted against limits.maxPartBytes and against *budget (what
 // the workbook may still inflate in all). The archive's declared size is not trusted: the part is
 // read in chunks and refused at the bound. False, naming the part, when missing, corrupt or too big.

@@ -293,7 +293,7 @@ bool ReadTables(BookReader& reader, size_t sheet, const std::string& part, std::
 {
     const std::string folder = FolderOf(part);
     const std::string rels = folder + "_rels/" + part.substr(folder.size()) + ".rels";
-    if (zip_name_locate(reader.archive, rels.c_str(), 0) < 0) return true;
+    if (LocatePart(reader.archive, rels) < 0) return true;
     Relationships relationships;
     if (!ReadRelationships(reader, part, &relationships, error)) return false;
     for (const auto& entry : relationships) {
@@ -390,6 +390,12 @@ bool ReadBook(zip_t* archive, const XlsxLimits& limits, bool withCells, XlsxBook
         XlsxSheet sheet;
         sheet.name = node.attribute("name").value();
         const std::string id = RelationshipId(node);
+        // A sheet with an empty id (a macro sheet some writers leave so) keeps its place in the order
+        // with no cells, as other readers open it; an id that names nothing is still a broken package.
+        if (id.empty()) {
+            book->sheets.push_back(std::move(sheet));
+            continue;
+        }
         const auto relationship = relationships.find(id);
         if (relationship == relationships.end()) {
             *error = workbookPart + ": sheet \"" + sheet.name + "\": relationship \"" + id + "\" not found";
@@ -432,7 +438,7 @@ bool ReadBook(zip_t* archive, const XlsxLimits& limits, bool withCells, XlsxBook
     for (pugi::xml_node node = ChildElement(externals, "externalReference"); node; node = NextElement(node, "externalReference")) {
         XlsxLink link;
         const auto relationship = relationships.find(RelationshipId(node));
-        if (relationship != relationships.end() && zip_name_locate(archive, relationship->second.target.c_str(), 0) >= 0 &&
+        if (relationship != relationships.end() && LocatePart(archive, relationship->second.target) >= 0 &&
             !ReadLink(reader, relationship->second.target, &link, error)) {
             return false;
         }

@@ -195,7 +195,7 @@ bool ReplaceParts(const std::string& path, const std::vector<EditedPart>& parts,
         return false;
     }
     for (const EditedPart& part : parts) {
-        const zip_int64_t index = zip_name_locate(archive, part.name.c_str(), ZIP_FL_NOCASE);
+        const zip_int64_t index = LocatePart(archive, part.name);
         zip_source_t* bytes = zip_source_buffer(archive, part.bytes.data(), part.bytes.size(), 0);
         // The part keeps its recorded time, so that recalculating twice gives the same bytes; the copy's
         // entry is still the source's until replaced, so the time is read from it.

@@ -249,7 +249,11 @@ TEST_F(WorkbookTest, WorkbookReferencesSheetsNamesSharedAndArrayFormulas)
         {calc, 7, 0, cached("=A7+1", 100)},
         {calc, 8, 0, Written("=Alias*3")},
         {calc, 9, 0, cached("=StudentT(Loop)", 5)},
+        {calc, 12, 3, Written("=StudentT(T[[#This Row],[v]])")},
     };
+    // A table on Calc!C12:C13, its area's own sheet field left 0 as the package reader leaves it.
+    book.tables.push_back({"T", calc, quorin_host::Area{11, 12, 2, 2, 0}, 1, 0, {"v"}});
+    book.SetValue(calc, 12, 2, Value::Number(10));
     for (const Entry& e : entries) book.SetFormula(e.sheet, e.row, e.column, e.formula);
     quorin_host::EvaluationOptions options;
     options.keepForeignFormulas = true;
@@ -269,6 +273,7 @@ TEST_F(WorkbookTest, WorkbookReferencesSheetsNamesSharedAndArrayFormulas)
         {calc, 7, 0, "100", "a formula reading a stale one computed from the stale value"},
         {calc, 8, 0, "9", "a name defined as another name is unknown (issue 19)"},
         {calc, 9, 0, "5", "names defined through each other followed without end, or once per use (2^32 times)"},
+        {calc, 12, 3, "2.2281411036749326", "a table on a later sheet read from the first sheet"},
     };
     for (const auto& c : cells) {
         SCOPED_TRACE(c.fault);
@@ -276,7 +281,7 @@ TEST_F(WorkbookTest, WorkbookReferencesSheetsNamesSharedAndArrayFormulas)
     }
     EXPECT_EQ(evaluation.keptCached, 2u);
     EXPECT_EQ(evaluation.stale, 3u);
-    ASSERT_EQ(evaluation.formulas.size(), 16u);
+    ASSERT_EQ(evaluation.formulas.size(), 17u);
     EXPECT_EQ(evaluation.formulas[8].outcome, FormulaOutcome::Computed);  // reading order: Calc!A3, the LLSQ
     EXPECT_EQ(quorin_host::FormatValue(evaluation.formulas[8].value), "{1,2}");
     EXPECT_EQ(evaluation.formulas[9].outcome, FormulaOutcome::KeptCached);

@@ -178,6 +178,12 @@ def corrupt_variants(good, folder):
     path = os.path.join(folder, 'crc_error.xlsx')
     with open(path, 'wb') as f:
         f.write(patch_entry(whole, sheet1, local=(14, b'\0\0\0\0'), central=(16, b'\0\0\0\0')))
+    # The first sheet again under its name in other case: which one counts depends on the reader.
+    with zipfile.ZipFile(good) as source, \
+            zipfile.ZipFile(os.path.join(folder, 'duplicate_entry.xlsx'), 'w', zipfile.ZIP_DEFLATED) as target:
+        for info in source.infolist():
+            target.writestr(info, source.read(info.filename))
+        target.writestr('XL/Worksheets/Sheet1.xml', source.read(sheet1))
     # A sheet part that inflates to 1 GiB of zeros from about a megabyte.
     path = os.path.join(folder, 'zip_bomb.xlsx')
     with zipfile.ZipFile(good) as source, zipfile.ZipFile(path, 'w', zipfile.ZIP_DEFLATED, compresslevel=1) as target:
@@ -231,6 +237,25 @@ def accepted_variants(good, folder):
     variant('shared_before_master.xlsx', {sheet1: lambda t: re.sub(r'(<row r="2".*?</row>)(<row r="3".*?</row>)',
                                                                      r'\2\1', t)})
     variant('array_off_cell.xlsx', {sheet1: lambda t: t.replace('t="array" ref="F2:I2"', 't="array" ref="E2:I2"')})
+    # Layout a writer may keep: a byte order mark, single quotes, a space before "/>", a line break
+    # as &#10; in an attribute. A recalculated copy keeps all of it outside the edited cells.
+    variant('own_layout.xlsx', {sheet1: lambda t: '\ufeff' + re.sub(
+        r'<dimension ref="([^"]*)"/>', r"<dimension ref='\1' />", t).replace(
+        '</sheetData>', '</sheetData><dataValidations count="1"><dataValidation type="whole" '
+        'prompt="one&#10;two" sqref="Z1"><formula1>0</formula1></dataValidation></dataValidations>')})
+    # A macro sheet's entry with an empty relationship id, appended after the sheets with cells.
+    variant('empty_sheet_id.xlsx', {'xl/workbook.xml': lambda t: t.replace(
+        '</sheets>', '<sheet name="Module" sheetId="9" r:id=""/></sheets>')})
+    # Folders separated by a backslash, as some writers name the entries (from planted.xlsx, so that a
+    # recalculated copy has parts to replace); the same package as .xlsm.
+    with zipfile.ZipFile(os.path.join(folder, 'planted.xlsx')) as source, \
+            zipfile.ZipFile(os.path.join(folder, 'backslash_names.xlsx'), 'w', zipfile.ZIP_DEFLATED) as target:
+        for info in source.infolist():
+            data = source.read(info.filename)
+            info.filename = info.filename.replace('/', '\\')
+            target.writestr(info, data)
+    with open(os.path.join(folder, 'macro_book.xlsm'), 'wb') as f:
+        f.write(whole)
     with open(os.path.join(folder, 'trailing_bytes.xlsx'), 'wb') as f:
         f.write(whole + bytes(16))
     # The first entry's local header keeps another time than the directory records for it.

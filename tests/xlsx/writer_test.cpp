@@ -100,6 +100,35 @@ TEST(WriteRecalculated, OnlyTheUpdatedCachedValuesChange)
     }
 }
 
+// Catches a part saved whole again: its byte order mark, quotes, spacing and character references
+// would change in cells and settings that are not ours.
+TEST(WriteRecalculated, BytesOutsideTheEditedCellsAreTheFilesOwn)
+{
+    const std::string source = std::string(QUORIN_WORKBOOKS) + "/own_layout.xlsx";
+    const std::filesystem::path out = FreshFolder("xlsx_writer_layout") / "out.xlsx";
+    std::string error;
+    ASSERT_TRUE(WriteRecalculated(source, out.string(), {Update(0, "B10", CachedKind::Number, 0.5),
+                                                         Update(0, "B11", CachedKind::Number, 0.25)}, &error)) << error;
+    std::string parts[2];
+    const std::string paths[2] = {source, out.string()};
+    for (int n = 0; n < 2; ++n) {
+        const ZipArchive archive = OpenArchive(paths[n], &error);
+        ASSERT_NE(archive, nullptr) << error;
+        uint64_t budget = XlsxLimits().maxTotalBytes;
+        ASSERT_TRUE(ReadPart(archive.get(), "xl/worksheets/sheet1.xml", XlsxLimits(), &budget, &parts[n], &error)) << error;
+    }
+    const std::string& before = parts[0];
+    const std::string& after = parts[1];
+    ASSERT_EQ(before.compare(0, 3, "\xEF\xBB\xBF"), 0);
+    const size_t first = before.find("<c r=\"B10\"");
+    const size_t beforeEnd = before.find("</c>", before.find("<c r=\"B11\"")) + 4;
+    const size_t afterEnd = after.find("</c>", after.find("<c r=\"B11\"")) + 4;
+    ASSERT_NE(first, std::string::npos);
+    EXPECT_EQ(after.substr(0, first), before.substr(0, first));
+    EXPECT_EQ(after.substr(afterEnd), before.substr(beforeEnd));
+    EXPECT_NE(after.find("<v>0.25</v>"), std::string::npos);
+}
+
 std::string PartBytes(const std::string& book, const char* part)
 {
     std::string error, bytes;
