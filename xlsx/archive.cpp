@@ -3,11 +3,14 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cstdio>
 #include <cstring>
 #include <memory>
 #include <new>
 #include <set>
 #include <vector>
+
+#include "engine/text_file.h"
 
 namespace quorin_host {
 
@@ -51,11 +54,29 @@ std::string ZipErrorText(int code)
 
 // No ZIP_CHECKCONS: it refuses archives that other readers open (a local header's time unlike the
 // directory's, bytes after the end record), while a damaged entry still fails its CRC when read.
+// A password-protected workbook, or one in the binary format, is a compound document rather than a
+// zip; saying so tells the user what to do instead of blaming the archive.
+static bool IsCompoundDocument(const std::string& path)
+{
+    static const unsigned char Signature[8] = {0xD0, 0xCF, 0x11, 0xE0, 0xA1, 0xB1, 0x1A, 0xE1};
+    unsigned char head[8] = {};
+    FILE* file = OpenFile(path, "rb");
+    if (file == nullptr) return false;
+    const bool read = std::fread(head, 1, sizeof head, file) == sizeof head;
+    std::fclose(file);
+    return read && std::memcmp(head, Signature, sizeof head) == 0;
+}
+
 ZipArchive OpenArchive(const std::string& path, std::string* error)
 {
     int code = 0;
     zip_t* archive = zip_open(path.c_str(), ZIP_RDONLY, &code);
-    if (archive == nullptr) *error = "not a readable zip archive: " + ZipErrorText(code);
+    if (archive == nullptr) {
+        *error = (code == ZIP_ER_NOZIP && IsCompoundDocument(path))
+                     ? "not a readable zip archive: an encrypted workbook or one in the binary format; save it as an "
+                       "unprotected .xlsx"
+                     : "not a readable zip archive: " + ZipErrorText(code);
+    }
     return WithoutDuplicateEntries(ZipArchive(archive), error);
 }
 

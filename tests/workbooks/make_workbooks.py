@@ -153,6 +153,9 @@ def corrupt_variants(good, folder):
         whole = f.read()
     with open(os.path.join(folder, 'truncated.xlsx'), 'wb') as f:
         f.write(whole[:len(whole) // 2])
+    # What a password-protected workbook is: a compound document, whose header begins so.
+    with open(os.path.join(folder, 'encrypted.xlsx'), 'wb') as f:
+        f.write(bytes.fromhex('D0CF11E0A1B11AE1') + bytes(504))
 
     def variant(name, edits):
         path = os.path.join(folder, name)
@@ -490,6 +493,9 @@ def seeds(folder):
         whole = f.read()
     with open(os.path.join(folder, 'truncated.xlsx'), 'wb') as f:
         f.write(whole[:len(whole) // 2])
+    # What a password-protected workbook is: a compound document, whose header begins so.
+    with open(os.path.join(folder, 'encrypted.xlsx'), 'wb') as f:
+        f.write(bytes.fromhex('D0CF11E0A1B11AE1') + bytes(504))
 
     def packed(name, parts):
         with open(os.path.join(folder, name), 'w') as f:

@@ -122,6 +122,7 @@ struct BadFileCase {
 };
 const BadFileCase BadFileCases[] = {
     {"truncated.xlsx", "not a readable zip archive"},
+    {"encrypted.xlsx", "an encrypted workbook or one in the binary format"},
     {"missing_part.xlsx", "xl/worksheets/sheet2.xml: part missing"},
     {"malformed_xml.xlsx", "xl/worksheets/sheet1.xml: malformed XML at byte"},
     {"zip_bomb.xlsx", "xl/worksheets/sheet1.xml: inflates past 256 MiB"},
