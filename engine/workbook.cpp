@@ -372,9 +372,9 @@ private:
     void PlaceInput()
     {
         std::vector<size_t> order;
+        widths_.resize(book_.sheets.size());
         for (size_t k = 0; k < book_.cells.size(); ++k) {
             const WorkbookCell& c = book_.cells[k];
-            widths_.resize(book_.sheets.size());
             widths_[c.sheet] = std::max<uint32_t>(widths_[c.sheet], uint32_t{c.column} + 1);
             if (!c.isFormula) {
                 out_->cells_[c.sheet][Key(c.row, c.column)] = c.value;
@@ -382,7 +382,6 @@ private:
             }
             order.push_back(k);
         }
-        widths_.resize(book_.sheets.size());
         std::sort(order.begin(), order.end(), [this](size_t a, size_t b) {
             const WorkbookCell &x = book_.cells[a], &y = book_.cells[b];
             return std::tie(x.sheet, x.row, x.column) < std::tie(y.sheet, y.row, y.column);
@@ -399,22 +398,14 @@ private:
             result.sheet = c.sheet;
             result.row = c.row;
             result.column = c.column;
-            std::string error;
-            size_t errorColumn = 0;
+            std::string why;
             if (keep_) {
                 PlaceKept(c, &result);
-            } else if (c.formula.overArea && !AreaFits(c.formula.area)) {
-                f.problems.push_back(prefix_ + Label(c.sheet, c.row, c.column) + ": an array formula's area must lie on the sheet " +
-                                         "and hold at most 1,048,576 cells: " + c.formula.text);
+            } else if (!ParseWritten(c.formula, &f.formula, &why)) {
+                f.problems.push_back(prefix_ + Label(c.sheet, c.row, c.column) + ": " + why + ": " + c.formula.text);
                 result.outcome = FormulaOutcome::Refused;
-                result.value = Value::Error(xlerrRef);
-            } else if (!ParseFormula(c.formula.text, &f.formula, &error, &errorColumn)) {
-                f.problems.push_back(prefix_ + Label(c.sheet, c.row, c.column) + ": column " + std::to_string(errorColumn) + ": " + error +
-                                         ": " + c.formula.text);
-                result.outcome = FormulaOutcome::Refused;
-                result.value = Value::Error(xlerrName);
+                result.value = Value::Error((c.formula.overArea && !AreaFits(c.formula.area)) ? xlerrRef : xlerrName);
             } else {
-                ShiftReferences(&f.formula, c.formula.shiftRows, c.formula.shiftColumns);
                 f.evaluable = true;
                 result.value = Value::Uncalculated();
             }
@@ -448,20 +439,30 @@ private:
         return scan;
     }
 
+    // A written formula read by the grammar and moved to its cell; why says what stops it.
+    static bool ParseWritten(const WorkbookFormula& written, Formula* formula, std::string* why)
+    {
+        if (written.overArea && !AreaFits(written.area)) {
+            *why = "an array formula's area must lie on the sheet and hold at most 1,048,576 cells";
+            return false;
+        }
+        std::string error;
+        size_t errorColumn = 0;
+        if (!ParseFormula(written.text, formula, &error, &errorColumn)) {
+            *why = "column " + std::to_string(errorColumn) + ": " + error;
+            return false;
+        }
+        ShiftReferences(formula, written.shiftRows, written.shiftColumns);
+        return true;
+    }
+
     // A recomputed formula read by the grammar; whyNot says why it cannot be computed here.
     void Prepare(FormulaCell* f) const
     {
         const WorkbookFormula& written = book_.cells[f->cell].formula;
-        std::string error;
-        size_t errorColumn = 0;
         if (written.dataTable) {
             f->whyNot = "a data table, filled by the spreadsheet's what-if analysis";
-        } else if (written.overArea && !AreaFits(written.area)) {
-            f->whyNot = "an array formula's area must lie on the sheet and hold at most 1,048,576 cells";
-        } else if (!ParseFormula(written.text, &f->formula, &error, &errorColumn)) {
-            f->whyNot = "column " + std::to_string(errorColumn) + ": " + error;
-        } else {
-            ShiftReferences(&f->formula, written.shiftRows, written.shiftColumns);
+        } else if (ParseWritten(written, &f->formula, &f->whyNot)) {
             f->whyNot = UnregisteredCall(f->formula);
         }
         f->evaluable = f->whyNot.empty();
