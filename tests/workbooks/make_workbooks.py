@@ -9,6 +9,7 @@ usage: make_workbooks.py OUTDIR           the test workbooks, planted.txt, the c
        make_workbooks.py --seeds DIR      the fuzz target's seeds (fuzz/corpus/xlsx)
 """
 import datetime
+import functools
 import io
 import math
 import os
@@ -148,6 +149,14 @@ def post_process(path, numbers):
             target.writestr(name, data)
 
 
+def write_variant(whole, folder, name, edits):
+    """The package's bytes written to folder/name, then its parts edited."""
+    path = os.path.join(folder, name)
+    with open(path, 'wb') as f:
+        f.write(whole)
+    rewrite(path, edits)
+
+
 def corrupt_variants(good, folder):
     with open(good, 'rb') as f:
         whole = f.read()
@@ -157,11 +166,7 @@ def corrupt_variants(good, folder):
     with open(os.path.join(folder, 'encrypted.xlsx'), 'wb') as f:
         f.write(bytes.fromhex('D0CF11E0A1B11AE1') + bytes(504))
 
-    def variant(name, edits):
-        path = os.path.join(folder, name)
-        with open(path, 'wb') as f:
-            f.write(whole)
-        rewrite(path, edits)
+    variant = functools.partial(write_variant, whole, folder)
 
     sheet1 = 'xl/worksheets/sheet1.xml'
     variant('missing_part.xlsx', {'xl/worksheets/sheet2.xml': None})
@@ -218,11 +223,7 @@ def accepted_variants(good, folder):
     with open(good, 'rb') as f:
         whole = f.read()
 
-    def variant(name, edits):
-        path = os.path.join(folder, name)
-        with open(path, 'wb') as f:
-            f.write(whole)
-        rewrite(path, edits)
+    variant = functools.partial(write_variant, whole, folder)
 
     sheet1 = 'xl/worksheets/sheet1.xml'
     variant('row_dimension.xlsx', {sheet1: lambda t: re.sub(r'<dimension ref="[^"]*"/>', '<dimension ref="1:4"/>', t)})
