@@ -329,7 +329,8 @@ std::string DecodeText(const char* text)
     std::string decoded;
     for (const char* p = text; *p != '\0';) {
         unsigned code = 0;
-        if (p[0] == '_' && p[1] == 'x' && std::strlen(p) >= 7 && p[6] == '_' &&
+        // Each byte is tested before the next is read, so no escape is looked for past the text's end.
+        if (p[0] == '_' && p[1] == 'x' && p[2] != '\0' && p[3] != '\0' && p[4] != '\0' && p[5] != '\0' && p[6] == '_' &&
             std::from_chars(p + 2, p + 6, code, 16).ptr == p + 6) {
             if (code < 0x80) {
                 decoded += static_cast<char>(code);
