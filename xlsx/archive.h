@@ -63,4 +63,8 @@ pugi::xml_node NextElement(const pugi::xml_node& node, const char* localName);
 // (on node or an ancestor); empty when it has none.
 std::string RelationshipId(const pugi::xml_node& node);
 
+// The open archive's sheet names and parts and its defined names alone: no sheet is read, every sheet
+// has no cells (what a copy needs to find the parts it edits).
+bool ReadXlsxSheets(zip_t* archive, XlsxBook* book, std::string* error);
+
 }  // namespace quorin_host

@@ -455,10 +455,9 @@ bool ReadXlsx(const std::string& path, XlsxBook* book, std::string* error, const
     return archive != nullptr && ReadBook(archive.get(), limits, true, book, error);
 }
 
-bool ReadXlsxSheets(const std::string& path, XlsxBook* book, std::string* error)
+bool ReadXlsxSheets(zip_t* archive, XlsxBook* book, std::string* error)
 {
-    const ZipArchive archive = OpenArchive(path, error);
-    return archive != nullptr && ReadBook(archive.get(), XlsxLimits(), false, book, error);
+    return ReadBook(archive, XlsxLimits(), false, book, error);
 }
 
 bool ReadXlsxBuffer(const void* data, size_t size, XlsxBook* book, std::string* error, const XlsxLimits& limits)

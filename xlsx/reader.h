@@ -102,8 +102,6 @@ struct XlsxLimits {
 
 // Reads the workbook at path; on false, book is incomplete and error names the part (and cell).
 bool ReadXlsx(const std::string& path, XlsxBook* book, std::string* error, const XlsxLimits& limits = XlsxLimits());
-// The sheets' names and parts and the defined names alone: no sheet is read, every sheet has no cells.
-bool ReadXlsxSheets(const std::string& path, XlsxBook* book, std::string* error);
 // The same from bytes in memory (the fuzz target's entry point).
 bool ReadXlsxBuffer(const void* data, size_t size, XlsxBook* book, std::string* error,
                     const XlsxLimits& limits = XlsxLimits());

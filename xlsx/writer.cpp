@@ -271,8 +271,10 @@ bool WriteRecalculated(const std::string& in, const std::string& out, const std:
 {
     // The sheets are found first, and an edited sheet is checked as it is rewritten; parts not edited are
     // copied as stored, so the caller reads the workbook (and refuses one that does not read) first.
+    ZipArchive source = OpenArchive(in, error);
+    if (source == nullptr) return false;
     XlsxBook book;
-    if (!ReadXlsxSheets(in, &book, error)) return false;
+    if (!ReadXlsxSheets(source.get(), &book, error)) return false;
     std::map<size_t, std::vector<const CachedUpdate*>> bySheet;
     for (const CachedUpdate& update : updates) {
         if (update.sheet >= book.sheets.size() || book.sheets[update.sheet].part.empty()) {
@@ -281,8 +283,6 @@ bool WriteRecalculated(const std::string& in, const std::string& out, const std:
         }
         bySheet[update.sheet].push_back(&update);
     }
-    ZipArchive source = OpenArchive(in, error);
-    if (source == nullptr) return false;
     uint64_t budget = limits.maxTotalBytes;
     std::vector<EditedPart> parts(bySheet.size());
     size_t next = 0;
