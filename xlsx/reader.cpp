@@ -77,12 +77,19 @@ bool ReadXmlPart(BookReader& reader, const std::string& part, pugi::xml_document
            ParseXml(part, bytes, false, document, error);
 }
 
-// The relationships of sourcePart, from _rels/NAME.rels beside it; external targets are left out.
+// Where the relationships of sourcePart are kept: _rels/NAME.rels beside it.
+std::string RelationshipsPart(const std::string& sourcePart)
+{
+    const std::string folder = FolderOf(sourcePart);
+    return folder + "_rels/" + sourcePart.substr(folder.size()) + ".rels";
+}
+
+// The relationships of sourcePart; external targets are left out.
 bool ReadRelationships(BookReader& reader, const std::string& sourcePart, Relationships* relationships,
                        std::string* error)
 {
     const std::string folder = FolderOf(sourcePart);
-    const std::string part = folder + "_rels/" + sourcePart.substr(folder.size()) + ".rels";
+    const std::string part = RelationshipsPart(sourcePart);
     pugi::xml_document document;
     if (!ReadXmlPart(reader, part, &document, error)) return false;
     const pugi::xml_node root = document.document_element();
@@ -205,36 +212,25 @@ bool ReadFormula(const std::string& part, const CellMarkup& markup, std::unorder
         if (master != shared->end()) FollowMaster(master->second, cell);
         return true;
     }
+    if (type != "dataTable" && type != "array") return CellFault(part, *cell, "formula of type t=\"" + type + "\" is not read", error);
+    Area area;
+    const bool read = ParseCellArea(markup.formulaRef.c_str(), &area);
+    cell->rowFirst = area.rowFirst;
+    cell->rowLast = area.rowLast;
+    cell->columnFirst = area.columnFirst;
+    cell->columnLast = area.columnLast;
     // A data table's cells are filled by the spreadsheet's what-if analysis, not by a formula; one
     // whose area does not read is a value.
     if (type == "dataTable") {
-        Area area;
         cell->formula.clear();
-        cell->dataTable = ParseCellArea(markup.formulaRef.c_str(), &area);
-        cell->rowFirst = area.rowFirst;
-        cell->rowLast = area.rowLast;
-        cell->columnFirst = area.columnFirst;
-        cell->columnLast = area.columnLast;
+        cell->dataTable = read;
         return true;
     }
-    if (type == "array") {
-        cell->arrayFormula = true;
-        const char* ref = markup.formulaRef.c_str();
-        Area area;
-        const bool read = ParseCellArea(ref, &area);
-        cell->rowFirst = area.rowFirst;
-        cell->rowLast = area.rowLast;
-        cell->columnFirst = area.columnFirst;
-        cell->columnLast = area.columnLast;
-        // An area that does not start at its cell cannot be filled as the spreadsheet would: the cell
-        // keeps its cached value, as any formula the engine does not compute.
-        if (!read || cell->rowFirst != cell->row || cell->columnFirst != cell->column) {
-            cell->arrayFormula = false;
-            cell->formula.clear();
-        }
-        return true;
-    }
-    return CellFault(part, *cell, "formula of type t=\"" + type + "\" is not read", error);
+    // An array area that does not start at its cell cannot be filled as the spreadsheet would: the
+    // cell keeps its cached value, as any formula the engine does not compute.
+    cell->arrayFormula = read && cell->rowFirst == cell->row && cell->columnFirst == cell->column;
+    if (!cell->arrayFormula) cell->formula.clear();
+    return true;
 }
 
 bool ReadSheet(BookReader& reader, XlsxSheet* sheet, std::string* error)
@@ -291,9 +287,7 @@ bool ReadSheet(BookReader& reader, XlsxSheet* sheet, std::string* error)
 // The tables of a worksheet, through its relationships; a sheet with no relationships part has none.
 bool ReadTables(BookReader& reader, size_t sheet, const std::string& part, std::vector<XlsxTable>* tables, std::string* error)
 {
-    const std::string folder = FolderOf(part);
-    const std::string rels = folder + "_rels/" + part.substr(folder.size()) + ".rels";
-    if (LocatePart(reader.archive, rels) < 0) return true;
+    if (LocatePart(reader.archive, RelationshipsPart(part)) < 0) return true;
     Relationships relationships;
     if (!ReadRelationships(reader, part, &relationships, error)) return false;
     for (const auto& entry : relationships) {
