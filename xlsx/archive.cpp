@@ -41,6 +41,19 @@ ZipArchive WithoutDuplicateEntries(ZipArchive archive, std::string* error)
     return archive;
 }
 
+// A password-protected workbook, or one in the binary format, is a compound document rather than a
+// zip; saying so tells the user what to do instead of blaming the archive.
+bool IsCompoundDocument(const std::string& path)
+{
+    static const unsigned char Signature[8] = {0xD0, 0xCF, 0x11, 0xE0, 0xA1, 0xB1, 0x1A, 0xE1};
+    unsigned char head[8] = {};
+    FILE* file = OpenFile(path, "rb");
+    if (file == nullptr) return false;
+    const bool read = std::fread(head, 1, sizeof head, file) == sizeof head;
+    std::fclose(file);
+    return read && std::memcmp(head, Signature, sizeof head) == 0;
+}
+
 }  // namespace
 
 std::string ZipErrorText(int code)
@@ -54,19 +67,6 @@ std::string ZipErrorText(int code)
 
 // No ZIP_CHECKCONS: it refuses archives that other readers open (a local header's time unlike the
 // directory's, bytes after the end record), while a damaged entry still fails its CRC when read.
-// A password-protected workbook, or one in the binary format, is a compound document rather than a
-// zip; saying so tells the user what to do instead of blaming the archive.
-static bool IsCompoundDocument(const std::string& path)
-{
-    static const unsigned char Signature[8] = {0xD0, 0xCF, 0x11, 0xE0, 0xA1, 0xB1, 0x1A, 0xE1};
-    unsigned char head[8] = {};
-    FILE* file = OpenFile(path, "rb");
-    if (file == nullptr) return false;
-    const bool read = std::fread(head, 1, sizeof head, file) == sizeof head;
-    std::fclose(file);
-    return read && std::memcmp(head, Signature, sizeof head) == 0;
-}
-
 ZipArchive OpenArchive(const std::string& path, std::string* error)
 {
     int code = 0;
@@ -169,14 +169,12 @@ bool ReadPart(zip_t* archive, const std::string& part, const XlsxLimits& limits,
     return read;
 }
 
-bool ParseXml(const std::string& part, const std::string& bytes, bool keepLayout, pugi::xml_document* document,
-              std::string* error)
+bool ParseXml(const std::string& part, const std::string& bytes, pugi::xml_document* document, std::string* error)
 {
     // Whitespace alone in <t> is text (xml:space="preserve"); no entity beyond the five predefined
     // ones is ever expanded, so nothing in a part can grow while parsed.
-    const unsigned flags = keepLayout ? (pugi::parse_full | pugi::parse_ws_pcdata)
-                                      : (pugi::parse_default | pugi::parse_ws_pcdata_single);
-    const pugi::xml_parse_result result = document->load_buffer(bytes.data(), bytes.size(), flags);
+    const pugi::xml_parse_result result =
+        document->load_buffer(bytes.data(), bytes.size(), pugi::parse_default | pugi::parse_ws_pcdata_single);
     // Running out of memory says nothing about the part: it is the command's to report, for the file.
     if (result.status == pugi::status_out_of_memory) throw std::bad_alloc();
     if (!result) {
@@ -186,11 +184,15 @@ bool ParseXml(const std::string& part, const std::string& bytes, bool keepLayout
     return true;
 }
 
-const char* LocalName(const pugi::xml_node& node)
+const char* LocalPart(const char* name)
 {
-    const char* name = node.name();
     const char* colon = std::strchr(name, ':');
     return colon != nullptr ? colon + 1 : name;
+}
+
+const char* LocalName(const pugi::xml_node& node)
+{
+    return LocalPart(node.name());
 }
 
 static pugi::xml_node ElementFrom(pugi::xml_node node, const char* localName)

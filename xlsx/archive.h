@@ -47,13 +47,12 @@ using PartConsumer = std::function<bool(const char* data, size_t size, bool last
 bool StreamPart(zip_t* archive, const std::string& part, const XlsxLimits& limits, uint64_t* budget,
                 const PartConsumer& consume, std::string* error);
 
-// Parses a part's bytes; keepLayout keeps whitespace, comments and the declaration, so that a part
-// saved again differs only where it was edited. Running out of memory throws std::bad_alloc, as any
-// allocation does, rather than passing for malformed XML.
-bool ParseXml(const std::string& part, const std::string& bytes, bool keepLayout, pugi::xml_document* document,
-              std::string* error);
+// Parses a part's bytes. Running out of memory throws std::bad_alloc, as any allocation does, rather
+// than passing for malformed XML.
+bool ParseXml(const std::string& part, const std::string& bytes, pugi::xml_document* document, std::string* error);
 
-// The element's name without its namespace prefix: writers may bind the main namespace to one.
+// An element's name without its namespace prefix: writers may bind the main namespace to one.
+const char* LocalPart(const char* name);
 const char* LocalName(const pugi::xml_node& node);
 // The first child element, or the next sibling element after node, with this local name; an empty
 // node when there is none, so that `for (n = ChildElement(p, x); n; n = NextElement(n, x))` walks them.

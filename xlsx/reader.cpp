@@ -74,7 +74,7 @@ bool ReadXmlPart(BookReader& reader, const std::string& part, pugi::xml_document
 {
     std::string bytes;
     return ReadPart(reader.archive, part, reader.limits, &reader.budget, &bytes, error) &&
-           ParseXml(part, bytes, false, document, error);
+           ParseXml(part, bytes, document, error);
 }
 
 // Where the relationships of sourcePart are kept: _rels/NAME.rels beside it.

@@ -21,12 +21,6 @@ struct ParserFree {
     void operator()(XML_ParserStruct* parser) const { XML_ParserFree(parser); }
 };
 
-const char* LocalPart(const char* name)
-{
-    const char* colon = std::strchr(name, ':');
-    return colon != nullptr ? colon + 1 : name;
-}
-
 bool Named(const char* name, const char* localName) { return std::strcmp(LocalPart(name), localName) == 0; }
 
 const char* Attribute(const char** attributes, const char* name)
