@@ -1,12 +1,9 @@
 #!/usr/bin/env python3
-"""Writes the two workbooks the size benchmark reads, with every formula's cached value as the add-in
-computes it (same operations in the same order: Python's float arithmetic is the same IEEE double
-arithmetic, and never fuses a multiply with an add).
+"""Writes the two workbooks the size benchmark reads, every formula's cached value 0; bench/workbooks
+has quorin-host recalc them into the copies it checks, so that the add-in alone computes the values.
 
-  model.xlsx   300,000 rows of five numbers, _xll.Polynomial and _xll.Interp1 over a 1,000-point table
-  filled.xlsx  700,000 rows of a number and three columns of one shared formula filled down
-  model-stale.xlsx, filled-stale.xlsx  the same with every formula's cached value 0, so that a
-               recalculated copy rewrites every formula cell: recalc's worst case
+  model-stale.xlsx   300,000 rows of five numbers, _xll.Polynomial and _xll.Interp1 over a 1,000-point table
+  filled-stale.xlsx  700,000 rows of a number and three columns of one shared formula filled down
 
 The parts are written as a stream, so the generator itself needs little memory.
 Usage: bench/make_big_workbooks.py FOLDER [--rows N] [--filled-rows N]
@@ -32,33 +29,6 @@ def column_name(c):
         c, r = divmod(c - 1, 26)
         name = chr(65 + r) + name
     return name
-
-
-def horner(coefficients, x):
-    b = coefficients[-1]
-    for c in reversed(coefficients[:-1]):
-        b = b * x + c
-    return b
-
-
-def interpolate(X, Y, x):
-    """The add-in's linear interpolation in an increasing table, holding the end values."""
-    n = len(X)
-    if x <= X[0]:
-        return Y[0]
-    if x >= X[n - 1]:
-        return Y[n - 1]
-    lo, hi = 0, n - 1
-    while hi > lo + 1:
-        mid = lo + (hi - lo) // 2
-        if x > X[mid]:
-            lo = mid
-        else:
-            hi = mid
-    rise = Y[hi] - Y[lo]
-    run = x - X[lo]
-    width = X[hi] - X[lo]
-    return (rise * run) / width + Y[lo]
 
 
 def number(v):
@@ -124,7 +94,7 @@ def table_rows(X, Y):
     return rows
 
 
-def model(path, count, stale):
+def model(path, count):
     X, Y = table()
     rng = random.Random(20)
     last = TABLE_POINTS
@@ -134,28 +104,27 @@ def model(path, count, stale):
             values = [round(rng.uniform(-2.0, X[-1] + 2.0), 3) for _ in range(5)]
             cells = ''.join(f'<c r="{column_name(k)}{r}"><v>{number(v)}</v></c>' for k, v in enumerate(values))
             cells += (f'<c r="F{r}"><f>_xll.Polynomial(Table!$D$1:$F$1,A{r})</f>'
-                      f'<v>{0 if stale else number(horner(COEFFICIENTS, values[0]))}</v></c>')
+                      '<v>0</v></c>')
             cells += (f'<c r="G{r}"><f>_xll.Interp1(Table!$A$1:$A${last},Table!$B$1:$B${last},B{r},0)</f>'
-                      f'<v>{0 if stale else number(interpolate(X, Y, values[1]))}</v></c>')
+                      '<v>0</v></c>')
             yield f'<row r="{r}">{cells}</row>'
     package(path, [('Data', rows), ('Table', table_rows(X, Y))])
 
 
-def filled(path, count, stale):
+def filled(path, count):
     X, Y = table()
     rng = random.Random(700)
 
     def rows():
         for r in range(1, count + 1):
             x = round(rng.uniform(-10.0, 10.0), 3)
-            value = '0' if stale else number(horner(COEFFICIENTS, x))
             cells = f'<c r="A{r}"><v>{number(x)}</v></c>'
             for k, column in enumerate('BCD'):
                 if r == 1 and k == 0:
                     formula = f'<f t="shared" ref="B1:D{count}" si="0">_xll.Polynomial(Table!$D$1:$F$1,$A1)</f>'
                 else:
                     formula = '<f t="shared" si="0"/>'
-                cells += f'<c r="{column}{r}">{formula}<v>{value}</v></c>'
+                cells += f'<c r="{column}{r}">{formula}<v>0</v></c>'
             yield f'<row r="{r}">{cells}</row>'
     package(path, [('Filled', rows), ('Table', table_rows(X, Y))])
 
@@ -167,9 +136,8 @@ def main():
     parser.add_argument('--filled-rows', type=int, default=700000)
     arguments = parser.parse_args()
     os.makedirs(arguments.folder, exist_ok=True)
-    for stale, suffix in ((False, ''), (True, '-stale')):
-        model(os.path.join(arguments.folder, f'model{suffix}.xlsx'), arguments.rows, stale)
-        filled(os.path.join(arguments.folder, f'filled{suffix}.xlsx'), arguments.filled_rows, stale)
+    model(os.path.join(arguments.folder, 'model-stale.xlsx'), arguments.rows)
+    filled(os.path.join(arguments.folder, 'filled-stale.xlsx'), arguments.filled_rows)
 
 
 if __name__ == '__main__':
