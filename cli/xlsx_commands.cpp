@@ -46,20 +46,20 @@ template <typename Run> int WithinMemory(const std::string& path, const char* af
 // A read workbook, recalculated: what depends on the add-in, and nothing else. The random numbers'
 // generator starts afresh on every thread, so the workbook gets a thread of its own, as a CSV sheet
 // does. False when the file does not read (read false).
-bool Recalculate(SubstituteHost& host, const std::string& path, XlsxBook* xlsx, WorkbookEvaluation* evaluation, bool* read)
+bool Recalculate(SubstituteHost& host, const std::string& path, XlsxBook* xlsx, Workbook* book, WorkbookEvaluation* evaluation,
+                 bool* read)
 {
     std::string error;
-    *read = ReadXlsx(path, xlsx, &error);
+    *read = ReadWorkbook(path, xlsx, book, &error);
     if (!*read) {
         std::fprintf(stderr, "%s: %s\n", path.c_str(), error.c_str());
         return false;
     }
-    const Workbook book = ToWorkbook(*xlsx);
     EvaluationOptions options;
     options.fileName = path;
     options.keepForeignFormulas = true;
     options.spillRight = false;
-    const bool evaluated = OnFreshThread([&] { return EvaluateWorkbook(host, book, options, evaluation); });
+    const bool evaluated = OnFreshThread([&] { return EvaluateWorkbook(host, *book, options, evaluation); });
     for (const std::string& note : evaluation->notes) std::fprintf(stderr, "note: %s\n", note.c_str());
     for (const std::string& problem : evaluation->problems) std::fprintf(stderr, "%s\n", problem.c_str());
     return evaluated;
@@ -92,11 +92,11 @@ bool ReadUlps(const std::string& text, uint64_t* ulps)
 }
 
 // The formulas left stale, one line each, as check and recalc both list them.
-std::string StaleLines(const XlsxBook& xlsx, const BookComparison& comparison)
+std::string StaleLines(const Workbook& book, const BookComparison& comparison)
 {
     std::string lines;
     for (const StaleFormula& f : comparison.stale) {
-        lines += "    stale  " + SheetCellName(xlsx.sheets[f.sheet].name, f.row, f.column) + "  " + f.formula + "  (" + f.reason + ")\n";
+        lines += "    stale  " + SheetCellName(book.sheets[f.sheet], f.row, f.column) + "  " + f.formula + "  (" + f.reason + ")\n";
     }
     return lines;
 }
@@ -116,23 +116,24 @@ int CheckWorkbook(SubstituteHost& host, const std::string& path, uint64_t tolera
 static int CheckRead(SubstituteHost& host, const std::string& path, uint64_t tolerance)
 {
     XlsxBook xlsx;
+    Workbook book;
     WorkbookEvaluation evaluation;
     bool read = false;
-    if (!Recalculate(host, path, &xlsx, &evaluation, &read)) {
+    if (!Recalculate(host, path, &xlsx, &book, &evaluation, &read)) {
         std::printf("FAILED %s\n", path.c_str());
         return 1;
     }
-    const BookComparison comparison = CompareBook(xlsx, evaluation, tolerance);
+    const BookComparison comparison = CompareBook(book, evaluation, tolerance, KeepCells::NotSame);
     std::printf("%s %s\n", comparison.differing == 0 ? "same  " : "DIFFER", path.c_str());
     for (const RecomputedCell& cell : comparison.cells) {
         if (cell.comparison.agreement != Agreement::Far && cell.comparison.agreement != Agreement::OtherKind) continue;
-        std::printf("    %s  %s  cached %s  computed %s  (%s)\n", SheetCellName(xlsx.sheets[cell.sheet].name, cell.row, cell.column).c_str(),
+        std::printf("    %s  %s  cached %s  computed %s  (%s)\n", SheetCellName(book.sheets[cell.sheet], cell.row, cell.column).c_str(),
                     cell.formula.c_str(), Shown(cell.cached).c_str(), Shown(cell.computed).c_str(), HowFar(cell).c_str());
     }
-    std::fputs(StaleLines(xlsx, comparison).c_str(), stdout);
+    std::fputs(StaleLines(book, comparison).c_str(), stdout);
     std::printf("%s: %zu cells recomputed, %zu matching, %zu differing; %zu formulas stale; %zu formulas kept their cached value "
                 "(no add-in call)\n",
-                path.c_str(), comparison.cells.size(), comparison.matching, comparison.differing, comparison.stale.size(),
+                path.c_str(), comparison.recomputed, comparison.matching, comparison.differing, comparison.stale.size(),
                 comparison.keptCached);
     return comparison.differing == 0 ? 0 : 1;
 }
@@ -169,9 +170,10 @@ int ShowWorkbook(SubstituteHost& host, const std::string& path, bool csv)
 static int ShowRead(SubstituteHost& host, const std::string& path, bool csv)
 {
     XlsxBook xlsx;
+    Workbook book;
     WorkbookEvaluation evaluation;
     bool read = false;
-    const bool evaluated = Recalculate(host, path, &xlsx, &evaluation, &read);
+    const bool evaluated = Recalculate(host, path, &xlsx, &book, &evaluation, &read);
     if (!read) return 1;
     bool shown = true;
     for (uint32_t s = 0; s < xlsx.sheets.size(); ++s) {
@@ -226,21 +228,22 @@ int RecalculateWorkbook(SubstituteHost& host, const std::vector<std::string>& ar
 static int RecalculateRead(SubstituteHost& host, const std::string& in, const std::string& out)
 {
     XlsxBook xlsx;
+    Workbook book;
     WorkbookEvaluation evaluation;
     bool read = false;
-    if (!Recalculate(host, in, &xlsx, &evaluation, &read)) {
+    if (!Recalculate(host, in, &xlsx, &book, &evaluation, &read)) {
         std::fprintf(stderr, "recalc: %s not written\n", out.c_str());
         return 1;
     }
-    BookComparison comparison = CompareBook(xlsx, evaluation, 0);
-    const std::vector<CachedUpdate> updates = UpdatesFor(comparison);
+    const BookComparison comparison = CompareBook(book, evaluation, 0, KeepCells::None);
+    const std::vector<CachedUpdate> updates = UpdatesFor(book, evaluation);
     // The copy needs only the updates: what is reported after it is taken now, and the workbook's
     // records go before the edited sheet is built.
-    const std::string stale = StaleLines(xlsx, comparison);
-    const size_t recomputed = comparison.cells.size(), staleCount = comparison.stale.size(), kept = comparison.keptCached;
+    const std::string stale = StaleLines(book, comparison);
+    const size_t recomputed = comparison.recomputed, staleCount = comparison.stale.size(), kept = comparison.keptCached;
     xlsx = XlsxBook();
+    book = Workbook();
     evaluation = WorkbookEvaluation();
-    comparison = BookComparison();
     std::string writeError;
     if (!WriteRecalculated(in, out, updates, &writeError)) {
         std::fprintf(stderr, "%s: %s\n", out.c_str(), writeError.c_str());

@@ -11,6 +11,7 @@
 #include <thread>
 
 #include "engine/evaluate.h"
+#include "host/marshal.h"
 #include "host/number.h"
 
 namespace quorin_host {
@@ -18,8 +19,6 @@ namespace quorin_host {
 namespace {
 
 uint64_t Key(uint32_t row, uint32_t column) { return (uint64_t{row} << 14) | column; }
-uint32_t RowOf(uint64_t key) { return static_cast<uint32_t>(key >> 14); }
-uint16_t ColumnOf(uint64_t key) { return static_cast<uint16_t>(key & (MaxSheetColumns - 1)); }
 
 std::string Shown(const Value& v)
 {
@@ -139,53 +138,77 @@ bool TableArea(const WorkbookTable& t, const std::string& detail, uint32_t row, 
 uint32_t Workbook::AddSheet(const std::string& name)
 {
     sheets.push_back(name);
+    values.SetSheets(sheets.size());
     return static_cast<uint32_t>(sheets.size() - 1);
 }
 
-void Workbook::SetValue(uint32_t sheet, uint32_t row, uint16_t column, Value value)
-{
-    WorkbookCell cell;
-    cell.sheet = sheet;
-    cell.row = row;
-    cell.column = column;
-    cell.value = std::move(value);
-    cells.push_back(std::move(cell));
-}
+void Workbook::SetValue(uint32_t sheet, uint32_t row, uint16_t column, const Value& value) { values.Add(sheet, row, column, value); }
 
-void Workbook::SetFormula(uint32_t sheet, uint32_t row, uint16_t column, WorkbookFormula formula)
-{
-    WorkbookCell cell;
-    cell.sheet = sheet;
-    cell.row = row;
-    cell.column = column;
-    cell.isFormula = true;
-    cell.formula = std::move(formula);
-    cells.push_back(std::move(cell));
-}
+void Workbook::SetBlank(uint32_t sheet, uint32_t row, uint16_t column) { values.Add(sheet, row, column, Value{}, true); }
 
-const Value& WorkbookEvaluation::CellAt(uint32_t sheet, uint32_t row, uint16_t column) const
+void Workbook::SetFormula(uint32_t sheet, uint32_t row, uint16_t column, const WorkbookFormula& formula)
 {
-    if (sheet >= cells_.size()) return empty_;
-    const auto found = cells_[sheet].find(Key(row, column));
-    return (found == cells_[sheet].end()) ? empty_ : found->second;
-}
-
-uint32_t WorkbookEvaluation::RowsOf(uint32_t sheet) const
-{
-    uint32_t rows = 0;
-    if (sheet < cells_.size()) {
-        for (const auto& entry : cells_[sheet]) rows = std::max(rows, RowOf(entry.first) + 1);
+    StoredFormula stored;
+    stored.sheet = sheet;
+    stored.row = row;
+    stored.column = column;
+    stored.overArea = formula.overArea;
+    stored.dataTable = formula.dataTable;
+    stored.shiftRows = formula.shiftRows;
+    stored.shiftColumns = formula.shiftColumns;
+    stored.area = formula.area;
+    constexpr size_t Recent = 8;
+    const auto same = std::find_if(recentTexts_.begin(), recentTexts_.end(), [&](uint32_t t) { return formulaTexts[t] == formula.text; });
+    if (same != recentTexts_.end()) {
+        stored.text = *same;
+    } else {
+        stored.text = static_cast<uint32_t>(formulaTexts.size());
+        formulaTexts.push_back(formula.text);
+        if (recentTexts_.size() == Recent) recentTexts_.erase(recentTexts_.begin());
+        recentTexts_.push_back(stored.text);
     }
-    return rows;
+    formulas.push_back(stored);
+    values.Add(sheet, row, column, formula.hasCached ? formula.cached : Value{});
 }
 
-uint16_t WorkbookEvaluation::ColumnsOf(uint32_t sheet) const
+const Value& WorkbookEvaluation::CellAt(uint32_t sheet, uint32_t row, uint16_t column) const { return store_.Get(sheet, row, column); }
+
+const XLOPER* WorkbookEvaluation::Records(const Area& area, size_t* rowStride) const
 {
-    uint32_t columns = 0;
-    if (sheet < cells_.size()) {
-        for (const auto& entry : cells_[sheet]) columns = std::max<uint32_t>(columns, uint32_t{ColumnOf(entry.first)} + 1);
+    const size_t rows = size_t{area.rowLast} - area.rowFirst + 1, columns = size_t{area.columnLast} - area.columnFirst + 1;
+    const size_t bytes = rows * columns * sizeof(XLOPER);
+    const auto key = std::make_tuple(area.sheet, area.rowFirst, area.rowLast, area.columnFirst, area.columnLast);
+    const auto found = blocks_.find(key);
+    if (found != blocks_.end()) {
+        *rowStride = columns;
+        return found->second.records.data();
     }
-    return static_cast<uint16_t>(std::min<uint32_t>(columns, 65535));
+    if (rows * columns < RecordsFrom || bytes > MaxRecordBytes - blockBytes_) return nullptr;
+    RecordBlock block;
+    block.records.resize(rows * columns);
+    for (size_t r = 0; r < rows; ++r) {
+        for (size_t c = 0; c < columns; ++c) {
+            const Value& v = CellAt(area.sheet, static_cast<uint32_t>(area.rowFirst + r), static_cast<uint16_t>(area.columnFirst + c));
+            if (v.kind == Kind::Uncalculated || !ScalarRecord(v, &block.records[r * columns + c], &block.strings)) return nullptr;
+        }
+    }
+    blockBytes_ += bytes;
+    *rowStride = columns;
+    return blocks_.emplace(key, std::move(block)).first->second.records.data();
+}
+
+Value WorkbookEvaluation::Answer(size_t k) const
+{
+    const auto array = arrays_.find(static_cast<uint32_t>(k));
+    if (array != arrays_.end()) return array->second;
+    const FormulaResult& f = formulas[k];
+    return store_.Get(f.sheet, f.row, f.column);
+}
+
+std::string WorkbookEvaluation::Reason(size_t k) const
+{
+    const auto found = reasons_.find(static_cast<uint32_t>(k));
+    return found == reasons_.end() ? std::string() : found->second;
 }
 
 // One evaluation of a workbook: the cells as they stand, the index of which formula fills which cell,
@@ -238,7 +261,12 @@ public:
     void Run()
     {
         *out_ = WorkbookEvaluation{};
-        out_->cells_.resize(book_.sheets.size());
+        out_->store_ = book_.values;
+        out_->store_.SetSheets(book_.sheets.size());
+        out_->store_.Seal();
+        // The cached values a stale formula keeps, read from the book (ordered for reading if it is not).
+        if (!book_.values.Sealed()) sealedCopy_ = out_->store_;
+        cached_ = book_.values.Sealed() ? &book_.values : &sealedCopy_;
         prefix_ = options_.fileName.empty() ? std::string() : options_.fileName + ": ";
         for (size_t s = 0; s < book_.sheets.size(); ++s) sheetIndex_[Upper(book_.sheets[s])] = static_cast<uint32_t>(s);
         links_.resize(book_.links.size());
@@ -252,12 +280,13 @@ public:
         if (keep_) ChooseRecomputed();
         Compute();
         std::vector<std::string> circular = std::move(out_->problems);
-        out_->problems.clear();
-        for (FormulaCell& f : formulas_) {
-            for (std::string& p : f.problems) out_->problems.push_back(std::move(p));
-            for (std::string& n : f.notes) out_->notes.push_back(std::move(n));
-        }
-        out_->problems.insert(out_->problems.begin(), namesProblems_.begin(), namesProblems_.end());
+        out_->problems = std::move(namesProblems_);
+        // Formulas are computed in dependency order; their messages are reported in reading order.
+        const auto byFormula = [](const Message& x, const Message& y) { return x.first < y.first; };
+        std::stable_sort(problems_.begin(), problems_.end(), byFormula);
+        std::stable_sort(notes_.begin(), notes_.end(), byFormula);
+        for (Message& p : problems_) out_->problems.push_back(std::move(p.second));
+        for (Message& n : notes_) out_->notes.push_back(std::move(n.second));
         for (const FormulaResult& r : out_->formulas) {
             out_->keptCached += r.outcome == FormulaOutcome::KeptCached;
             out_->stale += r.outcome == FormulaOutcome::Stale;
@@ -273,19 +302,16 @@ private:
         // The last walk that met it: a walk through names reads each once, however often they are used.
         mutable uint64_t walk = 0;
     };
+    // What the evaluation knows of a formula beside the book's record (formulas are many: it is small).
     struct FormulaCell {
-        size_t cell = 0;
-        uint32_t sheet = 0, row = 0;
-        uint16_t column = 0;
-        Formula formula;
+        uint32_t cell = 0;        // index into Workbook::formulas
         bool callsRegistered = false;  // keeping foreign formulas: it calls a registered function
         bool evaluable = false;   // computed if it must be (keeping foreign formulas: if it is recomputed)
         bool recomputed = false;  // keeping foreign formulas: it depends on a registered function
         bool staleInput = false;  // it reads a formula left stale
-        std::string whyNot;       // keeping foreign formulas: why it is not evaluable
         uint32_t runEnd = 0;  // spilling: the columns before this one to the right of the cell are its own
-        std::vector<std::string> problems, notes;  // reported in reading order once all is computed
     };
+    using Message = std::pair<uint32_t, std::string>;  // a formula's problem or note, by formula
     struct Tail { uint32_t row; uint32_t formula; };
     struct SheetIndex {
         uint32_t width = 0;                                           // columns the input spans
@@ -371,62 +397,47 @@ private:
 
     void PlaceInput()
     {
-        std::vector<size_t> order;
         widths_.resize(book_.sheets.size());
-        for (size_t k = 0; k < book_.cells.size(); ++k) {
-            const WorkbookCell& c = book_.cells[k];
-            widths_[c.sheet] = std::max<uint32_t>(widths_[c.sheet], uint32_t{c.column} + 1);
-            if (!c.isFormula) {
-                out_->cells_[c.sheet][Key(c.row, c.column)] = c.value;
-                continue;
-            }
-            order.push_back(k);
-        }
-        std::sort(order.begin(), order.end(), [this](size_t a, size_t b) {
-            const WorkbookCell &x = book_.cells[a], &y = book_.cells[b];
+        for (uint32_t s = 0; s < book_.sheets.size(); ++s) widths_[s] = out_->store_.ColumnsOf(s);
+        std::vector<uint32_t> order(book_.formulas.size());
+        for (uint32_t k = 0; k < order.size(); ++k) order[k] = k;
+        std::sort(order.begin(), order.end(), [this](uint32_t a, uint32_t b) {
+            const StoredFormula &x = book_.formulas[a], &y = book_.formulas[b];
             return std::tie(x.sheet, x.row, x.column) < std::tie(y.sheet, y.row, y.column);
         });
-        for (size_t k : order) {
-            const WorkbookCell& c = book_.cells[k];
-            FormulaCell f;
-            f.cell = k;
-            f.sheet = c.sheet;
-            f.row = c.row;
-            f.column = c.column;
-            FormulaResult result;
-            result.cell = k;
+        formulas_.resize(order.size());
+        out_->formulas.resize(order.size());
+        if (!keep_) parsed_.resize(order.size());
+        for (uint32_t k = 0; k < order.size(); ++k) {
+            const StoredFormula& c = book_.formulas[order[k]];
+            FormulaCell& f = formulas_[k];
+            f.cell = order[k];
+            FormulaResult& result = out_->formulas[k];
+            result.formula = order[k];
             result.sheet = c.sheet;
             result.row = c.row;
             result.column = c.column;
+            // Kept, every formula starts with its cached value; the ones chosen for recomputing are
+            // computed over it. Only those are parsed (Prepare), so that memory follows what is ours.
+            result.outcome = FormulaOutcome::KeptCached;
+            if (keep_) continue;
             std::string why;
-            if (keep_) {
-                PlaceKept(c, &result);
-            } else if (!ParseWritten(c.formula, &f.formula, &why)) {
-                f.problems.push_back(prefix_ + Label(c.sheet, c.row, c.column) + ": " + why + ": " + c.formula.text);
+            if (!ParseWritten(c, book_.TextOf(c), &parsed_[k], &why)) {
+                problems_.emplace_back(k, prefix_ + Label(c.sheet, c.row, c.column) + ": " + why + ": " + book_.TextOf(c));
                 result.outcome = FormulaOutcome::Refused;
-                result.value = Value::Error((c.formula.overArea && !AreaFits(c.formula.area)) ? xlerrRef : xlerrName);
+                Set(c.sheet, c.row, c.column, Value::Error((c.overArea && !AreaFits(c.area)) ? xlerrRef : xlerrName));
             } else {
                 f.evaluable = true;
-                result.value = Value::Uncalculated();
+                result.outcome = FormulaOutcome::Computed;
+                Set(c.sheet, c.row, c.column, Value::Uncalculated());
             }
-            out_->cells_[c.sheet][Key(c.row, c.column)] = result.value;
-            out_->formulas.push_back(std::move(result));
-            formulas_.push_back(std::move(f));
         }
     }
 
-    // Every formula starts with its cached value; the ones chosen for recomputing are computed over it.
-    // Only those are parsed (Prepare), so that memory follows what is ours.
-    static void PlaceKept(const WorkbookCell& c, FormulaResult* result)
-    {
-        result->outcome = FormulaOutcome::KeptCached;
-        result->value = c.formula.hasCached ? c.formula.cached : Value{};
-    }
-
     // What a formula reads and calls, read when it is linked and dropped after.
-    static Formula Scan(const WorkbookFormula& written)
+    static Formula Scan(const StoredFormula& written, const std::string& text)
     {
-        Formula scan = ScanFormula(written.text);
+        Formula scan = ScanFormula(text);
         ShiftReferences(&scan, written.shiftRows, written.shiftColumns);
         const Area& a = written.area;
         if (written.dataTable && a.rowFirst > 0 && a.columnFirst > 0) {
@@ -440,7 +451,7 @@ private:
     }
 
     // A written formula read by the grammar and moved to its cell; why says what stops it.
-    static bool ParseWritten(const WorkbookFormula& written, Formula* formula, std::string* why)
+    static bool ParseWritten(const StoredFormula& written, const std::string& text, Formula* formula, std::string* why)
     {
         if (written.overArea && !AreaFits(written.area)) {
             *why = "an array formula's area must lie on the sheet and hold at most 1,048,576 cells";
@@ -448,7 +459,7 @@ private:
         }
         std::string error;
         size_t errorColumn = 0;
-        if (!ParseFormula(written.text, formula, &error, &errorColumn)) {
+        if (!ParseFormula(text, formula, &error, &errorColumn)) {
             *why = "column " + std::to_string(errorColumn) + ": " + error;
             return false;
         }
@@ -457,15 +468,15 @@ private:
     }
 
     // A recomputed formula read by the grammar; whyNot says why it cannot be computed here.
-    void Prepare(FormulaCell* f) const
+    bool Prepare(const FormulaCell& f, Formula* formula, std::string* whyNot) const
     {
-        const WorkbookFormula& written = book_.cells[f->cell].formula;
+        const StoredFormula& written = book_.formulas[f.cell];
         if (written.dataTable) {
-            f->whyNot = "a data table, filled by the spreadsheet's what-if analysis";
-        } else if (ParseWritten(written, &f->formula, &f->whyNot)) {
-            f->whyNot = UnregisteredCall(f->formula);
+            *whyNot = "a data table, filled by the spreadsheet's what-if analysis";
+        } else if (ParseWritten(written, book_.TextOf(written), formula, whyNot)) {
+            *whyNot = UnregisteredCall(*formula);
         }
-        f->evaluable = f->whyNot.empty();
+        return whyNot->empty();
     }
 
     void Own(SheetIndex* index, uint32_t row, uint32_t column, uint32_t formula)
@@ -481,21 +492,22 @@ private:
         for (uint32_t k = 0; k < formulas_.size(); ++k) {
             FormulaCell& f = formulas_[k];
             if (!f.evaluable && !keep_) continue;
-            SheetIndex& index = indexes_[f.sheet];
-            const WorkbookFormula& written = book_.cells[f.cell].formula;
+            const StoredFormula& written = book_.formulas[f.cell];
+            SheetIndex& index = indexes_[written.sheet];
             if (written.overArea && AreaFits(written.area)) {
                 for (uint32_t r = written.area.rowFirst; r <= written.area.rowLast; ++r) {
                     for (uint32_t c = written.area.columnFirst; c <= written.area.columnLast; ++c) Own(&index, r, c, k);
                 }
                 continue;
             }
-            Own(&index, f.row, f.column, k);
-            f.runEnd = uint32_t{f.column} + 1;
-            if (!options_.spillRight || !MayAnswerArray(f.formula)) continue;
-            const auto& input = out_->cells_[f.sheet];
-            while (f.runEnd < index.width && input.count(Key(f.row, f.runEnd)) == 0) Own(&index, f.row, f.runEnd++, k);
+            Own(&index, written.row, written.column, k);
+            f.runEnd = uint32_t{written.column} + 1;
+            if (!options_.spillRight || !MayAnswerArray(parsed_[k])) continue;
+            while (f.runEnd < index.width && !out_->store_.Has(written.sheet, written.row, static_cast<uint16_t>(f.runEnd))) {
+                Own(&index, written.row, f.runEnd++, k);
+            }
             if (f.runEnd == index.width) {
-                index.tails.push_back({f.row, k});
+                index.tails.push_back({written.row, k});
                 f.runEnd = MaxSheetColumns;
             }
         }
@@ -541,7 +553,7 @@ private:
 
     // Edges into formula `to` from the formulas that fill what formula reads; a name's definition is
     // read for the formula's cell (its relative references stand where the formula is).
-    void ReferencesOf(const Formula& formula, const FormulaCell& cell, int32_t depth, uint32_t to)
+    void ReferencesOf(const Formula& formula, const StoredFormula& cell, int32_t depth, uint32_t to)
     {
         if (depth == 0) ++walks_;
         for (const Node& n : formula.nodes) {
@@ -576,13 +588,14 @@ private:
         waiting_.assign(formulas_.size(), 0);
         for (uint32_t k = 0; k < formulas_.size(); ++k) {
             FormulaCell& f = formulas_[k];
+            const StoredFormula& written = book_.formulas[f.cell];
             if (!keep_) {
-                if (f.evaluable) ReferencesOf(f.formula, f, 0, k);
+                if (f.evaluable) ReferencesOf(parsed_[k], written, 0, k);
                 continue;
             }
-            const Formula scan = Scan(book_.cells[f.cell].formula);
-            ReferencesOf(scan, f, 0, k);
-            f.callsRegistered = !RegisteredCall(scan, f.sheet, 0).empty();
+            const Formula scan = Scan(written, book_.TextOf(written));
+            ReferencesOf(scan, written, 0, k);
+            f.callsRegistered = !RegisteredCall(scan, written.sheet, 0).empty();
         }
     }
 
@@ -609,7 +622,8 @@ private:
         for (uint32_t k = 0; k < formulas_.size(); ++k) {
             if (!formulas_[k].recomputed) continue;
             for (uint32_t s : successors_[k]) ++waiting_[s];
-            Set(formulas_[k].sheet, formulas_[k].row, formulas_[k].column, Value::Uncalculated());
+            const FormulaResult& at = out_->formulas[k];
+            Set(at.sheet, at.row, at.column, Value::Uncalculated());
         }
     }
 
@@ -617,89 +631,86 @@ private:
     // formula reading it stale too.
     void LeaveStale(uint32_t k, std::string reason)
     {
-        FormulaCell& f = formulas_[k];
-        const WorkbookFormula& written = book_.cells[f.cell].formula;
         FormulaResult& result = out_->formulas[k];
         result.outcome = FormulaOutcome::Stale;
-        result.reason = std::move(reason);
-        result.value = written.hasCached ? written.cached : Value{};
-        Set(f.sheet, f.row, f.column, result.value);
+        out_->reasons_[k] = std::move(reason);
+        Set(result.sheet, result.row, result.column, cached_->Get(result.sheet, result.row, result.column));
         for (uint32_t s : successors_[k]) formulas_[s].staleInput = true;
     }
 
     void Set(uint32_t sheet, uint32_t row, uint32_t column, Value v)
     {
-        out_->cells_[sheet][Key(row, column)] = std::move(v);
+        out_->store_.Set(sheet, row, static_cast<uint16_t>(column), std::move(v));
     }
 
-    void Place(FormulaCell& f, const Value& answer)
+    void Place(uint32_t k, const Value& answer)
     {
-        const WorkbookFormula& written = book_.cells[f.cell].formula;
-        const std::string label = Label(f.sheet, f.row, f.column);
+        const FormulaCell& f = formulas_[k];
+        const StoredFormula& written = book_.formulas[f.cell];
+        const uint32_t sheet = written.sheet, row = written.row;
+        const uint16_t column = written.column;
+        if (answer.kind == Kind::Array) out_->arrays_[k] = answer;
         if (written.overArea) {
             for (uint32_t r = written.area.rowFirst; r <= written.area.rowLast; ++r) {
                 for (uint32_t c = written.area.columnFirst; c <= written.area.columnLast; ++c) {
-                    Set(f.sheet, r, c, ElementFor(answer, r - written.area.rowFirst, c - written.area.columnFirst));
+                    Set(sheet, r, c, ElementFor(answer, r - written.area.rowFirst, c - written.area.columnFirst));
                 }
             }
             return;
         }
         if (answer.kind != Kind::Array) {
-            Set(f.sheet, f.row, f.column, answer);
+            Set(sheet, row, column, answer);
             return;
         }
         if (answer.elements.empty()) {
-            Set(f.sheet, f.row, f.column, Value::Error(xlerrValue));
+            Set(sheet, row, column, Value::Error(xlerrValue));
             return;
         }
         if (!options_.spillRight) {
-            Set(f.sheet, f.row, f.column, answer.elements[0]);
+            Set(sheet, row, column, answer.elements[0]);
             return;
         }
         // Only the first row shows, as in an array formula entered over one row.
         int32_t filled = 0;
-        for (int32_t k = 0; k < answer.columns; ++k) {
-            const uint32_t column = uint32_t{f.column} + static_cast<uint32_t>(k);
-            if (column >= MaxSheetColumns || (k > 0 && column >= f.runEnd)) break;
-            Set(f.sheet, f.row, column, answer.elements[static_cast<size_t>(k)]);
+        for (int32_t e = 0; e < answer.columns; ++e) {
+            const uint32_t at = uint32_t{column} + static_cast<uint32_t>(e);
+            if (at >= MaxSheetColumns || (e > 0 && at >= f.runEnd)) break;
+            Set(sheet, row, at, answer.elements[static_cast<size_t>(e)]);
             ++filled;
         }
         if (filled < answer.columns) {
-            f.notes.push_back(prefix_ + label + ": answer is " + std::to_string(answer.columns) + " cells wide; only " +
-                                  std::to_string(filled) + " are free to show it");
+            notes_.emplace_back(k, prefix_ + Label(sheet, row, column) + ": answer is " + std::to_string(answer.columns) +
+                                       " cells wide; only " + std::to_string(filled) + " are free to show it");
         }
     }
 
-    void ComputeOne(uint32_t k)
+    void ComputeOne(uint32_t k, const Formula& formula)
     {
-        FormulaCell& f = formulas_[k];
-        const WorkbookCell& cell = book_.cells[f.cell];
+        const StoredFormula& cell = book_.formulas[formulas_[k].cell];
         EvaluationContext context;
         context.host = &host_;
         context.cells = out_;
         context.names = this;
-        context.sheet = f.sheet;
+        context.sheet = cell.sheet;
         context.spreadsheetRanges = keep_;
-        context.arrayFormula = cell.formula.overArea;
-        context.row = f.row;
-        context.column = f.column;
+        context.arrayFormula = cell.overArea;
+        context.row = cell.row;
+        context.column = cell.column;
         FormulaMessages messages;
-        Value answer = EvaluateFormula(context, f.formula, f.formula.Root(), &messages);
+        const Value answer = EvaluateFormula(context, formula, formula.Root(), &messages);
         if (keep_ && !messages.refusals.empty()) {
             std::string reason;
             for (const FormulaMessage& m : messages.refusals) reason += (reason.empty() ? "" : "; ") + ("column " + std::to_string(m.column) + ": " + m.text);
             LeaveStale(k, reason);
             return;
         }
-        const std::string label = prefix_ + Label(f.sheet, f.row, f.column);
+        const std::string label = prefix_ + Label(cell.sheet, cell.row, cell.column);
         for (const FormulaMessage& m : messages.refusals) {
-            f.problems.push_back(label + ": column " + std::to_string(m.column) + ": " + m.text + ": " + cell.formula.text);
+            problems_.emplace_back(k, label + ": column " + std::to_string(m.column) + ": " + m.text + ": " + book_.TextOf(cell));
         }
-        for (const FormulaMessage& m : messages.notes) f.notes.push_back(label + ": column " + std::to_string(m.column) + ": " + m.text);
-        FormulaResult& result = out_->formulas[k];
-        result.outcome = messages.refusals.empty() ? FormulaOutcome::Computed : FormulaOutcome::Refused;
-        Place(f, answer);
-        result.value = std::move(answer);
+        for (const FormulaMessage& m : messages.notes) notes_.emplace_back(k, label + ": column " + std::to_string(m.column) + ": " + m.text);
+        out_->formulas[k].outcome = messages.refusals.empty() ? FormulaOutcome::Computed : FormulaOutcome::Refused;
+        Place(k, answer);
     }
 
     // Kahn's order; among formulas ready at once the first in reading order goes first, so a sheet
@@ -718,10 +729,16 @@ private:
         while (!ready.empty()) {
             const uint32_t k = ready.top();
             ready.pop();
-            if (keep_) Prepare(&formulas_[k]);
-            if (keep_ && !formulas_[k].evaluable) LeaveStale(k, formulas_[k].whyNot);
-            else if (keep_ && formulas_[k].staleInput) LeaveStale(k, "reads a formula left stale");
-            else ComputeOne(k);
+            if (!keep_) {
+                ComputeOne(k, parsed_[k]);
+            } else {
+                // Parsed when its turn comes and dropped after, so that one formula's tree is held at a time.
+                Formula formula;
+                std::string whyNot;
+                if (!Prepare(formulas_[k], &formula, &whyNot)) LeaveStale(k, whyNot);
+                else if (formulas_[k].staleInput) LeaveStale(k, "reads a formula left stale");
+                else ComputeOne(k, formula);
+            }
             --pending;
             for (uint32_t next : successors_[k]) {
                 if (--waiting_[next] == 0) ready.push(next);
@@ -736,8 +753,8 @@ private:
         }
         std::string names;
         for (uint32_t k = 0; k < formulas_.size(); ++k) {
-            const FormulaCell& f = formulas_[k];
-            if (!f.evaluable || waiting_[k] == 0) continue;
+            const FormulaResult& f = out_->formulas[k];
+            if (!formulas_[k].evaluable || waiting_[k] == 0) continue;
             names += (names.empty() ? "" : ", ") + Label(f.sheet, f.row, f.column);
             out_->formulas[k].outcome = FormulaOutcome::Circular;
         }
@@ -757,6 +774,10 @@ private:
     std::vector<uint32_t> widths_;
     std::vector<std::string> namesProblems_;
     std::vector<FormulaCell> formulas_;  // in reading order, as out_->formulas
+    std::vector<Formula> parsed_;        // every formula computed (each parsed when it is placed), as formulas_
+    std::vector<Message> problems_, notes_;
+    CellStore sealedCopy_;
+    const CellStore* cached_ = nullptr;
     std::vector<SheetIndex> indexes_;
     std::vector<uint32_t> stamp_;        // per formula: 1 + the formula whose edges were last added from it
     std::vector<std::vector<uint32_t>> successors_;

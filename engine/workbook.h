@@ -12,10 +12,13 @@
 
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <string>
+#include <tuple>
 #include <unordered_map>
 #include <vector>
 
+#include "engine/cell_store.h"
 #include "host/cell_source.h"
 #include "engine/csv.h"
 #include "engine/formula.h"
@@ -35,12 +38,22 @@ struct WorkbookFormula {
     Value cached;
 };
 
+// A cell's value, as a linked workbook caches it.
 struct WorkbookCell {
     uint32_t sheet = 0, row = 0;
     uint16_t column = 0;
-    bool isFormula = false;
-    Value value;                   // a constant: number, text, boolean or error
-    WorkbookFormula formula;
+    Value value;
+};
+
+// A formula cell as the engine keeps it: its text once in Workbook::formulaTexts (a shared formula's
+// cells, added one after another, share one copy), its cached value in Workbook::values.
+struct StoredFormula {
+    uint32_t sheet = 0, row = 0;
+    uint16_t column = 0;
+    bool overArea = false, dataTable = false;  // as WorkbookFormula
+    uint32_t text = 0;                         // index into Workbook::formulaTexts
+    int32_t shiftRows = 0, shiftColumns = 0;
+    Area area;
 };
 
 struct DefinedName {
@@ -64,15 +77,25 @@ struct LinkedBook {
 };
 
 struct Workbook {
-    std::vector<std::string> sheets;  // names, in the file's order
-    std::vector<WorkbookCell> cells;  // any order; one entry per cell
+    std::vector<std::string> sheets;       // names, in the file's order
+    CellStore values;                      // constants, blank cells and every formula's cached value
+    std::vector<StoredFormula> formulas;   // any order; one entry per formula cell
+    std::vector<std::string> formulaTexts;
     std::vector<DefinedName> names;
     std::vector<WorkbookTable> tables;
-    std::vector<LinkedBook> links;    // [1] is links[0]
+    std::vector<LinkedBook> links;         // [1] is links[0]
 
     uint32_t AddSheet(const std::string& name);
-    void SetValue(uint32_t sheet, uint32_t row, uint16_t column, Value value);
-    void SetFormula(uint32_t sheet, uint32_t row, uint16_t column, WorkbookFormula formula);
+    void SetValue(uint32_t sheet, uint32_t row, uint16_t column, const Value& value);
+    // A cell a file writes with no value (formatting only): there, but holding nothing.
+    void SetBlank(uint32_t sheet, uint32_t row, uint16_t column);
+    void SetFormula(uint32_t sheet, uint32_t row, uint16_t column, const WorkbookFormula& formula);
+    const std::string& TextOf(const StoredFormula& formula) const { return formulaTexts[formula.text]; }
+    // Ends the adding: the cells are ordered for reading (EvaluateWorkbook does it on its own copy).
+    void Seal() { values.Seal(); }
+
+private:
+    std::vector<uint32_t> recentTexts_;  // the texts last added, which a shared formula's next cell repeats
 };
 
 struct EvaluationOptions {
@@ -98,21 +121,25 @@ enum class FormulaOutcome {
 };
 
 struct FormulaResult {
-    size_t cell = 0;               // index into Workbook::cells
+    uint32_t formula = 0;          // index into Workbook::formulas
     uint32_t sheet = 0, row = 0;
     uint16_t column = 0;
     FormulaOutcome outcome = FormulaOutcome::Computed;
-    Value value;                   // the whole answer (an array for an array answer)
-    std::string reason;            // Stale: what the engine does not compute
 };
 
 // The outcome of an evaluation, and the cells as they stand after it.
 class WorkbookEvaluation : public CellSource {
 public:
     const Value& CellAt(uint32_t sheet, uint32_t row, uint16_t column) const override;
+    // An area of at least RecordsFrom cells read by a call is built into records once and handed to
+    // every call reading it after: the cells a formula reads are computed before it and never again.
+    const XLOPER* Records(const Area& area, size_t* rowStride) const override;
     // Rows and columns spanned by the cells of a sheet that hold something.
-    uint32_t RowsOf(uint32_t sheet) const;
-    uint16_t ColumnsOf(uint32_t sheet) const;
+    uint32_t RowsOf(uint32_t sheet) const { return store_.RowsOf(sheet); }
+    uint16_t ColumnsOf(uint32_t sheet) const { return store_.ColumnsOf(sheet); }
+    // The whole answer of formulas[k] (an array for an array answer), and why a stale one is stale.
+    Value Answer(size_t k) const;
+    std::string Reason(size_t k) const;
 
     std::vector<FormulaResult> formulas;  // one per formula cell, in reading order (sheet, row, column)
     std::vector<std::string> problems;    // refusals and circular references: the evaluation failed
@@ -123,9 +150,21 @@ public:
 
 private:
     friend class Recalculation;
-    std::vector<std::unordered_map<uint64_t, Value>> cells_;  // per sheet, by row and column
-    Value empty_;
+    struct RecordBlock {
+        std::vector<XLOPER> records;
+        std::vector<std::vector<char>> strings;  // the text the records point to
+    };
+    CellStore store_;
+    std::unordered_map<uint32_t, Value> arrays_;         // array answers, by formula
+    std::unordered_map<uint32_t, std::string> reasons_;  // stale formulas, by formula
+    mutable std::map<std::tuple<uint32_t, uint32_t, uint32_t, uint16_t, uint16_t>, RecordBlock> blocks_;
+    mutable size_t blockBytes_ = 0;
 };
+
+// Areas smaller than this are read cell by cell: building them costs what reading them does.
+constexpr size_t RecordsFrom = 32;
+// The records built for areas stay within this many bytes; areas past it are read cell by cell.
+constexpr size_t MaxRecordBytes = size_t{64} << 20;
 
 // Computes every formula of book through the host. False when the evaluation has problems; the
 // evaluation is complete all the same.

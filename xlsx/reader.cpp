@@ -34,6 +34,7 @@ struct BookReader {
     uint64_t budget;
     std::vector<std::string> sharedStrings;
     size_t cells = 0;
+    const XlsxCellSink* sink = nullptr;  // takes the sheets' cells instead of XlsxSheet::cells
 };
 
 bool EndsWith(const std::string& text, const char* suffix)
@@ -233,12 +234,13 @@ bool ReadFormula(const std::string& part, const CellMarkup& markup, std::unorder
     return true;
 }
 
-bool ReadSheet(BookReader& reader, XlsxSheet* sheet, std::string* error)
+bool ReadSheet(BookReader& reader, size_t index, XlsxSheet* sheet, std::string* error)
 {
     const std::string& part = sheet->part;
     // The <dimension> is a writer's hint, often stale or in a form of its own ("1:4"): not read.
     std::unordered_map<std::string, SharedMaster> shared;
     std::vector<std::pair<size_t, std::string>> early;  // followers met before their master, by si
+    std::vector<uint64_t> positions;  // row << 14 | column of every cell, for finding one written twice
     bool ordered = true;
     const bool read = StreamSheetCells(reader.archive, part, reader.limits, &reader.budget,
         [&](const CellMarkup& markup, std::string_view, std::string*, std::string* fault) {
@@ -249,16 +251,16 @@ bool ReadSheet(BookReader& reader, XlsxSheet* sheet, std::string* error)
             XlsxCell cell;
             cell.row = markup.row;
             cell.column = markup.column;
-            if (!sheet->cells.empty()) {
-                const XlsxCell& last = sheet->cells.back();
-                ordered = ordered && (last.row < cell.row || (last.row == cell.row && last.column < cell.column));
-            }
+            const uint64_t position = (uint64_t{cell.row} << 14) | cell.column;
+            ordered = ordered && (positions.empty() || positions.back() < position);
+            positions.push_back(position);
             if (markup.hasFormula && !ReadFormula(part, markup, &shared, &cell, fault)) return false;
-            if (markup.hasFormula && cell.formula.empty() && markup.formulaType == "shared") {
-                early.emplace_back(sheet->cells.size(), markup.formulaShared);
-            }
+            const bool waits = markup.hasFormula && cell.formula.empty() && markup.formulaType == "shared";
+            if (waits) early.emplace_back(sheet->cells.size(), markup.formulaShared);
             if (!ReadStoredValue(reader, part, markup, &cell, fault)) return false;
-            sheet->cells.push_back(std::move(cell));
+            // Handed over at once, the cell is never held here; one waiting for its master is, until the end.
+            if (reader.sink != nullptr && !waits) (*reader.sink)(index, cell);
+            else sheet->cells.push_back(std::move(cell));
             return true;
         },
         nullptr, error);
@@ -266,19 +268,20 @@ bool ReadSheet(BookReader& reader, XlsxSheet* sheet, std::string* error)
     // The count is known only now; the record outlives the reading, so it gives back its spare room.
     sheet->cells.shrink_to_fit();
     // A follower whose master never comes keeps its cached value, as a cell of an array does.
-    for (const auto& [index, si] : early) {
+    for (const auto& [at, si] : early) {
         const auto master = shared.find(si);
-        if (master != shared.end()) FollowMaster(master->second, &sheet->cells[index]);
+        if (master != shared.end()) FollowMaster(master->second, &sheet->cells[at]);
+    }
+    if (reader.sink != nullptr) {
+        for (const XlsxCell& cell : sheet->cells) (*reader.sink)(index, cell);
+        sheet->cells = std::vector<XlsxCell>();
     }
     if (ordered) return true;
     // Cells out of order are allowed through; the same cell twice is not.
-    std::vector<std::pair<uint32_t, uint16_t>> positions;
-    positions.reserve(sheet->cells.size());
-    for (const XlsxCell& cell : sheet->cells) positions.emplace_back(cell.row, cell.column);
     std::sort(positions.begin(), positions.end());
     const auto twice = std::adjacent_find(positions.begin(), positions.end());
     if (twice != positions.end()) {
-        *error = part + ": cell " + CellName(twice->first, twice->second) + " appears twice";
+        *error = part + ": cell " + CellName(static_cast<uint32_t>(*twice >> 14), static_cast<uint16_t>(*twice & 0x3FFF)) + " appears twice";
         return false;
     }
     return true;
@@ -360,10 +363,11 @@ bool ReadLink(BookReader& reader, const std::string& part, XlsxLink* link, std::
 }
 
 // withCells false: the sheets' names and parts and the defined names alone.
-bool ReadBook(zip_t* archive, const XlsxLimits& limits, bool withCells, XlsxBook* book, std::string* error)
+bool ReadBook(zip_t* archive, const XlsxLimits& limits, bool withCells, XlsxBook* book, std::string* error,
+              const XlsxCellSink* sink = nullptr)
 {
     *book = XlsxBook();
-    BookReader reader{archive, limits, limits.maxTotalBytes, {}, 0};
+    BookReader reader{archive, limits, limits.maxTotalBytes, {}, 0, sink};
     Relationships packageRelationships;
     if (!ReadRelationships(reader, "", &packageRelationships, error)) return false;
     const Relationship* office = FindByType(packageRelationships, "/officeDocument");
@@ -423,7 +427,7 @@ bool ReadBook(zip_t* archive, const XlsxLimits& limits, bool withCells, XlsxBook
     if (strings != nullptr && !ReadSharedStrings(reader, strings->target, error)) return false;
     for (size_t s = 0; s < book->sheets.size(); ++s) {
         XlsxSheet& sheet = book->sheets[s];
-        if (!sheet.part.empty() && (!ReadSheet(reader, &sheet, error) || !ReadTables(reader, s, sheet.part, &book->tables, error))) {
+        if (!sheet.part.empty() && (!ReadSheet(reader, s, &sheet, error) || !ReadTables(reader, s, sheet.part, &book->tables, error))) {
             return false;
         }
     }
@@ -447,6 +451,12 @@ bool ReadXlsx(const std::string& path, XlsxBook* book, std::string* error, const
 {
     const ZipArchive archive = OpenArchive(path, error);
     return archive != nullptr && ReadBook(archive.get(), limits, true, book, error);
+}
+
+bool ReadXlsx(const std::string& path, XlsxBook* book, const XlsxCellSink& sink, std::string* error, const XlsxLimits& limits)
+{
+    const ZipArchive archive = OpenArchive(path, error);
+    return archive != nullptr && ReadBook(archive.get(), limits, true, book, error, &sink);
 }
 
 bool ReadXlsxSheets(zip_t* archive, XlsxBook* book, std::string* error)

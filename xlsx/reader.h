@@ -14,6 +14,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -102,6 +103,14 @@ struct XlsxLimits {
 
 // Reads the workbook at path; on false, book is incomplete and error names the part (and cell).
 bool ReadXlsx(const std::string& path, XlsxBook* book, std::string* error, const XlsxLimits& limits = XlsxLimits());
+
+// Takes each cell of a worksheet as it is read: sink(sheet, cell), sheet an index into XlsxBook::sheets.
+using XlsxCellSink = std::function<void(size_t sheet, const XlsxCell& cell)>;
+// The same, the sheets' cells handed to sink and never held: XlsxSheet::cells stays empty. A sheet's
+// cells come in its order, but for shared-formula followers written before their master, which come
+// once the sheet is read; a sheet that turns out damaged may have handed over cells before it failed.
+bool ReadXlsx(const std::string& path, XlsxBook* book, const XlsxCellSink& sink, std::string* error,
+              const XlsxLimits& limits = XlsxLimits());
 // The same from bytes in memory (the fuzz target's entry point).
 bool ReadXlsxBuffer(const void* data, size_t size, XlsxBook* book, std::string* error,
                     const XlsxLimits& limits = XlsxLimits());

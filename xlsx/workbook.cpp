@@ -39,16 +39,113 @@ bool ErrorsAgree(const Value& cached, const Value& computed)
 }
 
 // The formula of a cell as check shows it.
-std::string ShownFormula(const XlsxCell& anchor)
+std::string ShownFormula(const Workbook& book, const StoredFormula& anchor)
 {
-    if (anchor.dataTable) return "(data table over " + CellName(anchor.rowFirst, anchor.columnFirst) + ":" + CellName(anchor.rowLast, anchor.columnLast) + ")";
-    std::string text = anchor.arrayFormula ? "{=" + anchor.formula + "}" : "=" + anchor.formula;
+    const Area& a = anchor.area;
+    if (anchor.dataTable) return "(data table over " + CellName(a.rowFirst, a.columnFirst) + ":" + CellName(a.rowLast, a.columnLast) + ")";
+    std::string text = anchor.overArea ? "{=" + book.TextOf(anchor) + "}" : "=" + book.TextOf(anchor);
     if (anchor.shiftRows != 0 || anchor.shiftColumns != 0) {
         text += " (shared, as written for " +
                 CellName(static_cast<uint32_t>(static_cast<int64_t>(anchor.row) - anchor.shiftRows),
                          static_cast<uint16_t>(int32_t{anchor.column} - anchor.shiftColumns)) + ")";
     }
     return text;
+}
+
+// One cell of the file into the engine's records. A formula with no text is a cell of an array or
+// spill range: a value here.
+void AddCell(Workbook* book, uint32_t sheet, const XlsxCell& cell)
+{
+    if (!cell.hasFormula || (cell.formula.empty() && !cell.dataTable)) {
+        if (cell.hasCached) book->SetValue(sheet, cell.row, cell.column, StoredValue(cell));
+        else book->SetBlank(sheet, cell.row, cell.column);
+        return;
+    }
+    WorkbookFormula formula;
+    formula.text = cell.formula;
+    formula.shiftRows = cell.shiftRows;
+    formula.shiftColumns = cell.shiftColumns;
+    formula.overArea = cell.arrayFormula || cell.dataTable;
+    formula.dataTable = cell.dataTable;
+    formula.area = Area{cell.rowFirst, cell.rowLast, cell.columnFirst, cell.columnLast, sheet};
+    formula.hasCached = cell.hasCached;
+    formula.cached = StoredValue(cell);
+    book->SetFormula(sheet, cell.row, cell.column, formula);
+}
+
+// Everything but the cells: the sheets not met yet, the names, the tables and the links; then the
+// cells are ordered for reading.
+void AddTheRest(const XlsxBook& xlsx, Workbook* book)
+{
+    while (book->sheets.size() < xlsx.sheets.size()) book->AddSheet(xlsx.sheets[book->sheets.size()].name);
+    for (const XlsxName& name : xlsx.names) {
+        if (name.name.compare(0, 6, "_xlnm.") == 0) continue;
+        book->names.push_back({name.name, name.localSheet, name.text});
+    }
+    for (const XlsxTable& t : xlsx.tables) {
+        book->tables.push_back({t.name, static_cast<uint32_t>(t.sheet), Area{t.rowFirst, t.rowLast, t.columnFirst, t.columnLast, 0},
+                                t.headerRows, t.totalsRows, t.columns});
+    }
+    for (const XlsxLink& link : xlsx.links) {
+        LinkedBook linked;
+        for (size_t s = 0; s < link.sheets.size(); ++s) {
+            linked.sheets.push_back(link.sheets[s].name);
+            for (const XlsxCell& cell : link.sheets[s].cells) {
+                linked.cells.push_back({static_cast<uint32_t>(s), cell.row, cell.column, StoredValue(cell)});
+            }
+        }
+        book->links.push_back(std::move(linked));
+    }
+    book->Seal();
+}
+
+// Every cell a computed formula fills, against its cache, in the order of the evaluation's formulas
+// (an array formula's area row by row); stale formulas go to stale.
+template <typename Visit>
+void EachRecomputed(const Workbook& book, const WorkbookEvaluation& evaluation, uint64_t toleranceUlps, Visit visit,
+                    std::vector<StaleFormula>* stale)
+{
+    for (size_t k = 0; k < evaluation.formulas.size(); ++k) {
+        const FormulaResult& result = evaluation.formulas[k];
+        const StoredFormula& anchor = book.formulas[result.formula];
+        if (result.outcome == FormulaOutcome::Stale && stale != nullptr) {
+            stale->push_back({result.sheet, result.row, result.column, ShownFormula(book, anchor), evaluation.Reason(k)});
+            continue;
+        }
+        if (result.outcome != FormulaOutcome::Computed) continue;
+        Area area{result.row, result.row, result.column, result.column, result.sheet};
+        if (anchor.overArea) area = anchor.area;
+        for (uint32_t r = area.rowFirst; r <= area.rowLast; ++r) {
+            for (uint32_t c = area.columnFirst; c <= area.columnLast; ++c) {
+                RecomputedCell cell;
+                cell.sheet = result.sheet;
+                cell.row = r;
+                cell.column = static_cast<uint16_t>(c);
+                cell.inFile = book.values.Has(result.sheet, r, cell.column);
+                if (cell.inFile) cell.cached = book.values.Get(result.sheet, r, cell.column);
+                cell.computed = evaluation.CellAt(result.sheet, r, cell.column);
+                cell.comparison = CompareCached(cell.cached, cell.computed, toleranceUlps);
+                visit(anchor, cell);
+            }
+        }
+    }
+}
+
+// The update that makes the copy cache what cell computed.
+CachedUpdate UpdateOf(const RecomputedCell& cell)
+{
+    const Value v = AsStored(cell.computed);
+    CachedUpdate update;
+    update.sheet = cell.sheet;
+    update.row = cell.row;
+    update.column = cell.column;
+    switch (v.kind) {
+    case Kind::Number: update.kind = CachedKind::Number; update.number = v.number; break;
+    case Kind::Boolean: update.kind = CachedKind::Boolean; update.boolean = v.boolean; break;
+    case Kind::Text: update.kind = CachedKind::String; update.text = v.text; break;
+    default: update.kind = CachedKind::Error; update.text = FormatValue(v); break;
+    }
+    return update;
 }
 
 }  // namespace
@@ -75,55 +172,24 @@ Value StoredValue(const XlsxCell& cell)
 Workbook ToWorkbook(const XlsxBook& xlsx)
 {
     Workbook book;
-    // One cell record per cell read, taken at once: grown by doubling, the records would cost up to
-    // twice their size, and three times while the last growth copies them.
-    size_t cells = 0;
-    for (const XlsxSheet& sheet : xlsx.sheets) cells += sheet.cells.size();
-    book.cells.reserve(cells);
     for (const XlsxSheet& sheet : xlsx.sheets) {
         const uint32_t s = book.AddSheet(sheet.name);
-        for (const XlsxCell& cell : sheet.cells) {
-            // A formula with no text is a cell of an array or spill range: a value here.
-            if (!cell.hasFormula || (cell.formula.empty() && !cell.dataTable)) {
-                if (cell.hasCached) book.SetValue(s, cell.row, cell.column, StoredValue(cell));
-                continue;
-            }
-            WorkbookFormula formula;
-            formula.text = cell.formula;
-            formula.shiftRows = cell.shiftRows;
-            formula.shiftColumns = cell.shiftColumns;
-            formula.overArea = cell.arrayFormula || cell.dataTable;
-            formula.dataTable = cell.dataTable;
-            formula.area = Area{cell.rowFirst, cell.rowLast, cell.columnFirst, cell.columnLast, s};
-            formula.hasCached = cell.hasCached;
-            formula.cached = StoredValue(cell);
-            book.SetFormula(s, cell.row, cell.column, std::move(formula));
-        }
+        for (const XlsxCell& cell : sheet.cells) AddCell(&book, s, cell);
     }
-    for (const XlsxName& name : xlsx.names) {
-        if (name.name.compare(0, 6, "_xlnm.") == 0) continue;
-        book.names.push_back({name.name, name.localSheet, name.text});
-    }
-    for (const XlsxTable& t : xlsx.tables) {
-        book.tables.push_back({t.name, static_cast<uint32_t>(t.sheet), Area{t.rowFirst, t.rowLast, t.columnFirst, t.columnLast, 0},
-                               t.headerRows, t.totalsRows, t.columns});
-    }
-    for (const XlsxLink& link : xlsx.links) {
-        LinkedBook linked;
-        for (size_t s = 0; s < link.sheets.size(); ++s) {
-            linked.sheets.push_back(link.sheets[s].name);
-            for (const XlsxCell& cell : link.sheets[s].cells) {
-                WorkbookCell value;
-                value.sheet = static_cast<uint32_t>(s);
-                value.row = cell.row;
-                value.column = cell.column;
-                value.value = StoredValue(cell);
-                linked.cells.push_back(std::move(value));
-            }
-        }
-        book.links.push_back(std::move(linked));
-    }
+    AddTheRest(xlsx, &book);
     return book;
+}
+
+bool ReadWorkbook(const std::string& path, XlsxBook* xlsx, Workbook* book, std::string* error, const XlsxLimits& limits)
+{
+    *book = Workbook();
+    const auto sink = [&](size_t sheet, const XlsxCell& cell) {
+        while (book->sheets.size() <= sheet) book->AddSheet(xlsx->sheets[book->sheets.size()].name);
+        AddCell(book, static_cast<uint32_t>(sheet), cell);
+    };
+    if (!ReadXlsx(path, xlsx, sink, error, limits)) return false;
+    AddTheRest(*xlsx, book);
+    return true;
 }
 
 uint64_t UlpDistance(double a, double b)
@@ -157,56 +223,23 @@ CellComparison CompareCached(const Value& cached, const Value& computed, uint64_
     return result;
 }
 
-BookComparison CompareBook(const XlsxBook& xlsx, const WorkbookEvaluation& evaluation, uint64_t toleranceUlps)
+BookComparison CompareBook(const Workbook& book, const WorkbookEvaluation& evaluation, uint64_t toleranceUlps, KeepCells keep)
 {
-    // What the file holds per cell, for the cells of array areas that carry no formula of their own.
-    std::vector<std::vector<std::pair<std::pair<uint32_t, uint16_t>, const XlsxCell*>>> stored(xlsx.sheets.size());
-    for (size_t s = 0; s < xlsx.sheets.size(); ++s) {
-        for (const XlsxCell& cell : xlsx.sheets[s].cells) stored[s].push_back({{cell.row, cell.column}, &cell});
-        std::sort(stored[s].begin(), stored[s].end(), [](const auto& a, const auto& b) { return a.first < b.first; });
-    }
-    const auto find = [&](size_t sheet, uint32_t row, uint16_t column) -> const XlsxCell* {
-        const auto& cells = stored[sheet];
-        const auto at = std::lower_bound(cells.begin(), cells.end(), std::make_pair(row, column),
-                                         [](const auto& entry, const std::pair<uint32_t, uint16_t>& key) { return entry.first < key; });
-        return (at != cells.end() && at->first == std::make_pair(row, column)) ? at->second : nullptr;
-    };
     BookComparison comparison;
     comparison.keptCached = evaluation.keptCached;
-    for (const FormulaResult& result : evaluation.formulas) {
-        const XlsxCell* anchor = find(result.sheet, result.row, result.column);
-        if (anchor == nullptr) continue;
-        if (result.outcome == FormulaOutcome::Stale) {
-            comparison.stale.push_back({result.sheet, result.row, result.column, ShownFormula(*anchor), result.reason});
-            continue;
-        }
-        if (result.outcome != FormulaOutcome::Computed) continue;
-        Area area{result.row, result.row, result.column, result.column, result.sheet};
-        if (anchor->arrayFormula || anchor->dataTable) {
-            area = Area{anchor->rowFirst, anchor->rowLast, anchor->columnFirst, anchor->columnLast, result.sheet};
-        }
-        const std::string text = ShownFormula(*anchor);
-        for (uint32_t r = area.rowFirst; r <= area.rowLast; ++r) {
-            for (uint32_t c = area.columnFirst; c <= area.columnLast; ++c) {
-                RecomputedCell cell;
-                cell.sheet = result.sheet;
-                cell.row = r;
-                cell.column = static_cast<uint16_t>(c);
-                cell.formula = text;
-                const XlsxCell* inFile = find(result.sheet, r, cell.column);
-                cell.inFile = inFile != nullptr;
-                if (inFile != nullptr) cell.cached = StoredValue(*inFile);
-                cell.computed = evaluation.CellAt(result.sheet, r, cell.column);
-                cell.comparison = CompareCached(cell.cached, cell.computed, toleranceUlps);
-                if (cell.comparison.agreement == Agreement::Same || cell.comparison.agreement == Agreement::Near) {
-                    ++comparison.matching;
-                } else {
-                    ++comparison.differing;
-                }
-                comparison.cells.push_back(std::move(cell));
-            }
-        }
-    }
+    const StoredFormula* shownFor = nullptr;
+    std::string shown;
+    EachRecomputed(book, evaluation, toleranceUlps, [&](const StoredFormula& anchor, RecomputedCell& cell) {
+        ++comparison.recomputed;
+        const Agreement agreement = cell.comparison.agreement;
+        if (agreement == Agreement::Same || agreement == Agreement::Near) ++comparison.matching;
+        else ++comparison.differing;
+        if (keep == KeepCells::None || (keep == KeepCells::NotSame && agreement == Agreement::Same)) return;
+        // An array formula's cells show one text, made once.
+        if (shownFor != &anchor) shown = ShownFormula(book, anchor), shownFor = &anchor;
+        cell.formula = shown;
+        comparison.cells.push_back(std::move(cell));
+    }, &comparison.stale);
     std::sort(comparison.cells.begin(), comparison.cells.end(), [](const RecomputedCell& a, const RecomputedCell& b) {
         return std::tie(a.sheet, a.row, a.column) < std::tie(b.sheet, b.row, b.column);
     });
@@ -217,20 +250,20 @@ std::vector<CachedUpdate> UpdatesFor(const BookComparison& comparison)
 {
     std::vector<CachedUpdate> updates;
     for (const RecomputedCell& cell : comparison.cells) {
-        if (!cell.inFile || cell.comparison.agreement == Agreement::Same) continue;
-        const Value v = AsStored(cell.computed);
-        CachedUpdate update;
-        update.sheet = cell.sheet;
-        update.row = cell.row;
-        update.column = cell.column;
-        switch (v.kind) {
-        case Kind::Number: update.kind = CachedKind::Number; update.number = v.number; break;
-        case Kind::Boolean: update.kind = CachedKind::Boolean; update.boolean = v.boolean; break;
-        case Kind::Text: update.kind = CachedKind::String; update.text = v.text; break;
-        default: update.kind = CachedKind::Error; update.text = FormatValue(v); break;
-        }
-        updates.push_back(std::move(update));
+        if (cell.inFile && cell.comparison.agreement != Agreement::Same) updates.push_back(UpdateOf(cell));
     }
+    return updates;
+}
+
+std::vector<CachedUpdate> UpdatesFor(const Workbook& book, const WorkbookEvaluation& evaluation)
+{
+    std::vector<CachedUpdate> updates;
+    EachRecomputed(book, evaluation, 0, [&](const StoredFormula&, const RecomputedCell& cell) {
+        if (cell.inFile && cell.comparison.agreement != Agreement::Same) updates.push_back(UpdateOf(cell));
+    }, nullptr);
+    std::sort(updates.begin(), updates.end(), [](const CachedUpdate& a, const CachedUpdate& b) {
+        return std::tie(a.sheet, a.row, a.column) < std::tie(b.sheet, b.row, b.column);
+    });
     return updates;
 }
 

@@ -20,6 +20,12 @@ namespace quorin_host {
 // never name, the tables, and the linked workbooks' cached cells.
 Workbook ToWorkbook(const XlsxBook& xlsx);
 
+// The same read straight from the file at path, a cell at a time, so that the file's cell records are
+// never held: xlsx gets the rest (sheets, names, tables, links), its sheets without cells. A cell with
+// no stored value is kept as blank, so that the copy knows which cells the file has.
+bool ReadWorkbook(const std::string& path, XlsxBook* xlsx, Workbook* book, std::string* error,
+                  const XlsxLimits& limits = XlsxLimits());
+
 // What a cell stored, as a value: an error by its text (one the host does not know, #SPILL!, keeps
 // its text and reads as #N/A), a string of any kind as text, and no stored value as empty.
 Value StoredValue(const XlsxCell& cell);
@@ -67,15 +73,23 @@ struct StaleFormula {
 };
 
 struct BookComparison {
-    std::vector<RecomputedCell> cells;  // reading order
+    std::vector<RecomputedCell> cells;  // reading order: every recomputed cell, or as CompareBook keeps
     std::vector<StaleFormula> stale;    // reading order
-    size_t matching = 0, differing = 0, keptCached = 0;
+    size_t recomputed = 0, matching = 0, differing = 0, keptCached = 0;
 };
 
-BookComparison CompareBook(const XlsxBook& xlsx, const WorkbookEvaluation& evaluation, uint64_t toleranceUlps);
+// Which recomputed cells a comparison keeps: all, those not the same bits as their cache (what check
+// reports and a copy rewrites), or none (the counts only). Millions of cells are compared in little
+// memory when few are kept.
+enum class KeepCells { All, NotSame, None };
+
+// The evaluation of book against the values book cached.
+BookComparison CompareBook(const Workbook& book, const WorkbookEvaluation& evaluation, uint64_t toleranceUlps,
+                           KeepCells keep = KeepCells::All);
 
 // The updates that make a copy cache what was computed: every cell in the file whose cached value
-// is not the computed one bit for bit.
+// is not the computed one bit for bit; from a comparison that kept them, or from the evaluation itself.
 std::vector<CachedUpdate> UpdatesFor(const BookComparison& comparison);
+std::vector<CachedUpdate> UpdatesFor(const Workbook& book, const WorkbookEvaluation& evaluation);
 
 }  // namespace quorin_host

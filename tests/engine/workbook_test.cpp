@@ -283,9 +283,9 @@ TEST_F(WorkbookTest, WorkbookReferencesSheetsNamesSharedAndArrayFormulas)
     EXPECT_EQ(evaluation.stale, 3u);
     ASSERT_EQ(evaluation.formulas.size(), 17u);
     EXPECT_EQ(evaluation.formulas[8].outcome, FormulaOutcome::Computed);  // reading order: Calc!A3, the LLSQ
-    EXPECT_EQ(quorin_host::FormatValue(evaluation.formulas[8].value), "{1,2}");
+    EXPECT_EQ(quorin_host::FormatValue(evaluation.Answer(8)), "{1,2}");
     EXPECT_EQ(evaluation.formulas[9].outcome, FormulaOutcome::KeptCached);
-    EXPECT_EQ(evaluation.formulas[12].reason, "calls SUM, which the engine does not compute");
+    EXPECT_EQ(evaluation.Reason(12), "calls SUM, which the engine does not compute");
 }
 
 TEST_F(WorkbookTest, ArrayFormulaAreaRepeatsASingleRowAndPadsWithNA)

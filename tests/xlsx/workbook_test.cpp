@@ -59,8 +59,9 @@ protected:
         EvaluationOptions options;
         options.keepForeignFormulas = true;
         WorkbookEvaluation evaluation;
-        EXPECT_TRUE(EvaluateWorkbook(host, ToWorkbook(xlsx), options, &evaluation)) << ::testing::PrintToString(evaluation.problems);
-        *comparison = CompareBook(xlsx, evaluation, tolerance);
+        const Workbook book = ToWorkbook(xlsx);
+        EXPECT_TRUE(EvaluateWorkbook(host, book, options, &evaluation)) << ::testing::PrintToString(evaluation.problems);
+        *comparison = CompareBook(book, evaluation, tolerance);
         std::set<std::string> cells;
         for (const RecomputedCell& c : comparison->cells) {
             if (c.comparison.agreement == Agreement::Far || c.comparison.agreement == Agreement::OtherKind) {
@@ -113,7 +114,7 @@ TEST_F(XlsxCheck, UnreadableFormulaIsStaleWithItsColumn)
     EXPECT_TRUE(EvaluateWorkbook(host, ToWorkbook(xlsx), EvaluationOptions{"book.xlsx", true, false}, &evaluation));
     ASSERT_EQ(evaluation.formulas.size(), 1u);
     EXPECT_EQ(evaluation.formulas[0].outcome, FormulaOutcome::Stale);
-    EXPECT_EQ(evaluation.formulas[0].reason, "column 12: expected ',' or ')'");
+    EXPECT_EQ(evaluation.Reason(0), "column 12: expected ',' or ')'");
 }
 
 // Small workbooks as people keep them (tests/workbooks/make_workbooks.py: KEPT, OURS), one per kind
@@ -170,8 +171,9 @@ TEST_F(XlsxCheck, RecomputesOnlyWhatDependsOnTheAddIn)
         std::string error;
         ASSERT_TRUE(ReadXlsx(Workbooks + "/" + c.file, &xlsx, &error)) << error;
         WorkbookEvaluation evaluation;
-        EXPECT_TRUE(EvaluateWorkbook(host, ToWorkbook(xlsx), EvaluationOptions{c.file, true, false}, &evaluation));
-        const BookComparison comparison = CompareBook(xlsx, evaluation, 0);
+        const Workbook book = ToWorkbook(xlsx);
+        EXPECT_TRUE(EvaluateWorkbook(host, book, EvaluationOptions{c.file, true, false}, &evaluation));
+        const BookComparison comparison = CompareBook(book, evaluation, 0);
         const bool kept = std::string(c.file).compare(0, 5, "kept_") == 0;
         EXPECT_TRUE(!kept || (comparison.cells.empty() && comparison.stale.empty())) << "a workbook with no add-in call recomputed";
         uint32_t row = 0;
@@ -180,7 +182,7 @@ TEST_F(XlsxCheck, RecomputesOnlyWhatDependsOnTheAddIn)
         const auto result = std::find_if(evaluation.formulas.begin(), evaluation.formulas.end(),
                                          [&](const FormulaResult& r) { return r.row == row && r.column == column; });
         ASSERT_NE(result, evaluation.formulas.end());
-        EXPECT_EQ(result->outcome, c.outcome) << result->reason;
+        EXPECT_EQ(result->outcome, c.outcome) << evaluation.Reason(static_cast<size_t>(result - evaluation.formulas.begin()));
         const auto cell = std::find_if(comparison.cells.begin(), comparison.cells.end(),
                                        [&](const RecomputedCell& r) { return r.row == row && r.column == column; });
         if (c.outcome != FormulaOutcome::Computed) continue;

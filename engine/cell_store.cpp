@@ -1,0 +1,162 @@
+// cell_store.cpp - cells as sorted sixteen-byte entries with a per-row index.
+#include "engine/cell_store.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace quorin_host {
+
+namespace {
+
+constexpr uint64_t PlaceBits = (uint64_t{1} << 56) - 1;
+constexpr int ColumnBits = 14;
+
+uint64_t Place(uint32_t row, uint16_t column) { return (uint64_t{row} << ColumnBits) | column; }
+uint32_t RowOf(uint64_t key) { return static_cast<uint32_t>((key & PlaceBits) >> ColumnBits); }
+uint16_t ColumnOf(uint64_t key) { return static_cast<uint16_t>(key & ((uint64_t{1} << ColumnBits) - 1)); }
+uint8_t TagOf(uint64_t key) { return static_cast<uint8_t>(key >> 56); }
+
+const Value& NoValue()
+{
+    static const Value none;
+    return none;
+}
+
+}  // namespace
+
+void CellStore::SetSheets(size_t count) { sheets_.resize(count); }
+
+void CellStore::Store(Entry* entry, uint64_t place, const Value& value, bool blank)
+{
+    const uint8_t old = TagOf(entry->key);
+    uint8_t tag = blank ? Blank : Empty;
+    if (value.kind == Kind::Number) {
+        tag = Number;
+        std::memcpy(&entry->bits, &value.number, sizeof entry->bits);
+    } else if (value.kind != Kind::Empty || value.missing) {
+        tag = Other;
+        if (old == Other) {
+            others_[entry->bits] = value;
+        } else {
+            entry->bits = others_.size();
+            others_.push_back(value);
+        }
+    }
+    entry->key = (uint64_t{tag} << 56) | place;
+}
+
+void CellStore::Add(uint32_t sheet, uint32_t row, uint16_t column, const Value& value, bool blank)
+{
+    Sheet& s = sheets_[sheet];
+    sealed_ = false;
+    s.entries.push_back(Entry{0, 0});
+    Store(&s.entries.back(), Place(row, column), value, blank);
+}
+
+void CellStore::Seal()
+{
+    if (sealed_) return;
+    sealed_ = true;
+    for (Sheet& s : sheets_) {
+        std::vector<Entry>& entries = s.entries;
+        const auto before = [](const Entry& a, const Entry& b) { return (a.key & PlaceBits) < (b.key & PlaceBits); };
+        // Reading order needs no sort; any other order is sorted, the last of a cell added twice kept.
+        bool strictly = true;
+        for (size_t k = 1; k < entries.size() && strictly; ++k) strictly = before(entries[k - 1], entries[k]);
+        if (!strictly) {
+            std::stable_sort(entries.begin(), entries.end(), before);
+            size_t kept = 0;
+            for (size_t k = 0; k < entries.size(); ++k) {
+                if (kept > 0 && !before(entries[kept - 1], entries[k])) --kept;
+                entries[kept++] = entries[k];
+            }
+            entries.resize(kept);
+        }
+        entries.shrink_to_fit();
+        s.rowStart.clear();
+        const uint32_t rows = entries.empty() ? 0 : RowOf(entries.back().key) + 1;
+        s.rowStart.assign(size_t{rows} + 1, 0);
+        size_t at = 0;
+        for (uint32_t r = 0; r <= rows; ++r) {
+            while (at < entries.size() && RowOf(entries[at].key) < r) ++at;
+            s.rowStart[r] = static_cast<uint32_t>(at);
+        }
+    }
+}
+
+const CellStore::Entry* CellStore::Find(uint32_t sheet, uint32_t row, uint16_t column) const
+{
+    if (sheet >= sheets_.size()) return nullptr;
+    const Sheet& s = sheets_[sheet];
+    if (size_t{row} + 1 >= s.rowStart.size()) return nullptr;
+    const Entry* first = s.entries.data() + s.rowStart[row];
+    const Entry* last = s.entries.data() + s.rowStart[row + 1];
+    const uint64_t place = Place(row, column);
+    const Entry* at = std::lower_bound(first, last, place, [](const Entry& e, uint64_t p) { return (e.key & PlaceBits) < p; });
+    return (at != last && (at->key & PlaceBits) == place) ? at : nullptr;
+}
+
+CellStore::Entry* CellStore::Find(uint32_t sheet, uint32_t row, uint16_t column)
+{
+    return const_cast<Entry*>(static_cast<const CellStore*>(this)->Find(sheet, row, column));
+}
+
+bool CellStore::Has(uint32_t sheet, uint32_t row, uint16_t column) const
+{
+    return Find(sheet, row, column) != nullptr || (sheet < sheets_.size() && sheets_[sheet].added.count(Place(row, column)) > 0);
+}
+
+const Value& CellStore::Get(uint32_t sheet, uint32_t row, uint16_t column) const
+{
+    if (const Entry* e = Find(sheet, row, column)) {
+        switch (TagOf(e->key)) {
+        case Number: {
+            scratch_ = Value{};
+            scratch_.kind = Kind::Number;
+            std::memcpy(&scratch_.number, &e->bits, sizeof scratch_.number);
+            return scratch_;
+        }
+        case Other: return others_[e->bits];
+        default: return NoValue();
+        }
+    }
+    if (sheet >= sheets_.size() || sheets_[sheet].added.empty()) return NoValue();
+    const auto found = sheets_[sheet].added.find(Place(row, column));
+    return found == sheets_[sheet].added.end() ? NoValue() : found->second;
+}
+
+void CellStore::Set(uint32_t sheet, uint32_t row, uint16_t column, Value value)
+{
+    if (Entry* e = Find(sheet, row, column)) {
+        Store(e, Place(row, column), value, false);
+        return;
+    }
+    sheets_[sheet].added[Place(row, column)] = std::move(value);
+}
+
+uint32_t CellStore::RowsOf(uint32_t sheet) const
+{
+    if (sheet >= sheets_.size()) return 0;
+    const Sheet& s = sheets_[sheet];
+    uint32_t rows = 0;
+    for (auto e = s.entries.rbegin(); e != s.entries.rend(); ++e) {
+        if (TagOf(e->key) == Blank) continue;
+        rows = RowOf(e->key) + 1;
+        break;
+    }
+    for (const auto& entry : s.added) rows = std::max(rows, RowOf(entry.first) + 1);
+    return rows;
+}
+
+uint16_t CellStore::ColumnsOf(uint32_t sheet) const
+{
+    if (sheet >= sheets_.size()) return 0;
+    uint32_t columns = 0;
+    for (const Entry& e : sheets_[sheet].entries) {
+        if (TagOf(e.key) != Blank) columns = std::max<uint32_t>(columns, uint32_t{ColumnOf(e.key)} + 1);
+    }
+    for (const auto& entry : sheets_[sheet].added) columns = std::max<uint32_t>(columns, uint32_t{ColumnOf(entry.first)} + 1);
+    return static_cast<uint16_t>(std::min<uint32_t>(columns, 65535));
+}
+
+}  // namespace quorin_host

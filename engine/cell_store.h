@@ -1,0 +1,63 @@
+// cell_store.h - the values of a workbook's cells in sixteen bytes a cell: a number is kept as it is,
+// any other value in a list beside, so that a sheet of millions of numbers costs little more than
+// its numbers. Cells are added in any order (a file's reading order costs no sort) and found by their
+// row's place in an index, then by binary search along the row.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <unordered_map>
+#include <vector>
+
+#include "host/value.h"
+
+namespace quorin_host {
+
+class CellStore {
+public:
+    // Cells are added to sheets 0 .. count - 1.
+    void SetSheets(size_t count);
+    size_t Sheets() const { return sheets_.size(); }
+
+    // A cell that holds value; Kind::Empty is a cell that is there but holds nothing (a formula with
+    // no cached value), and blank a cell a file writes with no value at all (formatting only), which is
+    // there but spans no rows or columns. Of a cell added twice, the last stands.
+    void Add(uint32_t sheet, uint32_t row, uint16_t column, const Value& value, bool blank = false);
+    // Orders what was added; Has, Get and Set read only what was added before. Sealing again after no
+    // Add costs nothing.
+    void Seal();
+    bool Sealed() const { return sealed_; }
+
+    bool Has(uint32_t sheet, uint32_t row, uint16_t column) const;
+    // The cell's value, empty where there is none; valid until the next Get or Set.
+    const Value& Get(uint32_t sheet, uint32_t row, uint16_t column) const;
+    // Changes a cell's value; a cell not there is added.
+    void Set(uint32_t sheet, uint32_t row, uint16_t column, Value value);
+
+    // Rows and columns spanned by the cells of a sheet, blank cells aside.
+    uint32_t RowsOf(uint32_t sheet) const;
+    uint16_t ColumnsOf(uint32_t sheet) const;
+
+private:
+    enum Tag : uint8_t { Empty, Blank, Number, Other };
+    struct Entry {
+        uint64_t key;   // row << 14 | column, the tag in the top byte
+        uint64_t bits;  // Number: the double's bits; Other: an index into others_
+    };
+    struct Sheet {
+        std::vector<Entry> entries;      // sorted by row and column once sealed
+        std::vector<uint32_t> rowStart;  // per row: the first entry of the row, and one past the last row's
+        std::unordered_map<uint64_t, Value> added;  // cells set that were never added
+    };
+
+    Entry* Find(uint32_t sheet, uint32_t row, uint16_t column);
+    const Entry* Find(uint32_t sheet, uint32_t row, uint16_t column) const;
+    void Store(Entry* entry, uint64_t key, const Value& value, bool blank);
+
+    std::vector<Sheet> sheets_;
+    std::vector<Value> others_;
+    bool sealed_ = true;
+    mutable Value scratch_;
+};
+
+}  // namespace quorin_host
