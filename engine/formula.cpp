@@ -11,8 +11,12 @@ namespace quorin_host {
 
 namespace {
 
-bool IsLetter(char c) { return std::isalpha(static_cast<unsigned char>(c)) != 0; }
-bool IsDigit(char c) { return std::isdigit(static_cast<unsigned char>(c)) != 0; }
+// ASCII classes, as the formula language has them, whatever the process's locale (and without a
+// library call per character: formulas are read by the million).
+bool IsLetter(char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); }
+bool IsDigit(char c) { return c >= '0' && c <= '9'; }
+bool IsSpace(char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
+char UpperAscii(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c; }
 // Bytes of UTF-8 sequences count as letters, so that sheet and defined names may be in any script.
 bool IsNameStart(char c) { return IsLetter(c) || c == '_' || c == '\\' || static_cast<unsigned char>(c) >= 0x80; }
 bool IsWordCharacter(char c) { return IsNameStart(c) || IsDigit(c) || c == '.' || c == '$'; }
@@ -32,7 +36,7 @@ bool ReadLine(std::string_view word, bool columns, uint32_t* index, bool* absolu
     uint32_t n = 0;
     for (char c : word) {
         if (columns ? !IsLetter(c) : !IsDigit(c)) return false;
-        n = columns ? n * 26 + static_cast<uint32_t>(std::toupper(static_cast<unsigned char>(c)) - 'A' + 1) : n * 10 + static_cast<uint32_t>(c - '0');
+        n = columns ? n * 26 + static_cast<uint32_t>(UpperAscii(c) - 'A' + 1) : n * 10 + static_cast<uint32_t>(c - '0');
     }
     if (n < 1 || n > (columns ? MaxSheetColumns : MaxSheetRows)) return false;
     *index = n - 1;
@@ -205,7 +209,7 @@ private:
 
     void SkipSpace()
     {
-        while (at_ < text_.size() && std::isspace(static_cast<unsigned char>(text_[at_]))) ++at_;
+        while (at_ < text_.size() && IsSpace(text_[at_])) ++at_;
     }
 
     bool Accept(char c)
@@ -805,7 +809,7 @@ bool ParseErrorText(std::string_view text, uint16_t* code)
 
 std::string Upper(std::string text)
 {
-    for (char& c : text) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    for (char& c : text) c = UpperAscii(c);
     return text;
 }
 

@@ -407,6 +407,8 @@ private:
         });
         formulas_.resize(order.size());
         out_->formulas.resize(order.size());
+        textUses_.assign(book_.formulaTexts.size(), 0);
+        for (const StoredFormula& f : book_.formulas) textUses_[f.text] += textUses_[f.text] < 2;
         if (!keep_) parsed_.resize(order.size());
         for (uint32_t k = 0; k < order.size(); ++k) {
             const StoredFormula& c = book_.formulas[order[k]];
@@ -422,7 +424,7 @@ private:
             result.outcome = FormulaOutcome::KeptCached;
             if (keep_) continue;
             std::string why;
-            if (!ParseWritten(c, book_.TextOf(c), &parsed_[k], &why)) {
+            if (!ParseWritten(c, &parsed_[k], &why)) {
                 problems_.emplace_back(k, prefix_ + Label(c.sheet, c.row, c.column) + ": " + why + ": " + book_.TextOf(c));
                 result.outcome = FormulaOutcome::Refused;
                 Set(c.sheet, c.row, c.column, Value::Error((c.overArea && !AreaFits(c.area)) ? xlerrRef : xlerrName));
@@ -435,9 +437,15 @@ private:
     }
 
     // What a formula reads and calls, read when it is linked and dropped after.
-    static Formula Scan(const StoredFormula& written, const std::string& text)
+    Formula Scan(const StoredFormula& written) const
     {
-        Formula scan = ScanFormula(text);
+        Formula scan;
+        if (textUses_[written.text] < 2) {
+            scan = ScanFormula(book_.TextOf(written));
+        } else {
+            if (lastScan_.text != written.text) lastScan_.formula = ScanFormula(book_.TextOf(written)), lastScan_.text = written.text;
+            scan = lastScan_.formula;
+        }
         ShiftReferences(&scan, written.shiftRows, written.shiftColumns);
         const Area& a = written.area;
         if (written.dataTable && a.rowFirst > 0 && a.columnFirst > 0) {
@@ -450,18 +458,30 @@ private:
         return scan;
     }
 
-    // A written formula read by the grammar and moved to its cell; why says what stops it.
-    static bool ParseWritten(const StoredFormula& written, const std::string& text, Formula* formula, std::string* why)
+    // A written formula read by the grammar and moved to its cell; why says what stops it. A text that
+    // several cells share (a shared formula's) is read once for the run of them and copied.
+    bool ParseWritten(const StoredFormula& written, Formula* formula, std::string* why) const
     {
         if (written.overArea && !AreaFits(written.area)) {
             *why = "an array formula's area must lie on the sheet and hold at most 1,048,576 cells";
             return false;
         }
-        std::string error;
-        size_t errorColumn = 0;
-        if (!ParseFormula(text, formula, &error, &errorColumn)) {
-            *why = "column " + std::to_string(errorColumn) + ": " + error;
+        const auto parse = [&](Formula* into, std::string* failure) {
+            std::string error;
+            size_t errorColumn = 0;
+            if (ParseFormula(book_.TextOf(written), into, &error, &errorColumn)) return true;
+            *failure = "column " + std::to_string(errorColumn) + ": " + error;
             return false;
+        };
+        if (textUses_[written.text] < 2) {
+            if (!parse(formula, why)) return false;
+        } else {
+            if (lastParse_.text != written.text) lastParse_.ok = parse(&lastParse_.formula, &lastParse_.error), lastParse_.text = written.text;
+            if (!lastParse_.ok) {
+                *why = lastParse_.error;
+                return false;
+            }
+            *formula = lastParse_.formula;
         }
         ShiftReferences(formula, written.shiftRows, written.shiftColumns);
         return true;
@@ -473,7 +493,7 @@ private:
         const StoredFormula& written = book_.formulas[f.cell];
         if (written.dataTable) {
             *whyNot = "a data table, filled by the spreadsheet's what-if analysis";
-        } else if (ParseWritten(written, book_.TextOf(written), formula, whyNot)) {
+        } else if (ParseWritten(written, formula, whyNot)) {
             *whyNot = UnregisteredCall(*formula);
         }
         return whyNot->empty();
@@ -593,7 +613,7 @@ private:
                 if (f.evaluable) ReferencesOf(parsed_[k], written, 0, k);
                 continue;
             }
-            const Formula scan = Scan(written, book_.TextOf(written));
+            const Formula scan = Scan(written);
             ReferencesOf(scan, written, 0, k);
             f.callsRegistered = !RegisteredCall(scan, written.sheet, 0).empty();
         }
@@ -777,6 +797,15 @@ private:
     std::vector<Formula> parsed_;        // every formula computed (each parsed when it is placed), as formulas_
     std::vector<Message> problems_, notes_;
     CellStore sealedCopy_;
+    // The last shared text read (scanned, or parsed), before it is moved to its cell.
+    struct LastRead {
+        uint32_t text = UINT32_MAX;
+        bool ok = false;
+        Formula formula;
+        std::string error;
+    };
+    std::vector<uint8_t> textUses_;  // per formula text: the cells that have it, counted to 2
+    mutable LastRead lastScan_, lastParse_;
     const CellStore* cached_ = nullptr;
     std::vector<SheetIndex> indexes_;
     std::vector<uint32_t> stamp_;        // per formula: 1 + the formula whose edges were last added from it
