@@ -189,6 +189,23 @@ TEST_F(WorkbookTest, ChainsAreComputedInEitherDirection)
     }
 }
 
+// Interp1 through a table point answers that point's value exactly, so a call handed records of the
+// table built before its values were computed, or another area's, shows.
+TEST_F(WorkbookTest, AnAreaReadByManyCallsIsBuiltOnceItsCellsAreComputed)
+{
+    std::string csv;
+    for (int32_t r = 1; r <= 40; ++r) {
+        csv += std::to_string(r) + ",\"=Polynomial({1,2,0.5},A" + std::to_string(r) + ")\"";
+        if (r <= 3) csv += ",\"=Interp1(A$1:A$40,B$1:B$40,A" + std::to_string(10 * r) + ",0)\",\"=Interp1(A$1:A$39,B$1:B$39,A1,0)\"";
+        csv += "\n";
+    }
+    const EvaluatedSheet sheet = Evaluate(csv.c_str());
+    for (size_t r = 0; r < 3; ++r) {
+        EXPECT_EQ(sheet.shown[r][2], sheet.shown[10 * (r + 1) - 1][1]) << "row " << r + 1;
+        EXPECT_EQ(sheet.shown[r][3], sheet.shown[0][1]) << "an area's records handed for another area";
+    }
+}
+
 quorin_host::WorkbookFormula Written(const char* text, int32_t shiftRows = 0)
 {
     quorin_host::WorkbookFormula formula;

@@ -117,6 +117,42 @@ TEST_F(XlsxCheck, UnreadableFormulaIsStaleWithItsColumn)
     EXPECT_EQ(evaluation.Reason(0), "column 12: expected ',' or ')'");
 }
 
+// Read cell by cell into the engine, a workbook evaluates as it does read whole; a comparison that
+// keeps fewer cells counts the same and keeps every cell a copy rewrites.
+TEST_F(XlsxCheck, StreamedIntoTheEngineAsReadWhole)
+{
+    for (const char* file : {"planted.xlsx", "shared_before_master.xlsx", "ours_ranges.xlsx", "ours_table.xlsx", "ours_link.xlsx"}) {
+        SCOPED_TRACE(file);
+        XlsxBook whole, streamed;
+        Workbook book;
+        std::string error;
+        ASSERT_TRUE(ReadXlsx(Workbooks + "/" + file, &whole, &error)) << error;
+        ASSERT_TRUE(ReadWorkbook(Workbooks + "/" + file, &streamed, &book, &error)) << error;
+        EXPECT_TRUE(streamed.sheets[0].cells.empty()) << "the file's cell records held beside the engine's";
+        const Workbook read = ToWorkbook(whole);
+        WorkbookEvaluation fromWhole, fromStream;
+        EvaluateWorkbook(host, read, EvaluationOptions{file, true, false}, &fromWhole);
+        EvaluateWorkbook(host, book, EvaluationOptions{file, true, false}, &fromStream);
+        ASSERT_EQ(fromStream.formulas.size(), fromWhole.formulas.size()) << "a formula lost (a follower before its master?)";
+        for (size_t k = 0; k < fromWhole.formulas.size(); ++k) {
+            EXPECT_EQ(fromStream.formulas[k].outcome, fromWhole.formulas[k].outcome);
+            EXPECT_EQ(FormatValue(fromStream.Answer(k)), FormatValue(fromWhole.Answer(k)));
+        }
+        const BookComparison all = CompareBook(read, fromWhole, 0);
+        const BookComparison notSame = CompareBook(book, fromStream, 0, KeepCells::NotSame);
+        const BookComparison none = CompareBook(book, fromStream, 0, KeepCells::None);
+        EXPECT_EQ(all.recomputed, all.cells.size());
+        for (const BookComparison* c : {&notSame, &none}) {
+            EXPECT_EQ(c->recomputed, all.recomputed);
+            EXPECT_EQ(c->differing, all.differing);
+            EXPECT_EQ(c->stale.size(), all.stale.size());
+        }
+        EXPECT_TRUE(none.cells.empty());
+        EXPECT_EQ(UpdatesFor(notSame).size(), UpdatesFor(all).size()) << "a cell to rewrite dropped by NotSame";
+        EXPECT_EQ(UpdatesFor(book, fromStream).size(), UpdatesFor(all).size()) << "updates made from the evaluation differ";
+    }
+}
+
 // Small workbooks as people keep them (tests/workbooks/make_workbooks.py: KEPT, OURS), one per kind
 // of formula; the cached values are the spreadsheet's, so a computed cell must match its cache.
 struct KeptOrOursCase {

@@ -1,0 +1,67 @@
+// cell_store_test.cpp - the compact cell store: order, repeats, blanks and values set after sealing.
+#include "engine/cell_store.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+
+namespace quorin_test {
+namespace {
+
+using quorin_host::CellStore;
+using quorin_host::FormatValue;
+using quorin_host::Value;
+
+TEST(CellStore, FindsWhatWasAddedInAnyOrder)
+{
+    CellStore store;
+    store.SetSheets(2);
+    store.Add(0, 5, 2, Value::Number(-0.0));
+    store.Add(0, 0, 7, Value::Text("first"));
+    store.Add(1, 3, 0, Value::Boolean(true));
+    store.Add(0, 5, 1, Value::Number(1.5));
+    store.Add(0, 5, 1, Value::Number(2.5));  // the same cell again: the last stands
+    store.Add(0, 9, 3, Value{}, true);       // blank: formatting only
+    store.Add(0, 8, 0, Value{});             // a formula never calculated
+    store.Seal();
+    const struct { uint32_t sheet, row; uint16_t column; const char* shown; bool there; const char* fault; } cases[] = {
+        {0, 5, 1, "2.5", true, "a cell added twice kept its first value"},
+        {0, 0, 7, "first", true, "a cell added after later rows not found (no sort)"},
+        {1, 3, 0, "TRUE", true, "a cell of the second sheet not found"},
+        {0, 9, 3, "", true, "a blank cell not there for the copy"},
+        {0, 8, 0, "", true, "an empty formula cell not there"},
+        {0, 5, 0, "", false, "a cell never added found"},
+        {0, 1048575, 16383, "", false, "a cell past the last row read out of the row index"},
+        {2, 0, 0, "", false, "a sheet past the last found"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.fault);
+        EXPECT_EQ(store.Has(c.sheet, c.row, c.column), c.there);
+        EXPECT_EQ(FormatValue(store.Get(c.sheet, c.row, c.column)), c.shown);
+    }
+    const double zero = store.Get(0, 5, 2).number;
+    EXPECT_TRUE(std::signbit(zero)) << "a number's bits not kept as they are";
+    EXPECT_EQ(store.RowsOf(0), 9u) << "a blank cell counted as holding something";
+    EXPECT_EQ(store.ColumnsOf(0), 8u);
+}
+
+TEST(CellStore, SetChangesKindsAndAddsCellsNeverAdded)
+{
+    CellStore store;
+    store.SetSheets(1);
+    store.Add(0, 0, 0, Value::Text("text"));
+    store.Add(0, 0, 1, Value::Number(1.0));
+    store.Seal();
+    store.Set(0, 0, 0, Value::Number(3.0));
+    store.Set(0, 0, 1, Value::Error(quorin_host::xlerrNA));
+    store.Set(0, 0, 0, Value::Text("again"));
+    store.Set(0, 4, 20, Value::Number(7.0));
+    EXPECT_EQ(FormatValue(store.Get(0, 0, 0)), "again") << "a value set over a number lost";
+    EXPECT_EQ(FormatValue(store.Get(0, 0, 1)), "#N/A") << "an error set over a number lost";
+    EXPECT_EQ(FormatValue(store.Get(0, 4, 20)), "7") << "a cell set that was never added lost";
+    EXPECT_EQ(store.RowsOf(0), 5u) << "a cell set outside the added ones not spanned";
+    EXPECT_EQ(store.ColumnsOf(0), 21u);
+}
+
+}  // namespace
+}  // namespace quorin_test
