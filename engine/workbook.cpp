@@ -429,6 +429,8 @@ private:
                 result.outcome = FormulaOutcome::Refused;
                 Set(c.sheet, c.row, c.column, Value::Error((c.overArea && !AreaFits(c.area)) ? xlerrRef : xlerrName));
             } else {
+                // Every tree is held until all are computed: not the room it grew in.
+                parsed_[k].nodes.shrink_to_fit();
                 f.evaluable = true;
                 result.outcome = FormulaOutcome::Computed;
                 Set(c.sheet, c.row, c.column, Value::Uncalculated());

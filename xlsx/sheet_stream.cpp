@@ -212,8 +212,9 @@ private:
         cell_.row = row_;
         cell_.column = column_;
         cell_.name = name;
+        // Only a copy rewrites the element, from its attributes.
         size_t n = 0;
-        for (const char** a = attributes; *a != nullptr; a += 2, ++n) {
+        for (const char** a = attributes; copy_ != nullptr && *a != nullptr; a += 2, ++n) {
             if (n == cell_.attributes.size()) cell_.attributes.emplace_back();
             cell_.attributes[n].first = a[0];
             cell_.attributes[n].second = a[1];

@@ -23,7 +23,7 @@ struct CellMarkup {
     uint32_t row = 0;     // 0-based; a row or cell without r= follows the previous one
     uint16_t column = 0;
     std::string name;     // the element's name, with any namespace prefix
-    std::vector<std::pair<std::string, std::string>> attributes;  // in the order written
+    std::vector<std::pair<std::string, std::string>> attributes;  // in the order written; only when copying
     std::string type;     // t=, empty when absent
     bool hasFormula = false;
     std::string formulaType, formulaRef, formulaShared, formulaText;  // <f>'s t=, ref=, si= and text
