@@ -22,6 +22,12 @@ const Value& NoValue()
     return none;
 }
 
+const Value& UncalculatedValue()
+{
+    static const Value uncalculated = Value::Uncalculated();
+    return uncalculated;
+}
+
 }  // namespace
 
 void CellStore::SetSheets(size_t count) { sheets_.resize(count); }
@@ -33,6 +39,9 @@ void CellStore::Store(Entry* entry, uint64_t place, const Value& value, bool bla
     if (value.kind == Kind::Number) {
         tag = Number;
         std::memcpy(&entry->bits, &value.number, sizeof entry->bits);
+    } else if (value.kind == Kind::Uncalculated) {
+        // Every formula to compute is marked so at once: the mark takes no room beside.
+        tag = Uncalculated;
     } else if (value.kind != Kind::Empty || value.missing) {
         tag = Other;
         if (old == Other) {
@@ -117,6 +126,7 @@ const Value& CellStore::Get(uint32_t sheet, uint32_t row, uint16_t column) const
             return scratch_;
         }
         case Other: return others_[e->bits];
+        case Uncalculated: return UncalculatedValue();
         default: return NoValue();
         }
     }

@@ -39,7 +39,7 @@ public:
     uint16_t ColumnsOf(uint32_t sheet) const;
 
 private:
-    enum Tag : uint8_t { Empty, Blank, Number, Other };
+    enum Tag : uint8_t { Empty, Blank, Number, Uncalculated, Other };
     struct Entry {
         uint64_t key;   // row << 14 | column, the tag in the top byte
         uint64_t bits;  // Number: the double's bits; Other: an index into others_
