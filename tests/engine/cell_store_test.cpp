@@ -5,6 +5,8 @@
 
 #include <cmath>
 
+#include "engine/workbook.h"
+
 namespace quorin_test {
 namespace {
 
@@ -61,6 +63,29 @@ TEST(CellStore, SetChangesKindsAndAddsCellsNeverAdded)
     EXPECT_EQ(FormatValue(store.Get(0, 4, 20)), "7") << "a cell set that was never added lost";
     EXPECT_EQ(store.RowsOf(0), 5u) << "a cell set outside the added ones not spanned";
     EXPECT_EQ(store.ColumnsOf(0), 21u);
+    store.Add(0, 2, 3, Value::Number(9.0));
+    EXPECT_FALSE(store.Sealed());
+    store.Seal();
+    EXPECT_EQ(FormatValue(store.Get(0, 2, 3)), "9") << "a cell added after sealing not found once sealed again";
+    EXPECT_EQ(FormatValue(store.Get(0, 0, 0)), "again") << "sealing again lost a cell";
+}
+
+// A shared formula's cells, met one after another, keep one copy of the text; every formula still
+// reads back its own text.
+TEST(Workbook, FormulasShareTheTextTheyRepeat)
+{
+    quorin_host::Workbook book;
+    book.AddSheet("S");
+    const char* texts[] = {"StudentT(A1)", "StudentT(A1)", "Polynomial(B1:C1,A1)", "StudentT(A1)", "StudentT(A2)", "Polynomial(B1:C1,A1)"};
+    uint32_t row = 0;
+    for (const char* text : texts) {
+        quorin_host::WorkbookFormula formula;
+        formula.text = text;
+        book.SetFormula(0, row++, 4, formula);
+    }
+    ASSERT_EQ(book.formulas.size(), 6u);
+    for (size_t k = 0; k < book.formulas.size(); ++k) EXPECT_EQ(book.TextOf(book.formulas[k]), texts[k]) << "formula " << k;
+    EXPECT_EQ(book.formulaTexts.size(), 3u) << "a repeated text kept again";
 }
 
 }  // namespace

@@ -204,6 +204,13 @@ TEST_F(WorkbookTest, AnAreaReadByManyCallsIsBuiltOnceItsCellsAreComputed)
         EXPECT_EQ(sheet.shown[r][2], sheet.shown[10 * (r + 1) - 1][1]) << "row " << r + 1;
         EXPECT_EQ(sheet.shown[r][3], sheet.shown[0][1]) << "an area's records handed for another area";
     }
+    // Text in a built area: its records point into text the area keeps, copied out for each call (the
+    // sanitizer build sees a pointer left to freed text); the add-in refuses text both times.
+    std::string withText;
+    for (int32_t r = 1; r <= 40; ++r) withText += (r == 7 ? std::string("w") : std::to_string(r)) + (r <= 2 ? ",\"=CountBetween(A1:A40,0,9)\"" : "") + "\n";
+    const EvaluatedSheet counted = Evaluate(withText.c_str());
+    EXPECT_EQ(counted.shown[0][1], "#ERR999");
+    EXPECT_EQ(counted.shown[1][1], "#ERR999") << "a built area's text read differently the second time";
 }
 
 quorin_host::WorkbookFormula Written(const char* text, int32_t shiftRows = 0)

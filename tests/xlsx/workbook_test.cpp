@@ -153,6 +153,31 @@ TEST_F(XlsxCheck, StreamedIntoTheEngineAsReadWhole)
     }
 }
 
+// A cell of an array formula's area that the file writes with no value (formatting only) is still
+// the file's: a copy can and must update it.
+TEST_F(XlsxCheck, ACellWrittenWithoutValueInAnArrayAreaIsUpdated)
+{
+    XlsxBook xlsx;
+    xlsx.sheets.resize(1);
+    xlsx.sheets[0].name = "S";
+    XlsxCell anchor;
+    anchor.column = 1;
+    anchor.hasFormula = anchor.arrayFormula = true;
+    anchor.formula = "LLSQ({0,1,2},{1,3,5},2)";
+    anchor.columnFirst = 1;
+    anchor.columnLast = 2;
+    XlsxCell blank;
+    blank.column = 2;
+    xlsx.sheets[0].cells = {anchor, blank};
+    const Workbook book = ToWorkbook(xlsx);
+    WorkbookEvaluation evaluation;
+    EXPECT_TRUE(EvaluateWorkbook(host, book, EvaluationOptions{"b.xlsx", true, false}, &evaluation));
+    const std::vector<CachedUpdate> updates = UpdatesFor(book, evaluation);
+    ASSERT_EQ(updates.size(), 2u) << "the blank cell of the area left out of the copy's updates";
+    EXPECT_EQ(updates[1].column, 2u);
+    EXPECT_EQ(updates[1].number, 2.0);
+}
+
 // Small workbooks as people keep them (tests/workbooks/make_workbooks.py: KEPT, OURS), one per kind
 // of formula; the cached values are the spreadsheet's, so a computed cell must match its cache.
 struct KeptOrOursCase {
