@@ -83,7 +83,8 @@ struct BookComparison {
 // memory when few are kept.
 enum class KeepCells { All, NotSame, None };
 
-// The evaluation of book against the values book cached.
+// The evaluation of book against the values book cached; book as ToWorkbook or ReadWorkbook make it
+// (its cells sealed for reading).
 BookComparison CompareBook(const Workbook& book, const WorkbookEvaluation& evaluation, uint64_t toleranceUlps,
                            KeepCells keep = KeepCells::All);
 
