@@ -42,13 +42,24 @@ void CellStore::Store(Entry* entry, uint64_t place, const Value& value, bool bla
     } else if (value.kind == Kind::Uncalculated) {
         // Every formula to compute is marked so at once: the mark takes no room beside.
         tag = Uncalculated;
+    } else if (value.kind == Kind::Text && !sealed_) {
+        tag = Other;
+        const auto found = interned_.find(value.text);
+        if (found != interned_.end()) {
+            entry->bits = found->second;
+        } else {
+            entry->bits = own_.size() | OwnBit;
+            own_.push_back(value);
+            interned_.emplace(own_.back().text, entry->bits);
+        }
     } else if (value.kind != Kind::Empty || value.missing) {
         tag = Other;
-        if (old == Other) {
-            others_[entry->bits] = value;
+        // An interned text may stand in other cells too: it is never written over.
+        if (old == Other && (entry->bits & OwnBit) != 0 && own_[entry->bits & ~OwnBit].kind != Kind::Text) {
+            own_[entry->bits & ~OwnBit] = value;
         } else {
-            entry->bits = others_.size();
-            others_.push_back(value);
+            entry->bits = own_.size() | OwnBit;
+            own_.push_back(value);
         }
     }
     entry->key = (uint64_t{tag} << 56) | place;
@@ -66,6 +77,22 @@ void CellStore::Seal()
 {
     if (sealed_) return;
     sealed_ = true;
+    // The values stored so far join the shared ones, so that a copy made now shares them.
+    if (!own_.empty()) {
+        auto merged = std::make_shared<std::vector<Value>>();
+        if (shared_) *merged = *shared_;
+        const uint64_t base = merged->size();
+        merged->reserve(base + own_.size());
+        for (Value& v : own_) merged->push_back(std::move(v));
+        own_ = std::deque<Value>();
+        interned_ = std::unordered_map<std::string_view, uint64_t>();
+        for (Sheet& s : sheets_) {
+            for (Entry& e : s.entries) {
+                if (TagOf(e.key) == Other && (e.bits & OwnBit) != 0) e.bits = base + (e.bits & ~OwnBit);
+            }
+        }
+        shared_ = std::move(merged);
+    }
     for (Sheet& s : sheets_) {
         std::vector<Entry>& entries = s.entries;
         const auto before = [](const Entry& a, const Entry& b) { return (a.key & PlaceBits) < (b.key & PlaceBits); };
@@ -125,7 +152,7 @@ const Value& CellStore::Get(uint32_t sheet, uint32_t row, uint16_t column) const
             std::memcpy(&scratch_.number, &e->bits, sizeof scratch_.number);
             return scratch_;
         }
-        case Other: return others_[e->bits];
+        case Other: return (e->bits & OwnBit) != 0 ? own_[e->bits & ~OwnBit] : (*shared_)[e->bits];
         case Uncalculated: return UncalculatedValue();
         default: return NoValue();
         }

@@ -1,11 +1,15 @@
 // cell_store.h - the values of a workbook's cells in sixteen bytes a cell: a number is kept as it is,
-// any other value in a list beside, so that a sheet of millions of numbers costs little more than
-// its numbers. Cells are added in any order (a file's reading order costs no sort) and found by their
-// row's place in an index, then by binary search along the row.
+// any other value in a list beside (a text once however many cells hold it), so that a sheet of
+// millions of numbers or of repeated texts costs little more than its cells. Cells are added in any
+// order (a file's reading order costs no sort) and found by their row's place in an index, then by
+// binary search along the row.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
+#include <deque>
+#include <memory>
+#include <string_view>
 #include <unordered_map>
 #include <vector>
 
@@ -42,7 +46,7 @@ private:
     enum Tag : uint8_t { Empty, Blank, Number, Uncalculated, Other };
     struct Entry {
         uint64_t key;   // row << 14 | column, the tag in the top byte
-        uint64_t bits;  // Number: the double's bits; Other: an index into others_
+        uint64_t bits;  // Number: the double's bits; Other: an index into shared_ or own_
     };
     struct Sheet {
         std::vector<Entry> entries;      // sorted by row and column once sealed
@@ -55,7 +59,15 @@ private:
     void Store(Entry* entry, uint64_t key, const Value& value, bool blank);
 
     std::vector<Sheet> sheets_;
-    std::vector<Value> others_;
+    // Values other than numbers: those stored before the store was last sealed, shared with its copies
+    // (an evaluation's copy of a workbook's cells holds no second copy of their text), and those
+    // stored since, its own; an index with OwnBit set is into own_.
+    static constexpr uint64_t OwnBit = uint64_t{1} << 63;
+    std::shared_ptr<const std::vector<Value>> shared_;
+    std::deque<Value> own_;  // a deque: its values never move, so interned_ can point into them
+    // Texts added since the last seal, by content: a text in many cells (a shared string, a category)
+    // is kept once. Dropped when sealed; values set afterwards (answers) are not looked up.
+    std::unordered_map<std::string_view, uint64_t> interned_;
     bool sealed_ = true;
     mutable Value scratch_;
 };

@@ -70,6 +70,27 @@ TEST(CellStore, SetChangesKindsAndAddsCellsNeverAdded)
     EXPECT_EQ(FormatValue(store.Get(0, 0, 0)), "again") << "sealing again lost a cell";
 }
 
+// A text is kept once however many cells hold it, and a copy shares the values it was made with (a
+// workbook's text is not held twice by its evaluation); what either changes after stays its own.
+TEST(CellStore, ACopySharesItsValuesButNotItsChanges)
+{
+    CellStore book;
+    book.SetSheets(1);
+    book.Add(0, 0, 0, Value::Text("cached"));
+    book.Add(0, 0, 1, Value::Text("cached"));  // one text in two cells, kept once
+    book.Seal();
+    CellStore evaluation = book;
+    evaluation.Set(0, 0, 0, Value::Text("computed"));
+    evaluation.Set(0, 0, 0, Value::Text("again"));
+    EXPECT_EQ(FormatValue(book.Get(0, 0, 0)), "cached") << "a copy's change written into the values it shares";
+    EXPECT_EQ(FormatValue(evaluation.Get(0, 0, 0)), "again");
+    EXPECT_EQ(FormatValue(evaluation.Get(0, 0, 1)), "cached") << "a change to one cell of a text kept once changed the other";
+    evaluation.Add(0, 1, 0, Value::Text("added"));
+    evaluation.Seal();
+    EXPECT_EQ(FormatValue(evaluation.Get(0, 0, 0)), "again") << "a value stored after copying lost when sealed again";
+    EXPECT_EQ(FormatValue(evaluation.Get(0, 1, 0)), "added");
+}
+
 // A shared formula's cells, met one after another, keep one copy of the text; every formula still
 // reads back its own text.
 TEST(Workbook, FormulasShareTheTextTheyRepeat)
