@@ -4,6 +4,7 @@ has quorin-host recalc them into the copies it checks, so that the add-in alone 
 
   model-stale.xlsx   300,000 rows of five numbers, _xll.Polynomial and _xll.Interp1 over a 1,000-point table
   filled-stale.xlsx  700,000 rows of a number and three columns of one shared formula filled down
+  text-stale.xlsx    400,000 rows of five texts drawn from 1,000 shared strings, and ten formulas
 
 The parts are written as a stream, so the generator itself needs little memory.
 Usage: bench/make_big_workbooks.py FOLDER [--rows N] [--filled-rows N]
@@ -17,6 +18,7 @@ MAIN = 'http://schemas.openxmlformats.org/spreadsheetml/2006/main'
 REL = 'http://schemas.openxmlformats.org/officeDocument/2006/relationships'
 PACKAGE_REL = 'http://schemas.openxmlformats.org/package/2006/relationships'
 SHEET_TYPE = 'application/vnd.openxmlformats-officedocument.spreadsheetml.worksheet+xml'
+STRINGS_TYPE = 'application/vnd.openxmlformats-officedocument.spreadsheetml.sharedStrings+xml'
 
 TABLE_POINTS = 1000
 COEFFICIENTS = (1.0400000000000025, 1.9899999999999989, -0.0125)
@@ -35,11 +37,16 @@ def number(v):
     return repr(float(v))
 
 
-def package(path, sheets):
-    """sheets: [(name, writer)] where writer(stream) writes the part's <sheetData> rows."""
+def package(path, sheets, strings=()):
+    """sheets: [(name, writer)] where writer(stream) writes the part's <sheetData> rows; strings: the
+    shared strings, if any."""
     with zipfile.ZipFile(path, 'w', zipfile.ZIP_DEFLATED, compresslevel=6) as z:
         overrides = ''.join(
             f'<Override PartName="/xl/worksheets/sheet{i + 1}.xml" ContentType="{SHEET_TYPE}"/>' for i in range(len(sheets)))
+        if strings:
+            overrides += f'<Override PartName="/xl/sharedStrings.xml" ContentType="{STRINGS_TYPE}"/>'
+            z.writestr('xl/sharedStrings.xml', f'<?xml version="1.0" encoding="UTF-8" standalone="yes"?>\n<sst xmlns="{MAIN}">' +
+                       ''.join(f'<si><t>{text}</t></si>' for text in strings) + '</sst>')
         z.writestr('[Content_Types].xml',
                    '<?xml version="1.0" encoding="UTF-8" standalone="yes"?>\n'
                    '<Types xmlns="http://schemas.openxmlformats.org/package/2006/content-types">'
@@ -59,7 +66,9 @@ def package(path, sheets):
         z.writestr('xl/_rels/workbook.xml.rels',
                    f'<?xml version="1.0" encoding="UTF-8" standalone="yes"?>\n<Relationships xmlns="{PACKAGE_REL}">' +
                    ''.join(f'<Relationship Id="rId{i + 1}" Type="{REL}/worksheet" Target="worksheets/sheet{i + 1}.xml"/>'
-                           for i in range(len(sheets))) + '</Relationships>')
+                           for i in range(len(sheets))) +
+                   (f'<Relationship Id="rIdStrings" Type="{REL}/sharedStrings" Target="sharedStrings.xml"/>' if strings else '') +
+                   '</Relationships>')
         for i, (_, write_rows) in enumerate(sheets):
             with z.open(f'xl/worksheets/sheet{i + 1}.xml', 'w', force_zip64=True) as part:
                 part.write(f'<?xml version="1.0" encoding="UTF-8" standalone="yes"?>\n'
@@ -129,15 +138,30 @@ def filled(path, count):
     package(path, [('Filled', rows), ('Table', table_rows(X, Y))])
 
 
+def text(path, count):
+    strings = [f'customer {k:04d}, region {k % 7}' for k in range(1000)]
+    rng = random.Random(400)
+
+    def rows():
+        for r in range(1, count + 1):
+            cells = ''.join(f'<c r="{column_name(k)}{r}" t="s"><v>{rng.randrange(len(strings))}</v></c>' for k in range(5))
+            if r <= 10:
+                cells += f'<c r="F{r}"><f>_xll.StudentT({r})</f><v>0</v></c>'
+            yield f'<row r="{r}">{cells}</row>'
+    package(path, [('Names', rows)], strings)
+
+
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument('folder')
     parser.add_argument('--rows', type=int, default=300000)
     parser.add_argument('--filled-rows', type=int, default=700000)
+    parser.add_argument('--text-rows', type=int, default=400000)
     arguments = parser.parse_args()
     os.makedirs(arguments.folder, exist_ok=True)
     model(os.path.join(arguments.folder, 'model-stale.xlsx'), arguments.rows)
     filled(os.path.join(arguments.folder, 'filled-stale.xlsx'), arguments.filled_rows)
+    text(os.path.join(arguments.folder, 'text-stale.xlsx'), arguments.text_rows)
 
 
 if __name__ == '__main__':
