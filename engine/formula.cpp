@@ -16,7 +16,6 @@ namespace {
 bool IsLetter(char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); }
 bool IsDigit(char c) { return c >= '0' && c <= '9'; }
 bool IsSpace(char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
-char UpperAscii(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c; }
 // Bytes of UTF-8 sequences count as letters, so that sheet and defined names may be in any script.
 bool IsNameStart(char c) { return IsLetter(c) || c == '_' || c == '\\' || static_cast<unsigned char>(c) >= 0x80; }
 bool IsWordCharacter(char c) { return IsNameStart(c) || IsDigit(c) || c == '.' || c == '$'; }

@@ -70,7 +70,7 @@ std::string FormatValue(const Value& v)
 bool SameText(std::string_view a, std::string_view b)
 {
     return a.size() == b.size() &&
-           std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) { return x == y || ((x | 0x20) == (y | 0x20) && (x | 0x20) >= 'a' && (x | 0x20) <= 'z'); });
+           std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) { return UpperAscii(x) == UpperAscii(y); });
 }
 
 }  // namespace quorin_host

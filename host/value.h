@@ -64,5 +64,7 @@ std::string FormatValue(const Value& v);
 // Names (of functions, sheets, defined names) and words (TRUE, error values) compare without regard
 // to case, as the host compares them.
 bool SameText(std::string_view a, std::string_view b);
+// A letter in upper case, by ASCII whatever the process's locale (names are compared by the million).
+inline char UpperAscii(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c; }
 
 }  // namespace quorin_host
