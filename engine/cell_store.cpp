@@ -139,12 +139,16 @@ CellStore::Entry* CellStore::Find(uint32_t sheet, uint32_t row, uint16_t column)
 
 bool CellStore::Has(uint32_t sheet, uint32_t row, uint16_t column) const
 {
-    return Find(sheet, row, column) != nullptr || (sheet < sheets_.size() && sheets_[sheet].added.count(Place(row, column)) > 0);
+    bool there = false;
+    Get(sheet, row, column, &there);
+    return there;
 }
 
-const Value& CellStore::Get(uint32_t sheet, uint32_t row, uint16_t column) const
+const Value& CellStore::Get(uint32_t sheet, uint32_t row, uint16_t column, bool* there) const
 {
-    if (const Entry* e = Find(sheet, row, column)) {
+    const Entry* e = Find(sheet, row, column);
+    if (there != nullptr) *there = e != nullptr;
+    if (e != nullptr) {
         switch (TagOf(e->key)) {
         case Number: {
             scratch_ = Value{};
@@ -159,6 +163,7 @@ const Value& CellStore::Get(uint32_t sheet, uint32_t row, uint16_t column) const
     }
     if (sheet >= sheets_.size() || sheets_[sheet].added.empty()) return NoValue();
     const auto found = sheets_[sheet].added.find(Place(row, column));
+    if (there != nullptr) *there = found != sheets_[sheet].added.end();
     return found == sheets_[sheet].added.end() ? NoValue() : found->second;
 }
 

@@ -32,9 +32,10 @@ public:
     void Seal();
     bool Sealed() const { return sealed_; }
 
-    bool Has(uint32_t sheet, uint32_t row, uint16_t column) const;
-    // The cell's value, empty where there is none; valid until the next Get or Set.
-    const Value& Get(uint32_t sheet, uint32_t row, uint16_t column) const;
+    bool Has(uint32_t sheet, uint32_t row, uint16_t column) const;  // as Get, whose last answer it ends
+    // The cell's value, empty where there is none (*there, when given, says which); valid until the
+    // next Get or Set.
+    const Value& Get(uint32_t sheet, uint32_t row, uint16_t column, bool* there = nullptr) const;
     // Changes a cell's value; a cell not there is added.
     void Set(uint32_t sheet, uint32_t row, uint16_t column, Value value);
 

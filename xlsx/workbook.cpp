@@ -121,8 +121,7 @@ void EachRecomputed(const Workbook& book, const WorkbookEvaluation& evaluation, 
                 cell.sheet = result.sheet;
                 cell.row = r;
                 cell.column = static_cast<uint16_t>(c);
-                cell.inFile = book.values.Has(result.sheet, r, cell.column);
-                if (cell.inFile) cell.cached = book.values.Get(result.sheet, r, cell.column);
+                cell.cached = book.values.Get(result.sheet, r, cell.column, &cell.inFile);
                 cell.computed = evaluation.CellAt(result.sheet, r, cell.column);
                 cell.comparison = CompareCached(cell.cached, cell.computed, toleranceUlps);
                 visit(anchor, cell);
