@@ -18,8 +18,6 @@ namespace quorin_host {
 
 namespace {
 
-uint64_t Key(uint32_t row, uint32_t column) { return (uint64_t{row} << 14) | column; }
-
 std::string Shown(const Value& v)
 {
     return (v.kind == Kind::Uncalculated) ? std::string(CircularText) : FormatValue(v);
@@ -246,13 +244,10 @@ public:
         const auto named = std::find_if(linked.sheets.begin(), linked.sheets.end(), [&](const std::string& s) { return SameText(s, sheet); });
         const uint64_t rows = uint64_t{area.rowLast} - area.rowFirst + 1, columns = uint64_t{area.columnLast} - area.columnFirst + 1;
         if (named == linked.sheets.end() || rows * columns > MaxLinkedCells) return false;
-        const uint64_t s = static_cast<uint64_t>(named - linked.sheets.begin());
+        const uint32_t s = static_cast<uint32_t>(named - linked.sheets.begin());
         std::vector<Value> elements;
         for (uint32_t r = area.rowFirst; r <= area.rowLast; ++r) {
-            for (uint32_t c = area.columnFirst; c <= area.columnLast; ++c) {
-                const auto found = links_[link - 1].find((s << 34) | Key(r, c));
-                elements.push_back(found == links_[link - 1].end() ? Value{} : found->second);
-            }
+            for (uint32_t c = area.columnFirst; c <= area.columnLast; ++c) elements.push_back(linked.values.Get(s, r, static_cast<uint16_t>(c)));
         }
         *value = elements.size() == 1 ? elements[0] : Value::Array(static_cast<int32_t>(rows), static_cast<int32_t>(columns), std::move(elements));
         return true;
@@ -265,14 +260,10 @@ public:
         out_->store_.SetSheets(book_.sheets.size());
         out_->store_.Seal();
         // The cached values a stale formula keeps, read from the book (ordered for reading if it is not).
-        if (!book_.values.Sealed()) sealedCopy_ = out_->store_;
+        if (keep_ && !book_.values.Sealed()) sealedCopy_ = out_->store_;
         cached_ = book_.values.Sealed() ? &book_.values : &sealedCopy_;
         prefix_ = options_.fileName.empty() ? std::string() : options_.fileName + ": ";
         for (size_t s = 0; s < book_.sheets.size(); ++s) sheetIndex_[Upper(book_.sheets[s])] = static_cast<uint32_t>(s);
-        links_.resize(book_.links.size());
-        for (size_t n = 0; n < book_.links.size(); ++n) {
-            for (const WorkbookCell& c : book_.links[n].cells) links_[n][(uint64_t{c.sheet} << 34) | Key(c.row, c.column)] = c.value;
-        }
         ReadNames();
         PlaceInput();
         IndexOutputs();
@@ -304,7 +295,6 @@ private:
     };
     // What the evaluation knows of a formula beside the book's record (formulas are many: it is small).
     struct FormulaCell {
-        uint32_t cell = 0;        // index into Workbook::formulas
         bool callsRegistered = false;  // keeping foreign formulas: it calls a registered function
         bool evaluable = false;   // computed if it must be (keeping foreign formulas: if it is recomputed)
         bool recomputed = false;  // keeping foreign formulas: it depends on a registered function
@@ -413,7 +403,6 @@ private:
         for (uint32_t k = 0; k < order.size(); ++k) {
             const StoredFormula& c = book_.formulas[order[k]];
             FormulaCell& f = formulas_[k];
-            f.cell = order[k];
             FormulaResult& result = out_->formulas[k];
             result.formula = order[k];
             result.sheet = c.sheet;
@@ -489,10 +478,13 @@ private:
         return true;
     }
 
+    // The book's record of formula k (reading order).
+    const StoredFormula& Written(uint32_t k) const { return book_.formulas[out_->formulas[k].formula]; }
+
     // A recomputed formula read by the grammar; whyNot says why it cannot be computed here.
-    bool Prepare(const FormulaCell& f, Formula* formula, std::string* whyNot) const
+    bool Prepare(uint32_t k, Formula* formula, std::string* whyNot) const
     {
-        const StoredFormula& written = book_.formulas[f.cell];
+        const StoredFormula& written = Written(k);
         if (written.dataTable) {
             *whyNot = "a data table, filled by the spreadsheet's what-if analysis";
         } else if (ParseWritten(written, formula, whyNot)) {
@@ -514,7 +506,7 @@ private:
         for (uint32_t k = 0; k < formulas_.size(); ++k) {
             FormulaCell& f = formulas_[k];
             if (!f.evaluable && !keep_) continue;
-            const StoredFormula& written = book_.formulas[f.cell];
+            const StoredFormula& written = Written(k);
             SheetIndex& index = indexes_[written.sheet];
             if (written.overArea && AreaFits(written.area)) {
                 for (uint32_t r = written.area.rowFirst; r <= written.area.rowLast; ++r) {
@@ -610,7 +602,7 @@ private:
         waiting_.assign(formulas_.size(), 0);
         for (uint32_t k = 0; k < formulas_.size(); ++k) {
             FormulaCell& f = formulas_[k];
-            const StoredFormula& written = book_.formulas[f.cell];
+            const StoredFormula& written = Written(k);
             if (!keep_) {
                 if (f.evaluable) ReferencesOf(parsed_[k], written, 0, k);
                 continue;
@@ -668,7 +660,7 @@ private:
     void Place(uint32_t k, const Value& answer)
     {
         const FormulaCell& f = formulas_[k];
-        const StoredFormula& written = book_.formulas[f.cell];
+        const StoredFormula& written = Written(k);
         const uint32_t sheet = written.sheet, row = written.row;
         const uint16_t column = written.column;
         if (answer.kind == Kind::Array) out_->arrays_[k] = answer;
@@ -708,7 +700,7 @@ private:
 
     void ComputeOne(uint32_t k, const Formula& formula)
     {
-        const StoredFormula& cell = book_.formulas[formulas_[k].cell];
+        const StoredFormula& cell = Written(k);
         EvaluationContext context;
         context.host = &host_;
         context.cells = out_;
@@ -757,7 +749,7 @@ private:
                 // Parsed when its turn comes and dropped after, so that one formula's tree is held at a time.
                 Formula formula;
                 std::string whyNot;
-                if (!Prepare(formulas_[k], &formula, &whyNot)) LeaveStale(k, whyNot);
+                if (!Prepare(k, &formula, &whyNot)) LeaveStale(k, whyNot);
                 else if (formulas_[k].staleInput) LeaveStale(k, "reads a formula left stale");
                 else ComputeOne(k, formula);
             }
@@ -791,7 +783,6 @@ private:
     std::string prefix_;
     std::map<std::string, uint32_t> sheetIndex_;
     std::map<std::pair<int64_t, std::string>, NameEntry> names_;
-    std::vector<std::unordered_map<uint64_t, Value>> links_;  // per linked book: by sheet, row and column
     mutable uint64_t walks_ = 0;  // walks through names so far (NameEntry::walk)
     std::vector<uint32_t> widths_;
     std::vector<std::string> namesProblems_;

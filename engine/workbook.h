@@ -38,13 +38,6 @@ struct WorkbookFormula {
     Value cached;
 };
 
-// A cell's value, as a linked workbook caches it.
-struct WorkbookCell {
-    uint32_t sheet = 0, row = 0;
-    uint16_t column = 0;
-    Value value;
-};
-
 // A formula cell as the engine keeps it: its text once in Workbook::formulaTexts (a shared formula's
 // cells, added one after another, share one copy), its cached value in Workbook::values.
 struct StoredFormula {
@@ -73,7 +66,7 @@ struct WorkbookTable {
 // A workbook the formulas link to as [n], n counted from 1: its cells as this file cached them.
 struct LinkedBook {
     std::vector<std::string> sheets;
-    std::vector<WorkbookCell> cells;  // values only
+    CellStore values;  // sealed for reading
 };
 
 struct Workbook {

@@ -88,12 +88,12 @@ void AddTheRest(const XlsxBook& xlsx, Workbook* book)
     }
     for (const XlsxLink& link : xlsx.links) {
         LinkedBook linked;
+        linked.values.SetSheets(link.sheets.size());
         for (size_t s = 0; s < link.sheets.size(); ++s) {
             linked.sheets.push_back(link.sheets[s].name);
-            for (const XlsxCell& cell : link.sheets[s].cells) {
-                linked.cells.push_back({static_cast<uint32_t>(s), cell.row, cell.column, StoredValue(cell)});
-            }
+            for (const XlsxCell& cell : link.sheets[s].cells) linked.values.Add(static_cast<uint32_t>(s), cell.row, cell.column, StoredValue(cell));
         }
+        linked.values.Seal();
         book->links.push_back(std::move(linked));
     }
     book->Seal();
