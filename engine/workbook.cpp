@@ -889,15 +889,20 @@ bool EvaluateSheet(SubstituteHost& host, const CsvRows& cells, const std::string
     options.spillRight = true;
     WorkbookEvaluation evaluation;
     EvaluateWorkbook(host, CsvWorkbook(cells, fileName), options, &evaluation);
-    sheet->rows = evaluation.RowsOf(0);
-    sheet->columns = evaluation.ColumnsOf(0);
-    sheet->shown.assign(sheet->rows, std::vector<std::string>(sheet->columns));
-    for (uint32_t r = 0; r < sheet->rows; ++r) {
-        for (uint16_t c = 0; c < sheet->columns; ++c) sheet->shown[r][c] = Shown(evaluation.CellAt(0, r, c));
-    }
+    ShowSheet(evaluation, 0, sheet);
     sheet->problems = std::move(evaluation.problems);
     sheet->notes = std::move(evaluation.notes);
     return sheet->problems.empty();
+}
+
+void ShowSheet(const WorkbookEvaluation& evaluation, uint32_t sheet, EvaluatedSheet* shown)
+{
+    shown->rows = evaluation.RowsOf(sheet);
+    shown->columns = evaluation.ColumnsOf(sheet);
+    shown->shown.assign(shown->rows, std::vector<std::string>(shown->columns));
+    for (uint32_t r = 0; r < shown->rows; ++r) {
+        for (uint16_t c = 0; c < shown->columns; ++c) shown->shown[r][c] = Shown(evaluation.CellAt(sheet, r, c));
+    }
 }
 
 std::string SheetCsv(const EvaluatedSheet& sheet)

@@ -188,6 +188,9 @@ Workbook CsvWorkbook(const CsvRows& cells, const std::string& fileName);
 // is filled all the same.
 bool EvaluateSheet(SubstituteHost& host, const CsvRows& cells, const std::string& fileName, EvaluatedSheet* sheet);
 
+// Fills shown (rows, columns and each cell as the host shows it) from one sheet of an evaluation.
+void ShowSheet(const WorkbookEvaluation& evaluation, uint32_t sheet, EvaluatedSheet* shown);
+
 // The evaluated sheet as CSV (LF line ends, every row as wide as the sheet) or as an aligned table
 // headed by column letters and row numbers.
 std::string SheetCsv(const EvaluatedSheet& sheet);
