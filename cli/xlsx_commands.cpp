@@ -43,26 +43,32 @@ template <typename Run> int WithinMemory(const std::string& path, const char* af
     }
 }
 
-// A read workbook, recalculated: what depends on the add-in, and nothing else. The random numbers'
-// generator starts afresh on every thread, so the workbook gets a thread of its own, as a CSV sheet
-// does. False when the file does not read (read false).
-bool Recalculate(SubstituteHost& host, const std::string& path, XlsxBook* xlsx, Workbook* book, WorkbookEvaluation* evaluation,
-                 bool* read)
+// A workbook read and recalculated: what depends on the add-in, and nothing else.
+struct Recalculated {
+    XlsxBook xlsx;  // its sheets, names, tables and links: the cells went to book
+    Workbook book;
+    WorkbookEvaluation evaluation;
+    bool read = false;       // the file read
+    bool evaluated = false;  // ... and evaluated without problems
+};
+
+// The random numbers' generator starts afresh on every thread, so the workbook gets a thread of its
+// own, as a CSV sheet does. Why it does not read or evaluate goes to stderr.
+void Recalculate(SubstituteHost& host, const std::string& path, Recalculated* run)
 {
     std::string error;
-    *read = ReadWorkbook(path, xlsx, book, &error);
-    if (!*read) {
+    run->read = ReadWorkbook(path, &run->xlsx, &run->book, &error);
+    if (!run->read) {
         std::fprintf(stderr, "%s: %s\n", path.c_str(), error.c_str());
-        return false;
+        return;
     }
     EvaluationOptions options;
     options.fileName = path;
     options.keepForeignFormulas = true;
     options.spillRight = false;
-    const bool evaluated = OnFreshThread([&] { return EvaluateWorkbook(host, *book, options, evaluation); });
-    for (const std::string& note : evaluation->notes) std::fprintf(stderr, "note: %s\n", note.c_str());
-    for (const std::string& problem : evaluation->problems) std::fprintf(stderr, "%s\n", problem.c_str());
-    return evaluated;
+    run->evaluated = OnFreshThread([&] { return EvaluateWorkbook(host, run->book, options, &run->evaluation); });
+    for (const std::string& note : run->evaluation.notes) std::fprintf(stderr, "note: %s\n", note.c_str());
+    for (const std::string& problem : run->evaluation.problems) std::fprintf(stderr, "%s\n", problem.c_str());
 }
 
 std::string Shown(const Value& v)
@@ -115,15 +121,14 @@ int CheckWorkbook(SubstituteHost& host, const std::string& path, uint64_t tolera
 
 static int CheckRead(SubstituteHost& host, const std::string& path, uint64_t tolerance)
 {
-    XlsxBook xlsx;
-    Workbook book;
-    WorkbookEvaluation evaluation;
-    bool read = false;
-    if (!Recalculate(host, path, &xlsx, &book, &evaluation, &read)) {
+    Recalculated run;
+    Recalculate(host, path, &run);
+    if (!run.evaluated) {
         std::printf("FAILED %s\n", path.c_str());
         return 1;
     }
-    const BookComparison comparison = CompareBook(book, evaluation, tolerance, KeepCells::NotSame);
+    const Workbook& book = run.book;
+    const BookComparison comparison = CompareBook(book, run.evaluation, tolerance, KeepCells::NotSame);
     std::printf("%s %s\n", comparison.differing == 0 ? "same  " : "DIFFER", path.c_str());
     for (const RecomputedCell& cell : comparison.cells) {
         if (cell.comparison.agreement != Agreement::Far && cell.comparison.agreement != Agreement::OtherKind) continue;
@@ -169,36 +174,28 @@ int ShowWorkbook(SubstituteHost& host, const std::string& path, bool csv)
 
 static int ShowRead(SubstituteHost& host, const std::string& path, bool csv)
 {
-    XlsxBook xlsx;
-    Workbook book;
-    WorkbookEvaluation evaluation;
-    bool read = false;
-    const bool evaluated = Recalculate(host, path, &xlsx, &book, &evaluation, &read);
-    if (!read) return 1;
+    Recalculated run;
+    Recalculate(host, path, &run);
+    if (!run.read) return 1;
+    const std::vector<XlsxSheet>& sheets = run.xlsx.sheets;
     bool shown = true;
-    for (uint32_t s = 0; s < xlsx.sheets.size(); ++s) {
-        if (xlsx.sheets[s].part.empty()) continue;
-        EvaluatedSheet sheet;
-        sheet.rows = evaluation.RowsOf(s);
-        sheet.columns = evaluation.ColumnsOf(s);
-        std::printf("%s== %s ==\n", s == 0 ? "" : "\n", xlsx.sheets[s].name.c_str());
-        if (uint64_t{sheet.rows} * sheet.columns > MaxShownCells) {
+    for (uint32_t s = 0; s < sheets.size(); ++s) {
+        if (sheets[s].part.empty()) continue;
+        const uint32_t rows = run.evaluation.RowsOf(s);
+        const uint16_t columns = run.evaluation.ColumnsOf(s);
+        std::printf("%s== %s ==\n", s == 0 ? "" : "\n", sheets[s].name.c_str());
+        if (uint64_t{rows} * columns > MaxShownCells) {
             std::fprintf(stderr, "%s: sheet %s spans %u rows and %u columns: too large to show\n", path.c_str(),
-                         xlsx.sheets[s].name.c_str(), sheet.rows, static_cast<unsigned>(sheet.columns));
+                         sheets[s].name.c_str(), rows, static_cast<unsigned>(columns));
             shown = false;
             continue;
         }
-        sheet.shown.assign(sheet.rows, std::vector<std::string>(sheet.columns));
-        for (uint32_t r = 0; r < sheet.rows; ++r) {
-            for (uint16_t c = 0; c < sheet.columns; ++c) {
-                const Value& v = evaluation.CellAt(s, r, c);
-                sheet.shown[r][c] = v.kind == Kind::Uncalculated ? std::string(CircularText) : FormatValue(v);
-            }
-        }
+        EvaluatedSheet sheet;
+        ShowSheet(run.evaluation, s, &sheet);
         const std::string text = csv ? SheetCsv(sheet) : SheetTable(sheet);
         std::fwrite(text.data(), 1, text.size(), stdout);
     }
-    return evaluated && shown ? 0 : 1;
+    return run.evaluated && shown ? 0 : 1;
 }
 
 int RecalculateWorkbook(SubstituteHost& host, const std::vector<std::string>& arguments)
@@ -227,23 +224,19 @@ int RecalculateWorkbook(SubstituteHost& host, const std::vector<std::string>& ar
 
 static int RecalculateRead(SubstituteHost& host, const std::string& in, const std::string& out)
 {
-    XlsxBook xlsx;
-    Workbook book;
-    WorkbookEvaluation evaluation;
-    bool read = false;
-    if (!Recalculate(host, in, &xlsx, &book, &evaluation, &read)) {
+    Recalculated run;
+    Recalculate(host, in, &run);
+    if (!run.evaluated) {
         std::fprintf(stderr, "recalc: %s not written\n", out.c_str());
         return 1;
     }
-    const BookComparison comparison = CompareBook(book, evaluation, 0, KeepCells::None);
-    const std::vector<CachedUpdate> updates = UpdatesFor(book, evaluation);
+    const BookComparison comparison = CompareBook(run.book, run.evaluation, 0, KeepCells::None);
+    const std::vector<CachedUpdate> updates = UpdatesFor(run.book, run.evaluation);
     // The copy needs only the updates: what is reported after it is taken now, and the workbook's
     // records go before the edited sheet is built.
-    const std::string stale = StaleLines(book, comparison);
+    const std::string stale = StaleLines(run.book, comparison);
     const size_t recomputed = comparison.recomputed, staleCount = comparison.stale.size(), kept = comparison.keptCached;
-    xlsx = XlsxBook();
-    book = Workbook();
-    evaluation = WorkbookEvaluation();
+    run = Recalculated();
     std::string writeError;
     if (!WriteRecalculated(in, out, updates, &writeError)) {
         std::fprintf(stderr, "%s: %s\n", out.c_str(), writeError.c_str());
