@@ -229,7 +229,7 @@ private:
     Value CallValue(const Node& node, std::vector<Value> arguments)
     {
         SubstituteHost& host = *context_.host;
-        const std::string typeText = host.TypeTextOf(node.name);
+        const std::string& typeText = host.TypeTextOf(node.name);
         if (typeText.empty()) {
             Refuse(node, "unknown function " + node.name);
             return Value::Error(xlerrName);

@@ -171,7 +171,7 @@ void Workbook::SetFormula(uint32_t sheet, uint32_t row, uint16_t column, const W
 
 const Value& WorkbookEvaluation::CellAt(uint32_t sheet, uint32_t row, uint16_t column) const { return store_.Get(sheet, row, column); }
 
-const XLOPER* WorkbookEvaluation::Records(const Area& area, size_t* rowStride) const
+const XLOPER* WorkbookEvaluation::Records(const Area& area, size_t* rowStride, bool* lasting) const
 {
     const size_t rows = size_t{area.rowLast} - area.rowFirst + 1, columns = size_t{area.columnLast} - area.columnFirst + 1;
     const size_t bytes = rows * columns * sizeof(XLOPER);
@@ -179,6 +179,7 @@ const XLOPER* WorkbookEvaluation::Records(const Area& area, size_t* rowStride) c
     const auto found = blocks_.find(key);
     if (found != blocks_.end()) {
         *rowStride = columns;
+        *lasting = !found->second.text;
         return found->second.records.data();
     }
     if (rows * columns < RecordsFrom || bytes > MaxRecordBytes - blockBytes_) return nullptr;
@@ -192,6 +193,8 @@ const XLOPER* WorkbookEvaluation::Records(const Area& area, size_t* rowStride) c
     }
     blockBytes_ += bytes;
     *rowStride = columns;
+    block.text = !block.strings.empty();
+    *lasting = !block.text;
     return blocks_.emplace(key, std::move(block)).first->second.records.data();
 }
 
@@ -218,10 +221,13 @@ public:
 
     bool FindSheet(const std::string& name, uint32_t* sheet) const override
     {
-        const auto found = sheetIndex_.find(Upper(name));
-        if (found == sheetIndex_.end()) return false;
-        *sheet = found->second;
-        return true;
+        // Formulas name the same sheet over and over: the last answer is kept, as asked.
+        if (name != lastSheet_.first) {
+            const auto found = sheetIndex_.find(Upper(name));
+            lastSheet_ = {name, found == sheetIndex_.end() ? UINT32_MAX : found->second};
+        }
+        *sheet = lastSheet_.second;
+        return lastSheet_.second != UINT32_MAX;
     }
 
     const Formula* FindName(const std::string& name, uint32_t sheet) const override
@@ -718,7 +724,7 @@ private:
             LeaveStale(k, reason);
             return;
         }
-        const std::string label = prefix_ + Label(cell.sheet, cell.row, cell.column);
+        const std::string label = (messages.refusals.empty() && messages.notes.empty()) ? std::string() : prefix_ + Label(cell.sheet, cell.row, cell.column);
         for (const FormulaMessage& m : messages.refusals) {
             problems_.emplace_back(k, label + ": column " + std::to_string(m.column) + ": " + m.text + ": " + book_.TextOf(cell));
         }
@@ -782,6 +788,7 @@ private:
     const bool keep_ = options_.keepForeignFormulas;
     std::string prefix_;
     std::map<std::string, uint32_t> sheetIndex_;
+    mutable std::pair<std::string, uint32_t> lastSheet_{std::string(), UINT32_MAX};  // FindSheet's last name and answer
     std::map<std::pair<int64_t, std::string>, NameEntry> names_;
     mutable uint64_t walks_ = 0;  // walks through names so far (NameEntry::walk)
     std::vector<uint32_t> widths_;

@@ -126,7 +126,7 @@ public:
     const Value& CellAt(uint32_t sheet, uint32_t row, uint16_t column) const override;
     // An area of at least RecordsFrom cells read by a call is built into records once and handed to
     // every call reading it after: the cells a formula reads are computed before it and never again.
-    const XLOPER* Records(const Area& area, size_t* rowStride) const override;
+    const XLOPER* Records(const Area& area, size_t* rowStride, bool* lasting) const override;
     // Rows and columns spanned by the cells of a sheet that hold something.
     uint32_t RowsOf(uint32_t sheet) const { return store_.RowsOf(sheet); }
     uint16_t ColumnsOf(uint32_t sheet) const { return store_.ColumnsOf(sheet); }
@@ -146,6 +146,7 @@ private:
     struct RecordBlock {
         std::vector<XLOPER> records;
         std::vector<std::vector<char>> strings;  // the text the records point to
+        bool text = false;                       // some record is text
     };
     CellStore store_;
     std::unordered_map<uint32_t, Value> arrays_;         // array answers, by formula

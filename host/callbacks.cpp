@@ -62,6 +62,10 @@ void SubstituteHost::Release(XLOPER* record)
         ++releaseViolations;
         return;
     }
+    if (found->second.lent > 1) {
+        --found->second.lent;
+        return;
+    }
     // The array's string elements live in the same ownership record.
     if (found->second.count >= SpareFrom) spare_.elements = std::move(found->second.elements), spare_.count = found->second.count;
     outstanding_.erase(found);
@@ -91,13 +95,24 @@ int SubstituteHost::CoerceToArray(const Value& source, XLOPER* result)
     }
 
     const size_t count = static_cast<size_t>(rows) * columns;
+    const CellSource& cells = Cells();
+    size_t stride = 0;
+    bool lasting = false;
+    const XLOPER* block = (area != nullptr) ? cells.Records(*area, &stride, &lasting) : nullptr;
+    if (block != nullptr && lasting && stride == columns) {
+        // Lent, not copied: released, it is only no longer counted as outstanding.
+        ++outstanding_[block].lent;
+        result->xltype = xltypeMulti;
+        result->val.array.lparray = const_cast<XLOPER*>(block);
+        result->val.array.rows = static_cast<uint16_t>(rows);
+        result->val.array.columns = static_cast<uint16_t>(columns);
+        return xlretSuccess;
+    }
     XLOPER* elements = TrackArray(count);
     Owned& owned = outstanding_[elements];
     if (area != nullptr) {
-        const CellSource& cells = Cells();
-        size_t stride = 0;
         // A source that keeps records hands them over whole; only text needs a copy of its own.
-        if (const XLOPER* block = cells.Records(*area, &stride)) {
+        if (block != nullptr) {
             // Copied a cache-sized piece at a time, each looked through for text while it is at hand.
             constexpr size_t Piece = 1024;
             const auto copy = [&](XLOPER* out, const XLOPER* in, size_t n) {
@@ -191,8 +206,8 @@ int SubstituteHost::RegisterFunction(XLOPER* result, int count, XLOPER* opers[])
     }
     ++registrationsSeen_;
     // Like the real host, refuse a procedure the module does not export.
-    const bool exported = registration.texts.size() > 1 && Procedure(registration.texts[1].c_str()) != nullptr;
-    registration.accepted = exported && registrationsSeen_ != faults.refuseRegistration;
+    if (registration.texts.size() > 1) registration.procedure = Procedure(registration.texts[1].c_str());
+    registration.accepted = registration.procedure != nullptr && registrationsSeen_ != faults.refuseRegistration;
     registrations.push_back(registration);
     if (result != nullptr) {
         result->xltype = registration.accepted ? xltypeNum : xltypeErr;

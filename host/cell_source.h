@@ -19,10 +19,12 @@ public:
     // uncalculated: the record of its first cell, each row's records side by side and *rowStride
     // records from one row's start to the next, valid until the source changes. The host then copies
     // records (and the text they point to) instead of reading cell by cell. nullptr to have the host
-    // read the cells through CellAt.
-    virtual const XLOPER* Records(const Area& area, size_t* rowStride) const
+    // read the cells through CellAt. *lasting is set when the records hold no text and stay as they
+    // are for as long as the source is installed: the host may then hand them to the module itself,
+    // which only reads what it coerces, instead of a copy.
+    virtual const XLOPER* Records(const Area& area, size_t* rowStride, bool* lasting) const
     {
-        (void)area, (void)rowStride;
+        (void)area, (void)rowStride, (void)lasting;
         return nullptr;
     }
 };

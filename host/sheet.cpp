@@ -72,9 +72,11 @@ const Value& Sheet::CellAt(uint32_t sheet, uint32_t row, uint16_t column) const
     return scratch_;
 }
 
-const XLOPER* Sheet::Records(const Area& area, size_t* rowStride) const
+const XLOPER* Sheet::Records(const Area& area, size_t* rowStride, bool* lasting) const
 {
     if (area.sheet != 0 || uncalculated_ != 0 || area.rowLast >= rows_ || area.columnLast >= columns_) return nullptr;
+    // A test may set cells between calls, and a module under test may write where it should not.
+    *lasting = false;
     *rowStride = columns_;
     return Record(area.rowFirst, area.columnFirst);
 }

@@ -33,7 +33,7 @@ public:
 
     // Sheet 0 is this sheet; any other sheet reads as empty. The reference holds until the next read.
     const Value& CellAt(uint32_t sheet, uint32_t row, uint16_t column) const override;
-    const XLOPER* Records(const Area& area, size_t* rowStride) const override;
+    const XLOPER* Records(const Area& area, size_t* rowStride, bool* lasting) const override;
 
 private:
     const XLOPER* Record(uint32_t row, uint16_t column) const;

@@ -77,19 +77,18 @@ const Registration* SubstituteHost::Find(const std::string& name) const
     return nullptr;
 }
 
-std::string SubstituteHost::TypeTextOf(const std::string& name, std::string* procedure) const
+const std::string& SubstituteHost::TypeTextOf(const std::string& name) const
 {
+    static const std::string none;
     const Registration* r = Find(name);
-    if (r == nullptr) return "";
-    if (procedure != nullptr) *procedure = r->texts[1];
-    return r->texts[2];
+    return r == nullptr ? none : r->texts[2];
 }
 
 Value SubstituteHost::Call(const std::string& name, const std::vector<Value>& arguments, std::string* error)
 {
-    std::string procedureName;
-    const std::string typeText = TypeTextOf(name, &procedureName);
-    void* procedure = typeText.empty() ? nullptr : Procedure(procedureName.c_str());
+    const Registration* r = Find(name);
+    const std::string& typeText = TypeTextOf(name);
+    void* procedure = (r == nullptr || typeText.empty()) ? nullptr : r->procedure;
     if (procedure == nullptr) {
         if (error != nullptr) *error = "no registered function " + name;
         return Value::Error(xlerrName);

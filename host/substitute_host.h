@@ -24,6 +24,7 @@ namespace quorin_host {
 struct Registration {
     std::vector<std::string> texts;  // every argument decoded: path, procedure, type text, ...
     bool accepted = false;
+    void* procedure = nullptr;  // accepted: the module's export texts[1] names, found when registered
 };
 
 struct Alert {
@@ -66,7 +67,7 @@ public:
     // is its procedure, texts[2] its type text, texts[3] its name, texts[4] its argument names.
     const Registration* Find(const std::string& name) const;
     // Type text of a function registered by the last open; "" if none.
-    std::string TypeTextOf(const std::string& name, std::string* procedure = nullptr) const;
+    const std::string& TypeTextOf(const std::string& name) const;
     // Calls a registered function with host values, converting them as the type text says. The
     // answer is copied out of the module's record at once. error says why the host refused to call
     // (#NAME? for an unknown function, #VALUE! for too many arguments or a value a number argument
@@ -123,6 +124,7 @@ private:
         std::vector<std::vector<char>> strings;
         std::unique_ptr<XLOPER[]> elements;  // left uninitialised: every element is written once
         size_t count = 0;
+        size_t lent = 0;  // records of the cell source handed out as they are: not ours to free
     };
     // The last large array released, kept for the next: fresh memory of that size costs a page fault
     // per 170 records, more than copying them.

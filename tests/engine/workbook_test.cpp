@@ -197,6 +197,7 @@ TEST_F(WorkbookTest, AnAreaReadByManyCallsIsBuiltOnceItsCellsAreComputed)
     for (int32_t r = 1; r <= 40; ++r) {
         csv += std::to_string(r) + ",\"=Polynomial({1,2,0.5},A" + std::to_string(r) + ")\"";
         if (r <= 3) csv += ",\"=Interp1(A$1:A$40,B$1:B$40,A" + std::to_string(10 * r) + ",0)\",\"=Interp1(A$1:A$39,B$1:B$39,A1,0)\"";
+        if (r == 4) csv += ",\"=Interp1(A$1:A$40,A$1:A$40,A5,0)\"";
         csv += "\n";
     }
     const EvaluatedSheet sheet = Evaluate(csv.c_str());
@@ -204,6 +205,11 @@ TEST_F(WorkbookTest, AnAreaReadByManyCallsIsBuiltOnceItsCellsAreComputed)
         EXPECT_EQ(sheet.shown[r][2], sheet.shown[10 * (r + 1) - 1][1]) << "row " << r + 1;
         EXPECT_EQ(sheet.shown[r][3], sheet.shown[0][1]) << "an area's records handed for another area";
     }
+    // An area lent to the module rather than copied, for both of one call's ranges: its release is
+    // the module's due, not a release of something the host never filled.
+    EXPECT_EQ(sheet.shown[3][2], "5");
+    EXPECT_EQ(host.releaseViolations, 0) << "a lent area's release counted as a violation";
+    EXPECT_EQ(host.Outstanding(), 0u) << "a lent area left outstanding";
     // Text in a built area: its records point into text the area keeps, copied out for each call (the
     // sanitizer build sees a pointer left to freed text); the add-in refuses text both times.
     std::string withText;

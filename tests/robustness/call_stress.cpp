@@ -81,10 +81,10 @@ void RunMillionCalls()
     std::vector<Prepared> prepared;
     for (const StressCall& c : calls) {
         Prepared p;
-        std::string procedure;
-        p.typeText = host.TypeTextOf(c.function, &procedure);
-        ASSERT_FALSE(p.typeText.empty()) << c.function;
-        p.procedure = host.Procedure(procedure.c_str());
+        const quorin_host::Registration* registered = host.Find(c.function);
+        ASSERT_NE(registered, nullptr) << c.function;
+        p.typeText = registered->texts[2];
+        p.procedure = registered->procedure;
         p.raw.resize(p.typeText.size() - 1);
         for (size_t a = 0; a < p.raw.size(); ++a) {
             if (p.typeText[a + 1] == 'R') p.raw[a].record = host.MakeRecord(c.arguments[a]);
