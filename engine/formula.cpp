@@ -711,10 +711,16 @@ void ReserveNodes(const std::string& text, Formula* formula) { formula->nodes.re
 Formula ScanFormula(const std::string& text)
 {
     Formula formula;
-    ReserveNodes(text, &formula);
-    Reader reader(text, &formula);
-    reader.Scan();
+    ScanFormula(text, &formula);
     return formula;
+}
+
+void ScanFormula(const std::string& text, Formula* formula)
+{
+    formula->nodes.clear();
+    ReserveNodes(text, formula);
+    Reader reader(text, formula);
+    reader.Scan();
 }
 
 bool ParseFormula(const std::string& text, Formula* formula, std::string* error, size_t* errorColumn)

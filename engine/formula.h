@@ -67,6 +67,8 @@ bool ParseFormula(const std::string& text, Formula* formula, std::string* error,
 // Never fails; what the scan does not recognise is passed over, so a reference written in syntax the
 // grammar lacks (A1:OFFSET(..), union, intersection, 3-D) still shows its cells and sheets.
 Formula ScanFormula(const std::string& text);
+// The same into *formula, in the room it has.
+void ScanFormula(const std::string& text, Formula* formula);
 
 // Moves the relative corners of every reference by rows and columns, as a shared formula written for
 // one cell reads in another; a reference moved off the sheet becomes #REF!.

@@ -1,3 +1,5 @@
+#include <chrono>
+#include <cstdio>
 // workbook.cpp - workbooks recalculated in dependency order (a per-column index of the cells each
 // formula fills, then Kahn's order), CSV sheets as one-sheet workbooks, and their display.
 #include "engine/workbook.h"
@@ -10,6 +12,7 @@
 #include <queue>
 #include <thread>
 
+#include "engine/ahead.h"
 #include "engine/evaluate.h"
 #include "host/marshal.h"
 #include "host/number.h"
@@ -270,12 +273,18 @@ public:
         cached_ = book_.values.Sealed() ? &book_.values : &sealedCopy_;
         prefix_ = options_.fileName.empty() ? std::string() : options_.fileName + ": ";
         for (size_t s = 0; s < book_.sheets.size(); ++s) sheetIndex_[Upper(book_.sheets[s])] = static_cast<uint32_t>(s);
+        auto T=[](const char*w){static auto t0=std::chrono::steady_clock::now();auto t=std::chrono::steady_clock::now();fprintf(stderr,"T %s %.3f\n",w,std::chrono::duration<double>(t-t0).count());t0=t;};
+        T("start");
         ReadNames();
         PlaceInput();
         IndexOutputs();
+        T("place");
         Link();
+        T("link");
         if (keep_) ChooseRecomputed();
+        T("choose");
         Compute();
+        T("compute");
         std::vector<std::string> circular = std::move(out_->problems);
         out_->problems = std::move(namesProblems_);
         // Formulas are computed in dependency order; their messages are reported in reading order.
@@ -308,6 +317,13 @@ private:
         uint32_t runEnd = 0;  // spilling: the columns before this one to the right of the cell are its own
     };
     using Message = std::pair<uint32_t, std::string>;  // a formula's problem or note, by formula
+    // The last shared text read (scanned, or parsed), before it is moved to its cell.
+    struct LastRead {
+        uint32_t text = UINT32_MAX;
+        bool ok = false;
+        Formula formula;
+        std::string error;
+    };
     struct Tail { uint32_t row; uint32_t formula; };
     struct SheetIndex {
         uint32_t width = 0;                                           // columns the input spans
@@ -419,7 +435,7 @@ private:
             result.outcome = FormulaOutcome::KeptCached;
             if (keep_) continue;
             std::string why;
-            if (!ParseWritten(c, &parsed_[k], &why)) {
+            if (!ParseWritten(c, &parsed_[k], &why, &lastParse_)) {
                 problems_.emplace_back(k, prefix_ + Label(c.sheet, c.row, c.column) + ": " + why + ": " + book_.TextOf(c));
                 result.outcome = FormulaOutcome::Refused;
                 Set(c.sheet, c.row, c.column, Value::Error((c.overArea && !AreaFits(c.area)) ? xlerrRef : xlerrName));
@@ -433,31 +449,31 @@ private:
         }
     }
 
-    // What a formula reads and calls, read when it is linked and dropped after.
-    Formula Scan(const StoredFormula& written) const
+    // What a formula reads and calls, read when it is linked and dropped after; last is the calling
+    // thread's own.
+    void Scan(const StoredFormula& written, Formula* scan, LastRead* last) const
     {
-        Formula scan;
         if (textUses_[written.text] < 2) {
-            scan = ScanFormula(book_.TextOf(written));
+            ScanFormula(book_.TextOf(written), scan);
         } else {
-            if (lastScan_.text != written.text) lastScan_.formula = ScanFormula(book_.TextOf(written)), lastScan_.text = written.text;
-            scan = lastScan_.formula;
+            if (last->text != written.text) ScanFormula(book_.TextOf(written), &last->formula), last->text = written.text;
+            *scan = last->formula;
         }
-        ShiftReferences(&scan, written.shiftRows, written.shiftColumns);
+        ShiftReferences(scan, written.shiftRows, written.shiftColumns);
         const Area& a = written.area;
         if (written.dataTable && a.rowFirst > 0 && a.columnFirst > 0) {
             Node above, left;
             above.type = left.type = NodeType::Reference;
             above.area = Area{a.rowFirst - 1, a.rowFirst - 1, static_cast<uint16_t>(a.columnFirst - 1), a.columnLast, 0};
             left.area = Area{a.rowFirst - 1, a.rowLast, static_cast<uint16_t>(a.columnFirst - 1), static_cast<uint16_t>(a.columnFirst - 1), 0};
-            scan.nodes = {above, left};
+            scan->nodes = {above, left};
         }
-        return scan;
     }
 
     // A written formula read by the grammar and moved to its cell; why says what stops it. A text that
-    // several cells share (a shared formula's) is read once for the run of them and copied.
-    bool ParseWritten(const StoredFormula& written, Formula* formula, std::string* why) const
+    // several cells share (a shared formula's) is read once for the run of them (in last, the calling
+    // thread's own) and copied.
+    bool ParseWritten(const StoredFormula& written, Formula* formula, std::string* why, LastRead* last) const
     {
         if (written.overArea && !AreaFits(written.area)) {
             *why = "an array formula's area must lie on the sheet and hold at most 1,048,576 cells";
@@ -473,12 +489,12 @@ private:
         if (textUses_[written.text] < 2) {
             if (!parse(formula, why)) return false;
         } else {
-            if (lastParse_.text != written.text) lastParse_.ok = parse(&lastParse_.formula, &lastParse_.error), lastParse_.text = written.text;
-            if (!lastParse_.ok) {
-                *why = lastParse_.error;
+            if (last->text != written.text) last->ok = parse(&last->formula, &last->error), last->text = written.text;
+            if (!last->ok) {
+                *why = last->error;
                 return false;
             }
-            *formula = lastParse_.formula;
+            *formula = last->formula;
         }
         ShiftReferences(formula, written.shiftRows, written.shiftColumns);
         return true;
@@ -487,16 +503,19 @@ private:
     // The book's record of formula k (reading order).
     const StoredFormula& Written(uint32_t k) const { return book_.formulas[out_->formulas[k].formula]; }
 
-    // A recomputed formula read by the grammar; whyNot says why it cannot be computed here.
-    bool Prepare(uint32_t k, Formula* formula, std::string* whyNot) const
+    // A recomputed formula read by the grammar, or why it cannot be; last is the calling thread's own.
+    struct Parsed {
+        Formula formula;
+        bool read = false;
+        std::string whyNot;
+    };
+    void Parse(uint32_t k, Parsed* parsed, LastRead* last) const
     {
         const StoredFormula& written = Written(k);
-        if (written.dataTable) {
-            *whyNot = "a data table, filled by the spreadsheet's what-if analysis";
-        } else if (ParseWritten(written, formula, whyNot)) {
-            *whyNot = UnregisteredCall(*formula);
-        }
-        return whyNot->empty();
+        parsed->read = false;
+        parsed->whyNot.clear();
+        if (written.dataTable) parsed->whyNot = "a data table, filled by the spreadsheet's what-if analysis";
+        else parsed->read = ParseWritten(written, &parsed->formula, &parsed->whyNot, last);
     }
 
     void Own(SheetIndex* index, uint32_t row, uint32_t column, uint32_t formula)
@@ -606,6 +625,11 @@ private:
         stamp_.assign(formulas_.size(), 0);
         successors_.assign(formulas_.size(), {});
         waiting_.assign(formulas_.size(), 0);
+        LastRead aheadScan;
+        Ahead<Formula> scans(
+            formulas_.size(), [&](size_t k, Formula* into, bool worker) { Scan(Written(static_cast<uint32_t>(k)), into, worker ? &aheadScan : &lastScan_); },
+            keep_ && formulas_.size() >= options_.aheadFrom);
+        Formula scan;
         for (uint32_t k = 0; k < formulas_.size(); ++k) {
             FormulaCell& f = formulas_[k];
             const StoredFormula& written = Written(k);
@@ -613,7 +637,7 @@ private:
                 if (f.evaluable) ReferencesOf(parsed_[k], written, 0, k);
                 continue;
             }
-            const Formula scan = Scan(written);
+            scans.Take(k, &scan);
             ReferencesOf(scan, written, 0, k);
             f.callsRegistered = !RegisteredCall(scan, written.sheet, 0).empty();
         }
@@ -741,23 +765,31 @@ private:
         std::priority_queue<uint32_t, std::vector<uint32_t>, std::greater<uint32_t>> ready;
         size_t pending = 0;
         const auto counted = [this](uint32_t k) { return keep_ ? formulas_[k].recomputed : formulas_[k].evaluable; };
+        // Kept, the recomputed formulas are parsed in reading order, ahead of their turn.
+        std::vector<uint32_t> order, rank(keep_ ? formulas_.size() : 0);
         for (uint32_t k = 0; k < formulas_.size(); ++k) {
             if (!counted(k)) continue;
             ++pending;
             if (waiting_[k] == 0) ready.push(k);
+            if (keep_) rank[k] = static_cast<uint32_t>(order.size()), order.push_back(k);
         }
+        LastRead aheadParse;
+        Parsed parsed;
+        Ahead<Parsed> parses(
+            order.size(), [&](size_t n, Parsed* into, bool worker) { Parse(order[n], into, worker ? &aheadParse : &lastParse_); },
+            order.size() >= options_.aheadFrom);
         while (!ready.empty()) {
             const uint32_t k = ready.top();
             ready.pop();
             if (!keep_) {
                 ComputeOne(k, parsed_[k]);
             } else {
-                // Parsed when its turn comes and dropped after, so that one formula's tree is held at a time.
-                Formula formula;
-                std::string whyNot;
-                if (!Prepare(k, &formula, &whyNot)) LeaveStale(k, whyNot);
+                // Parsed shortly before its turn and dropped after, so that few formulas' trees are held.
+                parses.Take(rank[k], &parsed);
+                if (parsed.read) parsed.whyNot = UnregisteredCall(parsed.formula);
+                if (!parsed.whyNot.empty()) LeaveStale(k, parsed.whyNot);
                 else if (formulas_[k].staleInput) LeaveStale(k, "reads a formula left stale");
-                else ComputeOne(k, formula);
+                else ComputeOne(k, parsed.formula);
             }
             --pending;
             for (uint32_t next : successors_[k]) {
@@ -797,15 +829,8 @@ private:
     std::vector<Formula> parsed_;        // every formula computed (each parsed when it is placed), as formulas_
     std::vector<Message> problems_, notes_;
     CellStore sealedCopy_;
-    // The last shared text read (scanned, or parsed), before it is moved to its cell.
-    struct LastRead {
-        uint32_t text = UINT32_MAX;
-        bool ok = false;
-        Formula formula;
-        std::string error;
-    };
     std::vector<uint8_t> textUses_;  // per formula text: the cells that have it, counted to 2
-    mutable LastRead lastScan_, lastParse_;
+    LastRead lastScan_, lastParse_;  // this thread's
     const CellStore* cached_ = nullptr;
     std::vector<SheetIndex> indexes_;
     std::vector<uint32_t> stamp_;        // per formula: 1 + the formula whose edges were last added from it

@@ -103,6 +103,9 @@ struct EvaluationOptions {
     // An array answer of a formula not entered over an area shows in the empty cells to its right,
     // first row only, up to a cell that holds something (CSV sheets).
     bool spillRight = false;
+    // Keeping foreign formulas, formulas are scanned and parsed on a second thread, ahead of their
+    // turn, when at least this many are: fewer cost less than starting the thread.
+    size_t aheadFrom = 4096;
 };
 
 enum class FormulaOutcome {

@@ -99,6 +99,9 @@ struct XlsxLimits {
     // Parts are inflated and parsed in pieces of this size, so that a lying or hostile part costs no
     // more than its bound and a sheet is never whole in memory; any size reads the same workbook.
     size_t pieceBytes = 64 * 1024;
+    // A part declaring at least this inflated size is inflated on a thread of its own, a few pieces
+    // ahead of its parsing; smaller parts cost less than starting the thread.
+    uint64_t inflateAheadFrom = uint64_t{1} << 20;
 };
 
 // Reads the workbook at path; on false, book is incomplete and error names the part (and cell).

@@ -117,8 +117,9 @@ TEST_F(XlsxCheck, UnreadableFormulaIsStaleWithItsColumn)
     EXPECT_EQ(evaluation.Reason(0), "column 12: expected ',' or ')'");
 }
 
-// Read cell by cell into the engine, a workbook evaluates as it does read whole; a comparison that
-// keeps fewer cells counts the same and keeps every cell a copy rewrites.
+// Read cell by cell into the engine, a workbook evaluates as it does read whole, also with its
+// formulas scanned and parsed ahead on a second thread; a comparison that keeps fewer cells counts the
+// same and keeps every cell a copy rewrites.
 TEST_F(XlsxCheck, StreamedIntoTheEngineAsReadWhole)
 {
     for (const char* file : {"planted.xlsx", "shared_before_master.xlsx", "ours_ranges.xlsx", "ours_table.xlsx", "ours_link.xlsx"}) {
@@ -131,12 +132,15 @@ TEST_F(XlsxCheck, StreamedIntoTheEngineAsReadWhole)
         EXPECT_TRUE(streamed.sheets[0].cells.empty()) << "the file's cell records held beside the engine's";
         const Workbook read = ToWorkbook(whole);
         WorkbookEvaluation fromWhole, fromStream;
+        EvaluationOptions ahead{file, true, false};
+        ahead.aheadFrom = 0;
         EvaluateWorkbook(host, read, EvaluationOptions{file, true, false}, &fromWhole);
-        EvaluateWorkbook(host, book, EvaluationOptions{file, true, false}, &fromStream);
+        EvaluateWorkbook(host, book, ahead, &fromStream);
         ASSERT_EQ(fromStream.formulas.size(), fromWhole.formulas.size()) << "a formula lost (a follower before its master?)";
         for (size_t k = 0; k < fromWhole.formulas.size(); ++k) {
             EXPECT_EQ(fromStream.formulas[k].outcome, fromWhole.formulas[k].outcome);
             EXPECT_EQ(FormatValue(fromStream.Answer(k)), FormatValue(fromWhole.Answer(k)));
+            EXPECT_EQ(fromStream.Reason(k), fromWhole.Reason(k));
         }
         const BookComparison all = CompareBook(read, fromWhole, 0);
         const BookComparison notSame = CompareBook(book, fromStream, 0, KeepCells::NotSame);
