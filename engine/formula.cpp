@@ -545,13 +545,13 @@ private:
         }
         ++at_;
         const std::string_view last = NextWord();
-        Node node;
-        node.type = NodeType::Reference;
-        node.name = sheet;
         uint32_t a = 0, b = 0;
         bool absoluteA = false, absoluteB = false;
         for (const bool columns : {true, false}) {
             if (!ReadLine(first, columns, &a, &absoluteA) || !ReadLine(last, columns, &b, &absoluteB)) continue;
+            Node node;
+            node.type = NodeType::Reference;
+            node.name = sheet;
             // The spanned direction is absolute: shifting a whole column never moves its rows.
             const uint8_t span = columns ? (AbsoluteRowFirst | AbsoluteRowLast) : (AbsoluteColumnFirst | AbsoluteColumnLast);
             const uint8_t firstMark = columns ? AbsoluteColumnFirst : AbsoluteRowFirst, lastMark = columns ? AbsoluteColumnLast : AbsoluteRowLast;

@@ -1,5 +1,3 @@
-#include <chrono>
-#include <cstdio>
 // workbook.cpp - workbooks recalculated in dependency order (a per-column index of the cells each
 // formula fills, then Kahn's order), CSV sheets as one-sheet workbooks, and their display.
 #include "engine/workbook.h"
@@ -273,18 +271,12 @@ public:
         cached_ = book_.values.Sealed() ? &book_.values : &sealedCopy_;
         prefix_ = options_.fileName.empty() ? std::string() : options_.fileName + ": ";
         for (size_t s = 0; s < book_.sheets.size(); ++s) sheetIndex_[Upper(book_.sheets[s])] = static_cast<uint32_t>(s);
-        auto T=[](const char*w){static auto t0=std::chrono::steady_clock::now();auto t=std::chrono::steady_clock::now();fprintf(stderr,"T %s %.3f\n",w,std::chrono::duration<double>(t-t0).count());t0=t;};
-        T("start");
         ReadNames();
         PlaceInput();
         IndexOutputs();
-        T("place");
         Link();
-        T("link");
         if (keep_) ChooseRecomputed();
-        T("choose");
         Compute();
-        T("compute");
         std::vector<std::string> circular = std::move(out_->problems);
         out_->problems = std::move(namesProblems_);
         // Formulas are computed in dependency order; their messages are reported in reading order.
@@ -413,10 +405,12 @@ private:
         for (uint32_t s = 0; s < book_.sheets.size(); ++s) widths_[s] = out_->store_.ColumnsOf(s);
         std::vector<uint32_t> order(book_.formulas.size());
         for (uint32_t k = 0; k < order.size(); ++k) order[k] = k;
-        std::sort(order.begin(), order.end(), [this](uint32_t a, uint32_t b) {
+        const auto reading = [this](uint32_t a, uint32_t b) {
             const StoredFormula &x = book_.formulas[a], &y = book_.formulas[b];
             return std::tie(x.sheet, x.row, x.column) < std::tie(y.sheet, y.row, y.column);
-        });
+        };
+        // A file's formulas come in reading order already: checking costs a fraction of sorting.
+        if (!std::is_sorted(order.begin(), order.end(), reading)) std::sort(order.begin(), order.end(), reading);
         formulas_.resize(order.size());
         out_->formulas.resize(order.size());
         textUses_.assign(book_.formulaTexts.size(), 0);
@@ -551,7 +545,9 @@ private:
             }
         }
         for (SheetIndex& index : indexes_) {
-            for (auto& column : index.columns) std::sort(column.begin(), column.end());
+            for (auto& column : index.columns) {
+                if (!std::is_sorted(column.begin(), column.end())) std::sort(column.begin(), column.end());
+            }
             std::sort(index.tails.begin(), index.tails.end(), [](const Tail& a, const Tail& b) { return a.row < b.row; });
         }
     }

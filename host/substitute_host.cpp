@@ -87,8 +87,9 @@ const std::string& SubstituteHost::TypeTextOf(const std::string& name) const
 Value SubstituteHost::Call(const std::string& name, const std::vector<Value>& arguments, std::string* error)
 {
     const Registration* r = Find(name);
-    const std::string& typeText = TypeTextOf(name);
-    void* procedure = (r == nullptr || typeText.empty()) ? nullptr : r->procedure;
+    static const std::string none;
+    const std::string& typeText = r == nullptr ? none : r->texts[2];
+    void* procedure = typeText.empty() ? nullptr : r->procedure;
     if (procedure == nullptr) {
         if (error != nullptr) *error = "no registered function " + name;
         return Value::Error(xlerrName);

@@ -3,18 +3,15 @@
 
 #include <algorithm>
 #include <cctype>
-#include <condition_variable>
 #include <cstdio>
 #include <cstring>
 #include <memory>
-#include <mutex>
 #include <new>
 #include <set>
-#include <system_error>
-#include <thread>
 #include <vector>
 
 #include "engine/text_file.h"
+#include "xlsx/pipe.h"
 
 namespace quorin_host {
 
@@ -64,75 +61,44 @@ class PieceSource {
 public:
     PieceSource(zip_file_t* file, size_t pieceBytes, bool ahead) : file_(file)
     {
-        pieces_[0].resize(pieceBytes);
-        if (!ahead) return;
-        for (std::vector<char>& piece : pieces_) piece.resize(pieceBytes);
-        try {
-            worker_ = std::thread([this] { Inflate(); });
-        } catch (const std::system_error&) {
-            // No thread to be had: the part is inflated here, as a small one is.
+        if (ahead) {
+            for (size_t k = 0; k < Ring; ++k) pipe_.Buffer(k).bytes.resize(pieceBytes);
+            ahead_ = pipe_.Start([this] {
+                for (Piece* piece; (piece = pipe_.Fill()) != nullptr;) {
+                    piece->size = zip_fread(file_, piece->bytes.data(), piece->bytes.size());
+                    const bool end = piece->size <= 0;
+                    pipe_.Send();
+                    if (end) return;
+                }
+            });
         }
-    }
-
-    ~PieceSource()
-    {
-        if (!worker_.joinable()) return;
-        {
-            const std::lock_guard<std::mutex> lock(mutex_);
-            stop_ = true;
-        }
-        changed_.notify_all();
-        worker_.join();
+        if (!ahead_) piece_.resize(pieceBytes);
     }
 
     // The next piece's size, with *data its bytes (valid until the next call); 0 at the end of the
     // part, negative when it does not inflate (zip_file_strerror then says why).
     zip_int64_t Next(const char** data)
     {
-        if (!worker_.joinable()) {
-            *data = pieces_[0].data();
-            return zip_fread(file_, pieces_[0].data(), pieces_[0].size());
+        if (!ahead_) {
+            *data = piece_.data();
+            return zip_fread(file_, piece_.data(), piece_.size());
         }
-        std::unique_lock<std::mutex> lock(mutex_);
-        if (holding_) ++taken_, holding_ = false;  // the piece handed over last is free again
-        changed_.notify_all();
-        changed_.wait(lock, [this] { return made_ > taken_ || done_; });
-        if (made_ == taken_) return 0;  // asked again after the end
-        holding_ = true;
-        *data = pieces_[taken_ % Ahead].data();
-        return sizes_[taken_ % Ahead];
+        const Piece* piece = pipe_.Next();
+        if (piece == nullptr) return 0;
+        *data = piece->bytes.data();
+        return piece->size;
     }
 
 private:
-    static constexpr size_t Ahead = 4;
-
-    void Inflate()
-    {
-        for (;;) {
-            std::unique_lock<std::mutex> lock(mutex_);
-            changed_.wait(lock, [this] { return stop_ || made_ - taken_ < Ahead; });
-            if (stop_) return;
-            std::vector<char>& piece = pieces_[made_ % Ahead];
-            lock.unlock();
-            const zip_int64_t got = zip_fread(file_, piece.data(), piece.size());
-            lock.lock();
-            sizes_[made_ % Ahead] = got;
-            ++made_;
-            done_ = got <= 0;
-            changed_.notify_all();
-            if (done_) return;
-        }
-    }
-
+    static constexpr size_t Ring = 4;
+    struct Piece {
+        std::vector<char> bytes;
+        zip_int64_t size = 0;
+    };
     zip_file_t* file_;
-    std::vector<char> pieces_[Ahead];
-    zip_int64_t sizes_[Ahead] = {};
-    // Pieces made and taken so far; the consumer is holding piece taken_ while holding_.
-    uint64_t made_ = 0, taken_ = 0;
-    bool holding_ = false, stop_ = false, done_ = false;
-    std::mutex mutex_;
-    std::condition_variable changed_;
-    std::thread worker_;
+    bool ahead_ = false;
+    std::vector<char> piece_;
+    Pipe<Piece, Ring> pipe_;
 };
 
 }  // namespace
@@ -185,6 +151,14 @@ zip_int64_t LocatePart(zip_t* archive, const std::string& part)
     return zip_name_locate(archive, backslashed.c_str(), ZIP_FL_NOCASE);
 }
 
+uint64_t DeclaredSize(zip_t* archive, const std::string& part)
+{
+    const zip_int64_t index = LocatePart(archive, part);
+    zip_stat_t stat;
+    if (index < 0 || zip_stat_index(archive, static_cast<zip_uint64_t>(index), 0, &stat) != 0 || (stat.valid & ZIP_STAT_SIZE) == 0) return 0;
+    return stat.size;
+}
+
 bool StreamPart(zip_t* archive, const std::string& part, const XlsxLimits& limits, uint64_t* budget,
                 const PartConsumer& consume, std::string* error)
 {
@@ -205,10 +179,7 @@ bool StreamPart(zip_t* archive, const std::string& part, const XlsxLimits& limit
     bool inflated = true;
     bool consumed = true;
     std::string refusal;
-    zip_stat_t stat;
-    const bool large = zip_stat_index(archive, static_cast<zip_uint64_t>(index), 0, &stat) == 0 && (stat.valid & ZIP_STAT_SIZE) != 0 &&
-                       stat.size >= limits.inflateAheadFrom;
-    PieceSource pieces(file, std::max<size_t>(limits.pieceBytes, 1), large);
+    PieceSource pieces(file, std::max<size_t>(limits.pieceBytes, 1), DeclaredSize(archive, part) >= limits.aheadFrom);
     for (;;) {
         const char* chunk = nullptr;
         const zip_int64_t got = pieces.Next(&chunk);

@@ -40,6 +40,9 @@ zip_int64_t LocatePart(zip_t* archive, const std::string& part);
 bool ReadPart(zip_t* archive, const std::string& part, const XlsxLimits& limits, uint64_t* budget,
               std::string* bytes, std::string* error);
 
+// The inflated size the archive declares for a part (0 when unknown): a hint, never a bound.
+uint64_t DeclaredSize(zip_t* archive, const std::string& part);
+
 // The same read handed over in pieces as it inflates: consume(data, size, false, refusal) for each
 // piece, then consume(nullptr, 0, true, refusal) at the end; false from it stops the read with its
 // refusal as the error, unless the part itself then proves damaged or too big, which is reported first.

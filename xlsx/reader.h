@@ -100,8 +100,9 @@ struct XlsxLimits {
     // more than its bound and a sheet is never whole in memory; any size reads the same workbook.
     size_t pieceBytes = 64 * 1024;
     // A part declaring at least this inflated size is inflated on a thread of its own, a few pieces
-    // ahead of its parsing; smaller parts cost less than starting the thread.
-    uint64_t inflateAheadFrom = uint64_t{1} << 20;
+    // ahead of its parsing, and a sheet read for its cells is parsed on another, a few batches of
+    // cells ahead of their reader; smaller parts cost less than starting the threads.
+    uint64_t aheadFrom = uint64_t{1} << 20;
 };
 
 // Reads the workbook at path; on false, book is incomplete and error names the part (and cell).

@@ -4,11 +4,16 @@
 
 #include <expat.h>
 
+#include <algorithm>
 #include <charconv>
+#include <condition_variable>
 #include <cstring>
 #include <exception>
 #include <memory>
+#include <mutex>
 #include <new>
+#include <system_error>
+#include <thread>
 
 #include "engine/formula.h"
 #include "xlsx/archive.h"
@@ -118,8 +123,9 @@ private:
         XML_StopParser(parser_.get(), XML_FALSE);
     }
 
-    uint64_t EventBegin() const { return static_cast<uint64_t>(XML_GetCurrentByteIndex(parser_.get())); }
-    uint64_t EventEnd() const { return EventBegin() + static_cast<uint64_t>(XML_GetCurrentByteCount(parser_.get())); }
+    // Where the bytes lie matters only to a copy: read for its cells, a sheet asks expat for none.
+    uint64_t EventBegin() const { return copy_ == nullptr ? 0 : static_cast<uint64_t>(XML_GetCurrentByteIndex(parser_.get())); }
+    uint64_t EventEnd() const { return copy_ == nullptr ? 0 : EventBegin() + static_cast<uint64_t>(XML_GetCurrentByteCount(parser_.get())); }
 
     void Start(const char* name, const char** attributes)
     {
@@ -144,7 +150,7 @@ private:
     void End(const char*)
     {
         // An empty-element tag's end is an event of no bytes of its own.
-        const bool empty = XML_GetCurrentByteCount(parser_.get()) == 0;
+        const bool empty = copy_ != nullptr && XML_GetCurrentByteCount(parser_.get()) == 0;
         const uint64_t end = empty ? settled_ : EventEnd();
         settled_ = end;
         if (depth_ == CellChildDepth && inCell_) {
@@ -308,11 +314,191 @@ private:
     uint64_t pendingStart_ = 0, flushed_ = 0, settled_ = 0;
 };
 
+// A large sheet read for its cells on two threads: this one inflates the part and visits the cells,
+// another parses. Pieces go to the parser and batches of cells come back, each through a ring of a
+// few, so that neither side allocates to hand over and each waits only when the other is behind.
+// Parsing costs more than inflating and visiting together, so it has the thread to itself. What is
+// reported is what reading on one thread reports: a refusal of visit, unless the part then proves
+// damaged or too big; malformed markup, if met before any refusal.
+class CellRelay {
+public:
+    explicit CellRelay(const CellMarkupVisitor& visit)
+        : visit_(visit), relay_([this](const CellMarkup& cell, std::string_view, std::string*, std::string* refusal) { return Relay(cell, refusal); })
+    {
+    }
+
+    ~CellRelay()
+    {
+        if (!parser_.joinable()) return;
+        {
+            const std::lock_guard<std::mutex> lock(mutex_);
+            stop_ = true;
+        }
+        changed_.notify_all();
+        parser_.join();
+    }
+
+    // *started is false when no thread is to be had: nothing was read.
+    bool Read(zip_t* archive, const std::string& part, const XlsxLimits& limits, uint64_t* budget, std::string* error, bool* started)
+    {
+        for (size_t k = 0; k < Ring; ++k) pieces_[k].bytes.resize(std::max<size_t>(limits.pieceBytes, 1)), batches_[k].cells.resize(CellsPerBatch);
+        try {
+            parser_ = std::thread([this, &part] { Parse(part); });
+        } catch (const std::system_error&) {
+            *started = false;
+            return false;
+        }
+        *started = true;
+        XlsxLimits here = limits;
+        here.aheadFrom = UINT64_MAX;  // inflated on this thread, between visits
+        return StreamPart(archive, part, here, budget,
+            [this](const char* data, size_t size, bool last, std::string* refusal) { return Consume(data, size, last, refusal); }, error);
+    }
+
+private:
+    static constexpr size_t Ring = 4;
+    static constexpr size_t CellsPerBatch = 1024;
+    struct Piece {
+        std::vector<char> bytes;
+        size_t size = 0;
+        bool last = false;
+    };
+    struct CellBatch {
+        std::vector<CellMarkup> cells;
+        size_t count = 0;
+    };
+
+    // The parsing thread: pieces in, cells out, until the last piece, a fault or a stop.
+    void Parse(const std::string& part)
+    {
+        std::exception_ptr failure;
+        std::string fault;
+        try {
+            SheetReader reader(part, relay_, nullptr);
+            for (bool last = false; !last && fault.empty();) {
+                std::unique_lock<std::mutex> lock(mutex_);
+                changed_.wait(lock, [this] { return stop_ || piecesSent_ > piecesTaken_; });
+                if (stop_) break;
+                const Piece& piece = pieces_[piecesTaken_ % Ring];
+                lock.unlock();
+                last = piece.last;
+                std::string why;
+                if (!reader.Feed(piece.bytes.data(), piece.size, piece.last, &why)) fault = why.empty() ? "stopped" : why;
+                lock.lock();
+                ++piecesTaken_;
+                changed_.notify_all();
+            }
+            if (filling_ != nullptr) Send();  // the last batch, part full
+        } catch (...) {
+            failure = std::current_exception();
+        }
+        const std::lock_guard<std::mutex> lock(mutex_);
+        failure_ = failure;
+        fault_ = fault;
+        parsed_ = true;
+        changed_.notify_all();
+    }
+
+    // On the parsing thread: each cell into the batch being filled.
+    bool Relay(const CellMarkup& cell, std::string* refusal)
+    {
+        if (filling_ == nullptr) {
+            std::unique_lock<std::mutex> lock(mutex_);
+            changed_.wait(lock, [this] { return stop_ || batchesSent_ - batchesTaken_ < Ring; });
+            if (stop_) {
+                *refusal = "stopped by its reader";  // visit refused a cell before: never reported
+                return false;
+            }
+            filling_ = &batches_[batchesSent_ % Ring];
+            filling_->count = 0;
+        }
+        filling_->cells[filling_->count++] = cell;
+        if (filling_->count == CellsPerBatch) Send();
+        return true;
+    }
+
+    void Send()
+    {
+        const std::lock_guard<std::mutex> lock(mutex_);
+        ++batchesSent_;
+        filling_ = nullptr;
+        changed_.notify_all();
+    }
+
+    // On this thread, for each inflated piece: hands it to the parser, visiting the cells that came
+    // back while the parser is behind; at the last, visits the rest. False once visit refused or the
+    // parser met a fault, with what it was.
+    bool Consume(const char* data, size_t size, bool last, std::string* refusal)
+    {
+        std::unique_lock<std::mutex> lock(mutex_);
+        for (bool handed = false;;) {
+            if (!handed && !parsed_ && piecesSent_ - piecesTaken_ < Ring) {
+                Piece& piece = pieces_[piecesSent_ % Ring];
+                if (size > 0) std::memcpy(piece.bytes.data(), data, size);
+                piece.size = size;
+                piece.last = last;
+                ++piecesSent_;
+                changed_.notify_all();
+                handed = true;
+                if (!last) return true;
+            }
+            if (batchesSent_ > batchesTaken_) {
+                const CellBatch& batch = batches_[batchesTaken_ % Ring];
+                lock.unlock();
+                for (size_t n = 0; n < batch.count && refusal_.empty(); ++n) {
+                    std::string fault;
+                    if (!visit_(batch.cells[n], std::string_view(), &replacement_, &fault)) refusal_ = fault.empty() ? "refused" : fault;
+                }
+                lock.lock();
+                ++batchesTaken_;
+                changed_.notify_all();
+                if (!refusal_.empty()) {
+                    stop_ = true;
+                    *refusal = refusal_;
+                    return false;
+                }
+                continue;
+            }
+            if (parsed_) break;
+            changed_.wait(lock);
+        }
+        // The parser is done, and every cell it sent was visited.
+        if (failure_) std::rethrow_exception(failure_);
+        if (!fault_.empty()) {
+            *refusal = fault_;
+            return false;
+        }
+        return true;
+    }
+
+    const CellMarkupVisitor& visit_;
+    const CellMarkupVisitor relay_;
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    Piece pieces_[Ring];
+    CellBatch batches_[Ring];
+    uint64_t piecesSent_ = 0, piecesTaken_ = 0;    // by this thread, by the parser
+    uint64_t batchesSent_ = 0, batchesTaken_ = 0;  // by the parser, by this thread
+    bool stop_ = false;    // parse no further
+    bool parsed_ = false;  // the parser is done: fault_ or failure_ say why, if it failed
+    std::string fault_;
+    std::exception_ptr failure_;
+    CellBatch* filling_ = nullptr;  // the parser's
+    std::string refusal_, replacement_;  // this thread's
+    std::thread parser_;
+};
+
 }  // namespace
 
 bool StreamSheetCells(zip_t* archive, const std::string& part, const XlsxLimits& limits, uint64_t* budget,
                       const CellMarkupVisitor& visit, std::string* copy, std::string* error)
 {
+    if (copy == nullptr && DeclaredSize(archive, part) >= limits.aheadFrom) {
+        CellRelay relay(visit);
+        bool started = false;
+        const bool read = relay.Read(archive, part, limits, budget, error, &started);
+        if (started) return read;
+    }
     SheetReader reader(part, visit, copy);
     return StreamPart(archive, part, limits, budget,
         [&](const char* data, size_t size, bool last, std::string* refusal) { return reader.Feed(data, size, last, refusal); },

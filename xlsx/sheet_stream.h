@@ -33,7 +33,8 @@ struct CellMarkup {
     std::string inlineText;  // <is>: its <t>, or its rich-text runs' <t>; phonetic runs are not its text
     // Byte offsets in the part. The element is [begin, end); its content starts at contentBegin (== end
     // for an empty-element tag); <v> and <is> (the first of each) lie at [valueBegin, valueEnd) and
-    // [inlineBegin, inlineEnd), empty ranges when absent; formulaEnd ends <f>, 0 when absent.
+    // [inlineBegin, inlineEnd), empty ranges when absent; formulaEnd ends <f>, 0 when absent. These
+    // and emptyElement are kept only when the part is copied: all are 0 otherwise.
     uint64_t begin = 0, end = 0, contentBegin = 0;
     uint64_t valueBegin = 0, valueEnd = 0, inlineBegin = 0, inlineEnd = 0, formulaEnd = 0;
     bool emptyElement = false;
