@@ -1,4 +1,3 @@
-#include <chrono>
 // xlsx_commands.cpp - check, sheet and recalc on .xlsx workbooks: read, recalculate, compare or write.
 #include "cli/xlsx_commands.h"
 
@@ -58,9 +57,7 @@ struct Recalculated {
 void Recalculate(SubstituteHost& host, const std::string& path, Recalculated* run)
 {
     std::string error;
-    auto t0=std::chrono::steady_clock::now();
     run->read = ReadWorkbook(path, &run->xlsx, &run->book, &error);
-    fprintf(stderr,"T read %.3f\n",std::chrono::duration<double>(std::chrono::steady_clock::now()-t0).count());
     if (!run->read) {
         std::fprintf(stderr, "%s: %s\n", path.c_str(), error.c_str());
         return;
@@ -131,9 +128,7 @@ static int CheckRead(SubstituteHost& host, const std::string& path, uint64_t tol
         return 1;
     }
     const Workbook& book = run.book;
-    auto t0=std::chrono::steady_clock::now();
     const BookComparison comparison = CompareBook(book, run.evaluation, tolerance, KeepCells::NotSame);
-    fprintf(stderr,"T compare %.3f\n",std::chrono::duration<double>(std::chrono::steady_clock::now()-t0).count());
     std::printf("%s %s\n", comparison.differing == 0 ? "same  " : "DIFFER", path.c_str());
     for (const RecomputedCell& cell : comparison.cells) {
         if (cell.comparison.agreement != Agreement::Far && cell.comparison.agreement != Agreement::OtherKind) continue;

@@ -156,6 +156,8 @@ public:
 
     Value Run(uint32_t root)
     {
+        // The stack never holds more values than the formula has nodes.
+        stack_.reserve(root + 1 - formula_.nodes[root].first);
         for (uint32_t k = formula_.nodes[root].first; k <= root; ++k) Step(formula_.nodes[k]);
         return std::move(stack_.back());
     }
@@ -259,7 +261,7 @@ private:
     void Step(const Node& node)
     {
         switch (node.type) {
-        case NodeType::Literal: stack_.push_back(node.literal); return;
+        case NodeType::Literal: stack_.push_back(formula_.LiteralOf(node)); return;
         case NodeType::Reference: {
             if (node.link != 0) {
                 Value v;

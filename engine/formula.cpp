@@ -235,7 +235,8 @@ private:
     void EmitLiteral(Value v, size_t column)
     {
         Node node;
-        node.literal = std::move(v);
+        node.literal = static_cast<uint32_t>(formula_->literals.size());
+        formula_->literals.push_back(std::move(v));
         Emit(std::move(node), 0, column);
     }
 
@@ -718,6 +719,7 @@ Formula ScanFormula(const std::string& text)
 void ScanFormula(const std::string& text, Formula* formula)
 {
     formula->nodes.clear();
+    formula->literals.clear();
     ReserveNodes(text, formula);
     Reader reader(text, formula);
     reader.Scan();
@@ -726,6 +728,7 @@ void ScanFormula(const std::string& text, Formula* formula)
 bool ParseFormula(const std::string& text, Formula* formula, std::string* error, size_t* errorColumn)
 {
     formula->nodes.clear();
+    formula->literals.clear();
     ReserveNodes(text, formula);
     Reader reader(text, formula);
     const bool parsed = reader.Read();
@@ -749,7 +752,8 @@ void ShiftReferences(Formula* formula, int32_t rows, int32_t columns)
                             Shift(&columnLast, columns, node.absolute & AbsoluteColumnLast, MaxSheetColumns);
         if (!inside) {
             node.type = NodeType::Literal;
-            node.literal = Value::Error(xlerrRef);
+            node.literal = static_cast<uint32_t>(formula->literals.size());
+            formula->literals.push_back(Value::Error(xlerrRef));
             continue;
         }
         a.columnFirst = static_cast<uint16_t>(columnFirst);

@@ -45,7 +45,7 @@ struct Node {
     uint32_t first = 0;          // index of the first node of this node's subtree
     uint32_t column = 0;         // 1-based position in the formula text
     uint32_t argumentCount = 0;  // Call
-    Value literal;               // Literal: number, text, boolean, error or array constant
+    uint32_t literal = 0;        // Literal: its value's index in Formula::literals (kept apart: values are large)
     std::string name;            // Call, Name, Table: as written, without _xll.; Reference: its sheet, "" for the formula's own
                                  // (a scan's 3-D reference: "First:Last")
     std::string detail;          // Name: the sheet that qualifies it, "" for none; Table: the text inside its brackets
@@ -55,8 +55,10 @@ struct Node {
 };
 
 struct Formula {
-    std::vector<Node> nodes;  // operands before their operator; the root is the last node
+    std::vector<Node> nodes;      // operands before their operator; the root is the last node
+    std::vector<Value> literals;  // number, text, boolean, error or array constant of each Literal node
     uint32_t Root() const { return static_cast<uint32_t>(nodes.size() - 1); }
+    const Value& LiteralOf(const Node& node) const { return literals[node.literal]; }
 };
 
 // Parses text (a leading '=' is optional). On failure error says what and errorColumn (1-based) where.

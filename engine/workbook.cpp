@@ -31,7 +31,7 @@ bool MayAnswerArray(const Formula& f)
     switch (root.type) {
     case NodeType::Call: case NodeType::Name: return true;
     case NodeType::Reference: return root.area.rowFirst != root.area.rowLast || root.area.columnFirst != root.area.columnLast;
-    case NodeType::Literal: return root.literal.kind == Kind::Array;
+    case NodeType::Literal: return f.LiteralOf(root).kind == Kind::Array;
     default: return false;
     }
 }

@@ -123,7 +123,7 @@ std::string Found(const Formula& f)
                    (n.area.rowFirst == n.area.rowLast && n.area.columnFirst == n.area.columnLast
                         ? "" : ":" + quorin_host::CellName(n.area.rowLast, n.area.columnLast));
             break;
-        case quorin_host::NodeType::Literal: item = n.literal.missing ? "_" : ""; break;
+        case quorin_host::NodeType::Literal: item = f.LiteralOf(n).missing ? "_" : ""; break;
         default: break;
         }
         if (!item.empty()) text += (text.empty() ? "" : " ") + item;
@@ -174,9 +174,9 @@ struct ShiftCase {
     const char* fault;
 };
 
-std::string ReferenceText(const quorin_host::Node& n)
+std::string ReferenceText(const Formula& f, const quorin_host::Node& n)
 {
-    if (n.type != quorin_host::NodeType::Reference) return quorin_host::FormatValue(n.literal);
+    if (n.type != quorin_host::NodeType::Reference) return quorin_host::FormatValue(f.LiteralOf(n));
     return (n.name.empty() ? "" : n.name + "!") + quorin_host::CellName(n.area.rowFirst, n.area.columnFirst) + ":" +
            quorin_host::CellName(n.area.rowLast, n.area.columnLast);
 }
@@ -200,7 +200,7 @@ TEST(ShiftReferences, MovesRelativeCornersOnly)
         Formula f;
         ASSERT_TRUE(quorin_host::ParseFormula(c.formula, &f, nullptr, nullptr));
         quorin_host::ShiftReferences(&f, c.rows, c.columns);
-        EXPECT_EQ(ReferenceText(f.nodes.back()), c.shifted);
+        EXPECT_EQ(ReferenceText(f, f.nodes.back()), c.shifted);
     }
 }
 
