@@ -758,6 +758,10 @@ private:
     void Compute()
     {
         const ScopedCellSource reading(host_, *out_);
+        // The formulas ready from the start, in reading order, and those made ready since; the next is
+        // the first of either. Most are ready from the start: a heap of them all would cost more.
+        std::vector<uint32_t> readyFirst;
+        size_t nextFirst = 0;
         std::priority_queue<uint32_t, std::vector<uint32_t>, std::greater<uint32_t>> ready;
         size_t pending = 0;
         const auto counted = [this](uint32_t k) { return keep_ ? formulas_[k].recomputed : formulas_[k].evaluable; };
@@ -766,7 +770,7 @@ private:
         for (uint32_t k = 0; k < formulas_.size(); ++k) {
             if (!counted(k)) continue;
             ++pending;
-            if (waiting_[k] == 0) ready.push(k);
+            if (waiting_[k] == 0) readyFirst.push_back(k);
             if (keep_) rank[k] = static_cast<uint32_t>(order.size()), order.push_back(k);
         }
         LastRead aheadParse;
@@ -774,9 +778,14 @@ private:
         Ahead<Parsed> parses(
             order.size(), [&](size_t n, Parsed* into, bool worker) { Parse(order[n], into, worker ? &aheadParse : &lastParse_); },
             order.size() >= options_.aheadFrom);
-        while (!ready.empty()) {
-            const uint32_t k = ready.top();
-            ready.pop();
+        while (nextFirst < readyFirst.size() || !ready.empty()) {
+            uint32_t k = 0;
+            if (ready.empty() || (nextFirst < readyFirst.size() && readyFirst[nextFirst] < ready.top())) {
+                k = readyFirst[nextFirst++];
+            } else {
+                k = ready.top();
+                ready.pop();
+            }
             if (!keep_) {
                 ComputeOne(k, parsed_[k]);
             } else {
