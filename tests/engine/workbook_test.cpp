@@ -171,6 +171,17 @@ TEST_F(WorkbookTest, EachBadCellShowsItsErrorAndTheOthersAreComputed)
                               }));
 }
 
+// A formula made ready by another goes before every later formula ready from the start, so random
+// numbers are drawn in the order of the sheet written without the wait.
+TEST_F(WorkbookTest, AFormulaMadeReadyGoesBeforeLaterOnesReadyFromTheStart)
+{
+    EvaluatedSheet waiting, plain;
+    quorin_host::OnFreshThread([&] { return waiting = Evaluate("\"=RandDist(B2,1)\"\n,\"=Polynomial({5},0)\"\n\"=RandDist(0,1)\"\n"), true; });
+    quorin_host::OnFreshThread([&] { return plain = Evaluate("\"=RandDist(5,1)\"\n\"=RandDist(0,1)\"\n"), true; });
+    EXPECT_EQ(waiting.shown[0][0], plain.shown[0][0]) << "A1 drew after A3";
+    EXPECT_EQ(waiting.shown[2][0], plain.shown[1][0]);
+}
+
 // Chains long enough that a rescan per formula, or recursion per link, would show; the 100,000-row
 // chains are timed from the command line.
 TEST_F(WorkbookTest, ChainsAreComputedInEitherDirection)
