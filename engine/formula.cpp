@@ -540,7 +540,10 @@ private:
     {
         const size_t start = at_;
         const std::string_view first = NextWord();
-        if (at_ >= text_.size() || text_[at_] != ':') {
+        // A cell's name (letters, then digits) starts no whole line: most ranges end the look here.
+        const std::string_view line = first.substr(!first.empty() && first[0] == '$' ? 1 : 0);
+        const bool letters = std::all_of(line.begin(), line.end(), IsLetter), digits = std::all_of(line.begin(), line.end(), IsDigit);
+        if (at_ >= text_.size() || text_[at_] != ':' || (!letters && !digits)) {
             at_ = start;
             return false;
         }
