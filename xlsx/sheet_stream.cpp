@@ -53,6 +53,10 @@ public:
         XML_SetEntityDeclHandler(parser_.get(), &SheetReader::OnEntity);
     }
 
+    // The record the next cell is read into, from its start on (the reader's own until then): a
+    // visit that keeps records saves copying each.
+    void Into(CellMarkup* record) { cell_ = record; }
+
     // One inflated piece (last: the end of the part); false with the error set.
     bool Feed(const char* data, size_t size, bool last, std::string* error)
     {
@@ -71,7 +75,7 @@ public:
             return false;
         }
         if (copy_ != nullptr) {
-            CopyUpTo(last ? pendingStart_ + pending_.size() : (inCell_ ? cell_.begin : settled_));
+            CopyUpTo(last ? pendingStart_ + pending_.size() : (inCell_ ? cell_->begin : settled_));
             // Only what is copied is let go of, and only between pieces: erasing at every cell would
             // move the rest of the piece each time.
             pending_.erase(0, static_cast<size_t>(flushed_ - pendingStart_));
@@ -154,13 +158,13 @@ private:
         const uint64_t end = empty ? settled_ : EventEnd();
         settled_ = end;
         if (depth_ == CellChildDepth && inCell_) {
-            if (formulaOpen_) cell_.formulaEnd = end;
-            if (valueOpen_) cell_.valueEnd = end;
-            if (inInline_) cell_.inlineEnd = end;
+            if (formulaOpen_) cell_->formulaEnd = end;
+            if (valueOpen_) cell_->valueEnd = end;
+            if (inInline_) cell_->inlineEnd = end;
             formulaOpen_ = valueOpen_ = inInline_ = false;
             capture_ = nullptr;
         } else if ((depth_ == ItemChildDepth || depth_ == RunChildDepth) && capture_ == &text_) {
-            cell_.inlineText += DecodeText(text_.c_str());
+            cell_->inlineText += DecodeText(text_.c_str());
             capture_ = nullptr;
         }
         if (depth_ == ItemChildDepth) inRun_ = false;
@@ -215,52 +219,52 @@ private:
         anyCell_ = true;
         inCell_ = true;
         // The record is reused: its strings keep their capacity, so a sheet costs no allocation per cell.
-        cell_.row = row_;
-        cell_.column = column_;
-        cell_.name = name;
+        cell_->row = row_;
+        cell_->column = column_;
+        cell_->name = name;
         // Only a copy rewrites the element, from its attributes.
         size_t n = 0;
         for (const char** a = attributes; copy_ != nullptr && *a != nullptr; a += 2, ++n) {
-            if (n == cell_.attributes.size()) cell_.attributes.emplace_back();
-            cell_.attributes[n].first = a[0];
-            cell_.attributes[n].second = a[1];
+            if (n == cell_->attributes.size()) cell_->attributes.emplace_back();
+            cell_->attributes[n].first = a[0];
+            cell_->attributes[n].second = a[1];
         }
-        cell_.attributes.resize(n);
+        cell_->attributes.resize(n);
         const char* type = Attribute(attributes, "t");
-        cell_.type = type != nullptr ? type : "";
-        cell_.hasFormula = cell_.hasValue = cell_.hasInline = false;
-        cell_.formulaType.clear();
-        cell_.formulaRef.clear();
-        cell_.formulaShared.clear();
-        cell_.formulaText.clear();
-        cell_.value.clear();
-        cell_.inlineText.clear();
-        cell_.begin = EventBegin();
-        cell_.contentBegin = cell_.end = EventEnd();
-        cell_.valueBegin = cell_.valueEnd = cell_.inlineBegin = cell_.inlineEnd = cell_.formulaEnd = 0;
-        cell_.emptyElement = false;
+        cell_->type = type != nullptr ? type : "";
+        cell_->hasFormula = cell_->hasValue = cell_->hasInline = false;
+        cell_->formulaType.clear();
+        cell_->formulaRef.clear();
+        cell_->formulaShared.clear();
+        cell_->formulaText.clear();
+        cell_->value.clear();
+        cell_->inlineText.clear();
+        cell_->begin = EventBegin();
+        cell_->contentBegin = cell_->end = EventEnd();
+        cell_->valueBegin = cell_->valueEnd = cell_->inlineBegin = cell_->inlineEnd = cell_->formulaEnd = 0;
+        cell_->emptyElement = false;
     }
 
     void StartCellChild(const char* name, const char** attributes)
     {
-        if (Named(name, "f") && !cell_.hasFormula) {
-            cell_.hasFormula = true;
+        if (Named(name, "f") && !cell_->hasFormula) {
+            cell_->hasFormula = true;
             const char* type = Attribute(attributes, "t");
             const char* ref = Attribute(attributes, "ref");
             const char* shared = Attribute(attributes, "si");
-            cell_.formulaType = type != nullptr ? type : "";
-            cell_.formulaRef = ref != nullptr ? ref : "";
-            cell_.formulaShared = shared != nullptr ? shared : "";
+            cell_->formulaType = type != nullptr ? type : "";
+            cell_->formulaRef = ref != nullptr ? ref : "";
+            cell_->formulaShared = shared != nullptr ? shared : "";
             formulaOpen_ = true;
-            Capture(&cell_.formulaText);
-        } else if (Named(name, "v") && !cell_.hasValue) {
-            cell_.hasValue = true;
-            cell_.valueBegin = EventBegin();
+            Capture(&cell_->formulaText);
+        } else if (Named(name, "v") && !cell_->hasValue) {
+            cell_->hasValue = true;
+            cell_->valueBegin = EventBegin();
             valueOpen_ = true;
-            Capture(&cell_.value);
-        } else if (Named(name, "is") && !cell_.hasInline) {
-            cell_.hasInline = true;
-            cell_.inlineBegin = EventBegin();
+            Capture(&cell_->value);
+        } else if (Named(name, "is") && !cell_->hasInline) {
+            cell_->hasInline = true;
+            cell_->inlineBegin = EventBegin();
             inInline_ = true;
         }
     }
@@ -268,16 +272,16 @@ private:
     void EndCell(uint64_t end, bool empty)
     {
         inCell_ = false;
-        cell_.end = end;
-        cell_.emptyElement = empty;
-        if (empty) cell_.contentBegin = end;
+        cell_->end = end;
+        cell_->emptyElement = empty;
+        if (empty) cell_->contentBegin = end;
         replacement_.clear();
         std::string_view raw;
-        if (copy_ != nullptr) raw = std::string_view(pending_).substr(cell_.begin - pendingStart_, end - cell_.begin);
+        if (copy_ != nullptr) raw = std::string_view(pending_).substr(cell_->begin - pendingStart_, end - cell_->begin);
         std::string refusal;
-        if (!visit_(cell_, raw, &replacement_, &refusal)) return Stop(refusal);
+        if (!visit_(*cell_, raw, &replacement_, &refusal)) return Stop(refusal);
         if (replacement_.empty() || copy_ == nullptr) return;
-        CopyUpTo(cell_.begin);
+        CopyUpTo(cell_->begin);
         copy_->append(replacement_);
         flushed_ = end;
     }
@@ -304,7 +308,8 @@ private:
     bool anyRow_ = false, anyCell_ = false;
     uint32_t row_ = 0;
     uint16_t column_ = 0;
-    CellMarkup cell_;
+    CellMarkup own_;
+    CellMarkup* cell_ = &own_;  // the record the cell being read goes into
     std::string* capture_ = nullptr;  // where character data goes, when it is wanted
     std::string text_;                // a string item's <t> being read
     std::string replacement_;
@@ -375,6 +380,8 @@ private:
         std::string fault;
         try {
             SheetReader reader(part, relay_, nullptr);
+            reader_ = &reader;
+            if (!NextRecord()) fault = "stopped";
             for (bool last = false; !last && fault.empty();) {
                 std::unique_lock<std::mutex> lock(mutex_);
                 changed_.wait(lock, [this] { return stop_ || piecesSent_ > piecesTaken_; });
@@ -389,6 +396,7 @@ private:
                 changed_.notify_all();
             }
             if (filling_ != nullptr) Send();  // the last batch, part full
+            reader_ = nullptr;
         } catch (...) {
             failure = std::current_exception();
         }
@@ -399,21 +407,28 @@ private:
         changed_.notify_all();
     }
 
-    // On the parsing thread: each cell into the batch being filled.
-    bool Relay(const CellMarkup& cell, std::string* refusal)
+    // On the parsing thread: the reader read each cell into the next record of the batch being
+    // filled; once a batch is full it goes, and the next is waited for. False once stopped.
+    bool Relay(const CellMarkup&, std::string* refusal)
     {
-        if (filling_ == nullptr) {
-            std::unique_lock<std::mutex> lock(mutex_);
-            changed_.wait(lock, [this] { return stop_ || batchesSent_ - batchesTaken_ < Ring; });
-            if (stop_) {
-                *refusal = "stopped by its reader";  // visit refused a cell before: never reported
-                return false;
-            }
-            filling_ = &batches_[batchesSent_ % Ring];
-            filling_->count = 0;
+        if (++filling_->count < CellsPerBatch) {
+            reader_->Into(&filling_->cells[filling_->count]);
+            return true;
         }
-        filling_->cells[filling_->count++] = cell;
-        if (filling_->count == CellsPerBatch) Send();
+        Send();
+        if (NextRecord()) return true;
+        *refusal = "stopped by its reader";  // visit refused a cell before: never reported
+        return false;
+    }
+
+    bool NextRecord()
+    {
+        std::unique_lock<std::mutex> lock(mutex_);
+        changed_.wait(lock, [this] { return stop_ || batchesSent_ - batchesTaken_ < Ring; });
+        if (stop_) return false;
+        filling_ = &batches_[batchesSent_ % Ring];
+        filling_->count = 0;
+        reader_->Into(&filling_->cells[0]);
         return true;
     }
 
@@ -484,6 +499,7 @@ private:
     std::string fault_;
     std::exception_ptr failure_;
     CellBatch* filling_ = nullptr;  // the parser's
+    SheetReader* reader_ = nullptr;
     std::string refusal_, replacement_;  // this thread's
     std::thread parser_;
 };
