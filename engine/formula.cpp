@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cstring>
 #include <string_view>
 
 #include "host/number.h"
@@ -229,6 +230,13 @@ private:
         for (uint32_t k = 0; k < operands; ++k) first = nodes[first - 1].first;
         node.first = first;
         node.column = static_cast<uint32_t>(column);
+        if (node.type == NodeType::Reference) {
+            // A reference is emitted as soon as it is read: it ends here, or before the spaces read past it.
+            const size_t start = column - 1;
+            size_t end = std::min(at_, text_.size());
+            while (end > start && IsSpace(text_[end - 1])) --end;
+            node.length = static_cast<uint32_t>(end > start ? end - start : 0);
+        }
         nodes.push_back(std::move(node));
     }
 
@@ -774,6 +782,91 @@ std::vector<uint32_t> ArgumentRoots(const Formula& formula, uint32_t call)
         next = formula.nodes[next - 1].first;
     }
     return roots;
+}
+
+namespace {
+
+// The cell part of a reference as the reader takes it back, '$' where a corner is absolute: "B5",
+// "$A$1:$A$1000", into out (room for two corners); its length, 0 for whole rows or columns, which are
+// written another way.
+constexpr size_t CornersRoom = 32;
+size_t CornersText(const Node& n, char* out)
+{
+    const Area& a = n.area;
+    if ((a.rowFirst == 0 && a.rowLast == MaxSheetRows - 1) || (a.columnFirst == 0 && a.columnLast == MaxSheetColumns - 1)) return 0;
+    size_t length = 0;
+    const auto corner = [&](uint32_t row, uint16_t column, bool rowMark, bool columnMark) {
+        if (columnMark) out[length++] = '$';
+        char letters[4];
+        size_t count = 0;
+        for (uint32_t c = uint32_t{column} + 1; c > 0; c = (c - 1) / 26) letters[count++] = static_cast<char>('A' + (c - 1) % 26);
+        while (count > 0) out[length++] = letters[--count];
+        if (rowMark) out[length++] = '$';
+        char digits[8];
+        for (uint32_t r = row + 1; r > 0; r /= 10) digits[count++] = static_cast<char>('0' + r % 10);
+        while (count > 0) out[length++] = digits[--count];
+    };
+    corner(a.rowFirst, a.columnFirst, n.absolute & AbsoluteRowFirst, n.absolute & AbsoluteColumnFirst);
+    // One cell is written once, when its two corners' marks agree.
+    const bool sameMarks = ((n.absolute & AbsoluteRowFirst) != 0) == ((n.absolute & AbsoluteRowLast) != 0) &&
+                           ((n.absolute & AbsoluteColumnFirst) != 0) == ((n.absolute & AbsoluteColumnLast) != 0);
+    if (a.rowFirst == a.rowLast && a.columnFirst == a.columnLast && sameMarks) return length;
+    out[length++] = ':';
+    corner(a.rowLast, a.columnLast, n.absolute & AbsoluteRowLast, n.absolute & AbsoluteColumnLast);
+    return length;
+}
+
+// Whether a[at, at + n) and b[0, n) hold the same characters, the first within its text.
+bool SameRun(const std::string& a, size_t at, const char* b, size_t n)
+{
+    return at <= a.size() && n <= a.size() - at && (n == 0 || std::memcmp(a.data() + at, b, n) == 0);
+}
+
+}  // namespace
+
+bool ReadMovedFormula(const std::string& modelText, const Formula& model, int32_t rows, int32_t columns, const std::string& text,
+                      Formula* formula)
+{
+    *formula = model;
+    ShiftReferences(formula, rows, columns);
+    // Where each reference of the model ends, and how much longer than the model the text is up to
+    // there: a node after it stands that much further on.
+    constexpr size_t MaxMoves = 16;
+    std::pair<size_t, int64_t> moves[MaxMoves];
+    size_t moveCount = 0;
+    size_t at = 0, atNew = 0;  // in modelText and in text: what comes before is the same
+    int64_t longer = 0;
+    char corners[CornersRoom], movedCorners[CornersRoom];
+    for (size_t k = 0; k < model.nodes.size(); ++k) {
+        const Node& was = model.nodes[k];
+        if (was.type != NodeType::Reference) continue;
+        Node& moved = formula->nodes[k];
+        if (moved.type != NodeType::Reference || moveCount == MaxMoves) return false;  // moved off the sheet, or too many to follow
+        const size_t length = CornersText(was, corners), movedLength = CornersText(moved, movedCorners);
+        const size_t begin = was.column - 1, end = begin + was.length;
+        if (length == 0 || was.length < length || begin < at || end > modelText.size() || !SameRun(modelText, end - length, corners, length)) {
+            return false;
+        }
+        // Before the corners: the sheet as written, ending in '!', or nothing.
+        const size_t cornersAt = end - length;
+        if (cornersAt > begin && modelText[cornersAt - 1] != '!') return false;
+        const size_t same = cornersAt - at;
+        if (!SameRun(text, atNew, modelText.data() + at, same) || !SameRun(text, atNew + same, movedCorners, movedLength)) return false;
+        atNew += same + movedLength;
+        at = end;
+        const int64_t grows = static_cast<int64_t>(movedLength) - static_cast<int64_t>(length);
+        moved.length = static_cast<uint32_t>(static_cast<int64_t>(was.length) + grows);
+        longer += grows;
+        moves[moveCount++] = {end, longer};
+    }
+    if (text.size() - atNew != modelText.size() - at || !SameRun(text, atNew, modelText.data() + at, text.size() - atNew)) return false;
+    for (Node& node : formula->nodes) {
+        const size_t start = node.column == 0 ? 0 : node.column - 1;
+        int64_t shift = 0;
+        for (size_t m = 0; m < moveCount && moves[m].first <= start; ++m) shift = moves[m].second;
+        node.column = static_cast<uint32_t>(static_cast<int64_t>(node.column) + shift);
+    }
+    return true;
 }
 
 std::string CellName(uint32_t row, uint16_t column)

@@ -52,6 +52,7 @@ struct Node {
     uint32_t link = 0;           // Reference: n of a [n] linked workbook, 0 for this workbook
     Area area;                   // Reference: rows and columns, first <= last; the sheet is bound at evaluation
     uint8_t absolute = 0;        // Reference: Absolute bits
+    uint32_t length = 0;         // Reference: the characters it takes in the text, from column
 };
 
 struct Formula {
@@ -75,6 +76,14 @@ void ScanFormula(const std::string& text, Formula* formula);
 // Moves the relative corners of every reference by rows and columns, as a shared formula written for
 // one cell reads in another; a reference moved off the sheet becomes #REF!.
 void ShiftReferences(Formula* formula, int32_t rows, int32_t columns);
+
+// A formula filled down (or across) is often written out in full in each cell: the same text but for
+// its references, moved. When text is modelText with every reference of model (read from modelText)
+// moved by rows and columns and written the same way (sheet as before, '$' where it was, capitals),
+// *formula becomes model so moved, positions included: what reading text would give, made for a
+// fraction of the cost. False for any other text; *formula is then to be read afresh.
+bool ReadMovedFormula(const std::string& modelText, const Formula& model, int32_t rows, int32_t columns, const std::string& text,
+                      Formula* formula);
 
 // The roots of a call's arguments, first argument first.
 std::vector<uint32_t> ArgumentRoots(const Formula& formula, uint32_t call);

@@ -310,11 +310,19 @@ private:
     };
     using Message = std::pair<uint32_t, std::string>;  // a formula's problem or note, by formula
     // The last shared text read (scanned, or parsed), before it is moved to its cell.
+    // The last formula read in each of a few columns: a text further down the column is often the same
+    // formula moved (written out in full in each cell), made from it instead of read (ReadMovedFormula).
+    struct Above {
+        uint32_t sheet = UINT32_MAX, row = 0, text = 0;  // where its text was written for
+        uint16_t column = 0;
+        Formula formula;
+    };
     struct LastRead {
         uint32_t text = UINT32_MAX;
         bool ok = false;
         Formula formula;
         std::string error;
+        Above above[8];  // by column, modulo 8
     };
     struct Tail { uint32_t row; uint32_t formula; };
     struct SheetIndex {
@@ -448,7 +456,7 @@ private:
     void Scan(const StoredFormula& written, Formula* scan, LastRead* last) const
     {
         if (textUses_[written.text] < 2) {
-            ScanFormula(book_.TextOf(written), scan);
+            if (!FromAbove(written, scan, last)) ScanFormula(book_.TextOf(written), scan), KeepAbove(written, *scan, last);
         } else {
             if (last->text != written.text) ScanFormula(book_.TextOf(written), &last->formula), last->text = written.text;
             *scan = last->formula;
@@ -481,7 +489,10 @@ private:
             return false;
         };
         if (textUses_[written.text] < 2) {
-            if (!parse(formula, why)) return false;
+            if (!FromAbove(written, formula, last)) {
+                if (!parse(formula, why)) return false;
+                KeepAbove(written, *formula, last);
+            }
         } else {
             if (last->text != written.text) last->ok = parse(&last->formula, &last->error), last->text = written.text;
             if (!last->ok) {
@@ -492,6 +503,28 @@ private:
         }
         ShiftReferences(formula, written.shiftRows, written.shiftColumns);
         return true;
+    }
+
+    // The formula last read in written's column, moved to written's text, if that is what it is.
+    bool FromAbove(const StoredFormula& written, Formula* formula, const LastRead* last) const
+    {
+        const uint32_t row = written.row - static_cast<uint32_t>(written.shiftRows);
+        const uint16_t column = static_cast<uint16_t>(written.column - written.shiftColumns);
+        const Above& above = last->above[column % 8];
+        return above.sheet == written.sheet && above.column == column &&
+               ReadMovedFormula(book_.formulaTexts[above.text], above.formula, static_cast<int32_t>(row - above.row), 0, book_.TextOf(written),
+                                formula);
+    }
+
+    void KeepAbove(const StoredFormula& written, const Formula& formula, LastRead* last) const
+    {
+        const uint16_t column = static_cast<uint16_t>(written.column - written.shiftColumns);
+        Above& above = last->above[column % 8];
+        above.sheet = written.sheet;
+        above.row = written.row - static_cast<uint32_t>(written.shiftRows);
+        above.column = column;
+        above.text = written.text;
+        above.formula = formula;
     }
 
     // The book's record of formula k (reading order).

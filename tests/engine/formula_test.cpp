@@ -204,4 +204,64 @@ TEST(ShiftReferences, MovesRelativeCornersOnly)
     }
 }
 
+struct MovedCase {
+    const char* model;   // read at row 5 (0-based 4)
+    int32_t rows;        // rows further down the text is
+    const char* text;
+    bool made;           // made from the model, not read afresh
+    const char* fault;
+};
+
+// Every node's every field, so that a tree made from a moved model differs from the one read from
+// the text in nothing, positions included.
+std::string Dump(const Formula& f)
+{
+    std::string text;
+    for (const quorin_host::Node& n : f.nodes) {
+        text += std::to_string(static_cast<int>(n.type)) + "," + std::to_string(n.first) + "," + std::to_string(n.column) + "," +
+                std::to_string(n.argumentCount) + "," + n.name + "," + n.detail + "," + std::to_string(n.link) + "," +
+                quorin_host::CellName(n.area.rowFirst, n.area.columnFirst) + quorin_host::CellName(n.area.rowLast, n.area.columnLast) + "," +
+                std::to_string(n.absolute) + "," + std::to_string(n.length) + "," +
+                (n.type == quorin_host::NodeType::Literal ? quorin_host::FormatValue(f.LiteralOf(n)) : "") + ";";
+    }
+    return text;
+}
+
+// The reader's own reading of the text is the oracle; a text that is not the model moved is read afresh.
+TEST(ReadMovedFormula, MakesWhatReadingGivesOrDeclines)
+{
+    const MovedCase cases[] = {
+        {"=_xll.Interp1(Table!$A$1:$A$1000,Table!$B$1:$B$1000,B5,0)", 1, "=_xll.Interp1(Table!$A$1:$A$1000,Table!$B$1:$B$1000,B6,0)", true, "the common case"},
+        {"=B9+C9*2", 1, "=B10+C10*2", true, "positions after a reference that grew not moved on"},
+        {"=B5+C5", 3, "=B8+C8", true, "a move of more than one row"},
+        {"='My data'!A5*2+[1]Data!$B5", 1, "='My data'!A6*2+[1]Data!$B6", true, "a quoted sheet or a link taken for part of the cell"},
+        {"=B5 + 1", 1, "=B6 + 1", true, "the space after a reference counted into it"},
+        {"=A5&\"A5\"", 1, "=A6&\"A5\"", true, "text inside quotes taken for a reference"},
+        {"=A5&\"A5\"", 1, "=A6&\"A6\"", false, "a changed text constant accepted"},
+        {"=B5", 1, "=B7", false, "a reference moved by another count accepted"},
+        {"=B5:B5", 1, "=B5:B6", false, "a cell written as a range: its first corner taken for a sheet"},
+        {"=b5*2", 1, "=b6*2", false, "letters in lower case written back in capitals"},
+        {"=SUM(A:A)+A5", 1, "=SUM(A:A)+A6", false, "whole columns written back as cells"},
+        {"=A5*2", -5, "=A0*2", false, "a reference moved off the sheet"},
+        {"=B5*2", 1, "=B60*2", false, "digits after the moved reference taken for the same text"},
+    };
+    for (const MovedCase& c : cases) {
+        SCOPED_TRACE(std::string(c.fault) + ": " + c.model + " -> " + c.text);
+        for (const bool scanned : {false, true}) {
+            Formula model, made, read;
+            if (scanned) {
+                quorin_host::ScanFormula(c.model, &model);
+                quorin_host::ScanFormula(c.text, &read);
+            } else {
+                ASSERT_TRUE(quorin_host::ParseFormula(c.model, &model, nullptr, nullptr));
+                quorin_host::ParseFormula(c.text, &read, nullptr, nullptr);
+            }
+            EXPECT_EQ(quorin_host::ReadMovedFormula(c.model, model, c.rows, 0, c.text, &made), c.made) << (scanned ? "scanned" : "parsed");
+            if (c.made) {
+                EXPECT_EQ(Dump(made), Dump(read)) << (scanned ? "scanned" : "parsed");
+            }
+        }
+    }
+}
+
 }  // namespace
