@@ -309,7 +309,6 @@ private:
         uint32_t runEnd = 0;  // spilling: the columns before this one to the right of the cell are its own
     };
     using Message = std::pair<uint32_t, std::string>;  // a formula's problem or note, by formula
-    // The last shared text read (scanned, or parsed), before it is moved to its cell.
     // The last formula read in each of a few columns: a text further down the column is often the same
     // formula moved (written out in full in each cell), made from it instead of read (ReadMovedFormula).
     struct Above {
@@ -317,6 +316,8 @@ private:
         uint16_t column = 0;
         Formula formula;
     };
+    // The last shared text read (scanned, or parsed), before it is moved to its cell; the formulas
+    // above. Each thread reading formulas has its own.
     struct LastRead {
         uint32_t text = UINT32_MAX;
         bool ok = false;

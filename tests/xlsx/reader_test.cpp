@@ -296,16 +296,20 @@ TEST(ReadXlsx, RunningOutOfMemoryAnywhereThrowsBadAlloc)
     const pugi::allocation_function pugiAllocate = pugi::get_memory_allocation_function();
     const pugi::deallocation_function pugiFree = pugi::get_memory_deallocation_function();
     pugi::set_memory_management_functions(quorin_test::FailingAllocation::Malloc, std::free);
-    // Read whole, and streamed into the engine's records (a refusal there is thrown from inside expat).
-    for (int64_t k = 1, reader = 0; reader < 2; ++k) {
+    // Read whole, streamed into the engine's records (a refusal there is thrown from inside expat),
+    // and read on two threads (a refusal on the other is thrown again on this one).
+    XlsxLimits ahead;
+    ahead.aheadFrom = 0;
+    for (int64_t k = 1, reader = 0; reader < 3; ++k) {
         XlsxBook book;
         quorin_host::Workbook engine;
         std::string error;
         bool read = false, threw = false;
         quorin_test::FailingAllocation::Arm(k);
         try {
-            read = reader == 0 ? ReadXlsx(Workbooks + "/quorin_test.xlsx", &book, &error)
-                               : quorin_host::ReadWorkbook(Workbooks + "/quorin_test.xlsx", &book, &engine, &error);
+            read = reader == 0   ? ReadXlsx(Workbooks + "/quorin_test.xlsx", &book, &error)
+                   : reader == 1 ? quorin_host::ReadWorkbook(Workbooks + "/quorin_test.xlsx", &book, &engine, &error)
+                                 : ReadXlsx(Workbooks + "/quorin_test.xlsx", &book, &error, ahead);
         } catch (const std::bad_alloc&) {
             threw = true;
         }
