@@ -5,6 +5,8 @@ has quorin-host recalc them into the copies it checks, so that the add-in alone 
   model-stale.xlsx   300,000 rows of five numbers, _xll.Polynomial and _xll.Interp1 over a 1,000-point table
   filled-stale.xlsx  700,000 rows of a number and three columns of one shared formula filled down
   text-stale.xlsx    400,000 rows of five texts drawn from 1,000 shared strings, and ten formulas
+  varied-stale.xlsx  model-stale.xlsx with every other row's formulas reading A1*1 for A1: no formula
+                     is the one above it moved, so each is read in full
 
 The parts are written as a stream, so the generator itself needs little memory.
 Usage: bench/make_big_workbooks.py FOLDER [--rows N] [--filled-rows N]
@@ -103,7 +105,7 @@ def table_rows(X, Y):
     return rows
 
 
-def model(path, count):
+def model(path, count, varied=False):
     X, Y = table()
     rng = random.Random(20)
     last = TABLE_POINTS
@@ -111,10 +113,11 @@ def model(path, count):
     def rows():
         for r in range(1, count + 1):
             values = [round(rng.uniform(-2.0, X[-1] + 2.0), 3) for _ in range(5)]
+            times = '*1' if varied and r % 2 else ''
             cells = ''.join(f'<c r="{column_name(k)}{r}"><v>{number(v)}</v></c>' for k, v in enumerate(values))
-            cells += (f'<c r="F{r}"><f>_xll.Polynomial(Table!$D$1:$F$1,A{r})</f>'
+            cells += (f'<c r="F{r}"><f>_xll.Polynomial(Table!$D$1:$F$1,A{r}{times})</f>'
                       '<v>0</v></c>')
-            cells += (f'<c r="G{r}"><f>_xll.Interp1(Table!$A$1:$A${last},Table!$B$1:$B${last},B{r},0)</f>'
+            cells += (f'<c r="G{r}"><f>_xll.Interp1(Table!$A$1:$A${last},Table!$B$1:$B${last},B{r}{times},0)</f>'
                       '<v>0</v></c>')
             yield f'<row r="{r}">{cells}</row>'
     package(path, [('Data', rows), ('Table', table_rows(X, Y))])
@@ -162,6 +165,7 @@ def main():
     model(os.path.join(arguments.folder, 'model-stale.xlsx'), arguments.rows)
     filled(os.path.join(arguments.folder, 'filled-stale.xlsx'), arguments.filled_rows)
     text(os.path.join(arguments.folder, 'text-stale.xlsx'), arguments.text_rows)
+    model(os.path.join(arguments.folder, 'varied-stale.xlsx'), arguments.rows, varied=True)
 
 
 if __name__ == '__main__':

@@ -10,10 +10,12 @@
 #pragma once
 
 #include <algorithm>
+#include <atomic>
 #include <condition_variable>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <system_error>
 #include <thread>
@@ -41,7 +43,9 @@ private:
     enum class State : uint8_t { Free, Making, Made };
     struct Slot {
         size_t batch = None;
-        State state = State::Free;
+        // Changed under the lock; a batch made is the taker's alone until it frees it, so its items
+        // are taken without the lock once state says so.
+        std::atomic<State> state{State::Free};
         size_t left = 0;            // items of the batch not taken yet
         bool wanted[Batch] = {};    // items not taken before the batch was claimed
         std::vector<T> items;
@@ -55,8 +59,8 @@ private:
 
     const size_t count_;
     const Make make_;
-    std::vector<uint8_t> taken_;  // per item
-    std::vector<Slot> slots_;     // batch b in slots_[b % Window]
+    std::vector<uint8_t> taken_;       // per item
+    std::unique_ptr<Slot[]> slots_;    // batch b in slots_[b % Window]
     size_t next_ = 0;             // the next batch to claim
     bool stop_ = false;
     std::mutex mutex_;
@@ -69,7 +73,7 @@ Ahead<T>::Ahead(size_t count, Make make, bool threaded) : count_(count), make_(s
 {
     if (!threaded || count == 0) return;
     taken_.assign(count, 0);
-    slots_.resize(Window);
+    slots_.reset(new Slot[Window]);
     try {
         worker_ = std::thread([this] { Run(); });
     } catch (const std::system_error&) {
@@ -118,9 +122,17 @@ template <typename T> void Ahead<T>::Fill(size_t batch, bool worker, std::unique
 template <typename T> void Ahead<T>::Take(size_t i, T* item)
 {
     if (worker_.joinable()) {
-        std::unique_lock<std::mutex> lock(mutex_);
         const size_t batch = i / Batch;
         Slot& slot = slots_[batch % Window];
+        if (slot.state == State::Made && slot.batch == batch) {
+            std::swap(*item, slot.items[i % Batch]);
+            if (--slot.left > 0) return;
+            const std::lock_guard<std::mutex> lock(mutex_);
+            slot.state = State::Free;
+            changed_.notify_all();
+            return;
+        }
+        std::unique_lock<std::mutex> lock(mutex_);
         for (;;) {
             if (slot.batch == batch && slot.state == State::Made) {
                 std::swap(*item, slot.items[i % Batch]);

@@ -528,6 +528,27 @@ private:
         above.formula = formula;
     }
 
+    // Whether the formulas, judged by the first few, are mostly the one above moved or a shared text:
+    // made from another for a fraction of reading them, they would cost a second thread more to hand
+    // over than it saved.
+    bool MostlyCheapToRead() const
+    {
+        constexpr uint32_t Sample = 512;
+        LastRead sample;
+        Formula formula;
+        uint32_t cheap = 0, count = std::min<uint32_t>(Sample, static_cast<uint32_t>(formulas_.size()));
+        for (uint32_t k = 0; k < count; ++k) {
+            const StoredFormula& written = Written(k);
+            if (textUses_[written.text] >= 2 || FromAbove(written, &formula, &sample)) {
+                ++cheap;
+            } else {
+                ScanFormula(book_.TextOf(written), &formula);
+                KeepAbove(written, formula, &sample);
+            }
+        }
+        return cheap * 10 >= count * 9;
+    }
+
     // The book's record of formula k (reading order).
     const StoredFormula& Written(uint32_t k) const { return book_.formulas[out_->formulas[k].formula]; }
 
@@ -656,9 +677,10 @@ private:
         successors_.assign(formulas_.size(), {});
         waiting_.assign(formulas_.size(), 0);
         LastRead aheadScan;
+        ahead_ = keep_ && formulas_.size() >= options_.aheadFrom && (options_.aheadFrom == 0 || !MostlyCheapToRead());
         Ahead<Formula> scans(
             formulas_.size(), [&](size_t k, Formula* into, bool worker) { Scan(Written(static_cast<uint32_t>(k)), into, worker ? &aheadScan : &lastScan_); },
-            keep_ && formulas_.size() >= options_.aheadFrom);
+            ahead_);
         Formula scan;
         for (uint32_t k = 0; k < formulas_.size(); ++k) {
             FormulaCell& f = formulas_[k];
@@ -811,7 +833,7 @@ private:
         Parsed parsed;
         Ahead<Parsed> parses(
             order.size(), [&](size_t n, Parsed* into, bool worker) { Parse(order[n], into, worker ? &aheadParse : &lastParse_); },
-            order.size() >= options_.aheadFrom);
+            ahead_ && order.size() >= options_.aheadFrom);
         while (nextFirst < readyFirst.size() || !ready.empty()) {
             uint32_t k = 0;
             if (ready.empty() || (nextFirst < readyFirst.size() && readyFirst[nextFirst] < ready.top())) {
@@ -869,6 +891,7 @@ private:
     std::vector<Message> problems_, notes_;
     CellStore sealedCopy_;
     std::vector<uint8_t> textUses_;  // per formula text: the cells that have it, counted to 2
+    bool ahead_ = false;             // formulas are scanned and parsed on a second thread too
     LastRead lastScan_, lastParse_;  // this thread's
     const CellStore* cached_ = nullptr;
     std::vector<SheetIndex> indexes_;

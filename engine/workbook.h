@@ -104,7 +104,8 @@ struct EvaluationOptions {
     // first row only, up to a cell that holds something (CSV sheets).
     bool spillRight = false;
     // Keeping foreign formulas, formulas are scanned and parsed on a second thread, ahead of their
-    // turn, when at least this many are: fewer cost less than starting the thread.
+    // turn, when at least this many are (fewer cost less than starting the thread) and the first of
+    // them are not mostly made cheaply from one another. 0: always.
     size_t aheadFrom = 4096;
 };
 
