@@ -821,7 +821,8 @@ private:
         std::priority_queue<uint32_t, std::vector<uint32_t>, std::greater<uint32_t>> ready;
         size_t pending = 0;
         const auto counted = [this](uint32_t k) { return keep_ ? formulas_[k].recomputed : formulas_[k].evaluable; };
-        // Kept, the recomputed formulas are parsed in reading order, ahead of their turn.
+        // Kept, the recomputed formulas are parsed at their turn, or in reading order ahead of it on a
+        // second thread where one is used.
         std::vector<uint32_t> order, rank(keep_ ? formulas_.size() : 0);
         for (uint32_t k = 0; k < formulas_.size(); ++k) {
             if (!counted(k)) continue;
