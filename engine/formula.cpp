@@ -786,25 +786,36 @@ std::vector<uint32_t> ArgumentRoots(const Formula& formula, uint32_t call)
 
 namespace {
 
+// A cell's name into out (room for 16 characters), '$' where marked: "B3", "$B$3"; its length.
+size_t WriteCellName(uint32_t row, uint16_t column, bool rowMark, bool columnMark, char* out)
+{
+    size_t length = 0, count = 0;
+    if (columnMark) out[length++] = '$';
+    char letters[4];
+    for (uint32_t c = uint32_t{column} + 1; c > 0; c = (c - 1) / 26) letters[count++] = static_cast<char>('A' + (c - 1) % 26);
+    while (count > 0) out[length++] = letters[--count];
+    if (rowMark) out[length++] = '$';
+    char digits[10];
+    uint32_t r = row + 1;
+    do {
+        digits[count++] = static_cast<char>('0' + r % 10);
+        r /= 10;
+    } while (r > 0);
+    while (count > 0) out[length++] = digits[--count];
+    return length;
+}
+
 // The cell part of a reference as the reader takes it back, '$' where a corner is absolute: "B5",
 // "$A$1:$A$1000", into out (room for two corners); its length, 0 for whole rows or columns, which are
 // written another way.
-constexpr size_t CornersRoom = 32;
+constexpr size_t CornersRoom = 40;
 size_t CornersText(const Node& n, char* out)
 {
     const Area& a = n.area;
     if ((a.rowFirst == 0 && a.rowLast == MaxSheetRows - 1) || (a.columnFirst == 0 && a.columnLast == MaxSheetColumns - 1)) return 0;
     size_t length = 0;
     const auto corner = [&](uint32_t row, uint16_t column, bool rowMark, bool columnMark) {
-        if (columnMark) out[length++] = '$';
-        char letters[4];
-        size_t count = 0;
-        for (uint32_t c = uint32_t{column} + 1; c > 0; c = (c - 1) / 26) letters[count++] = static_cast<char>('A' + (c - 1) % 26);
-        while (count > 0) out[length++] = letters[--count];
-        if (rowMark) out[length++] = '$';
-        char digits[8];
-        for (uint32_t r = row + 1; r > 0; r /= 10) digits[count++] = static_cast<char>('0' + r % 10);
-        while (count > 0) out[length++] = digits[--count];
+        length += WriteCellName(row, column, rowMark, columnMark, out + length);
     };
     corner(a.rowFirst, a.columnFirst, n.absolute & AbsoluteRowFirst, n.absolute & AbsoluteColumnFirst);
     // One cell is written once, when its two corners' marks agree.
@@ -871,9 +882,8 @@ bool ReadMovedFormula(const std::string& modelText, const Formula& model, int32_
 
 std::string CellName(uint32_t row, uint16_t column)
 {
-    std::string letters;
-    for (uint32_t c = uint32_t{column} + 1; c > 0; c = (c - 1) / 26) letters.insert(letters.begin(), static_cast<char>('A' + (c - 1) % 26));
-    return letters + std::to_string(row + 1);
+    char name[16];
+    return std::string(name, WriteCellName(row, column, false, false, name));
 }
 
 std::string SheetCellName(const std::string& sheet, uint32_t row, uint16_t column)
