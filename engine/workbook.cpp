@@ -453,11 +453,14 @@ private:
     }
 
     // What a formula reads and calls, read when it is linked and dropped after; last is the calling
-    // thread's own.
-    void Scan(const StoredFormula& written, Formula* scan, LastRead* last) const
+    // thread's own. True when it was made from another formula's reading (its shared text's, or the
+    // one above it moved) rather than read.
+    bool Scan(const StoredFormula& written, Formula* scan, LastRead* last) const
     {
+        bool made = true;
         if (textUses_[written.text] < 2) {
-            if (!FromAbove(written, scan, last)) ScanFormula(book_.TextOf(written), scan), KeepAbove(written, *scan, last);
+            made = FromAbove(written, scan, last);
+            if (!made) ScanFormula(book_.TextOf(written), scan), KeepAbove(written, *scan, last);
         } else {
             if (last->text != written.text) ScanFormula(book_.TextOf(written), &last->formula), last->text = written.text;
             *scan = last->formula;
@@ -471,6 +474,7 @@ private:
             left.area = Area{a.rowFirst - 1, a.rowLast, static_cast<uint16_t>(a.columnFirst - 1), static_cast<uint16_t>(a.columnFirst - 1), 0};
             scan->nodes = {above, left};
         }
+        return made;
     }
 
     // A written formula read by the grammar and moved to its cell; why says what stops it. A text that
@@ -506,26 +510,36 @@ private:
         return true;
     }
 
-    // The formula last read in written's column, moved to written's text, if that is what it is.
-    bool FromAbove(const StoredFormula& written, Formula* formula, const LastRead* last) const
+    // The cell written's text was written for (a shared formula's follower reads its master's), and
+    // the record of the formula last read in that column.
+    static Above& AboveOf(const StoredFormula& written, uint32_t* row, uint16_t* column, LastRead* last)
     {
-        const uint32_t row = written.row - static_cast<uint32_t>(written.shiftRows);
-        const uint16_t column = static_cast<uint16_t>(written.column - written.shiftColumns);
-        const Above& above = last->above[column % 8];
+        *row = written.row - static_cast<uint32_t>(written.shiftRows);
+        *column = static_cast<uint16_t>(written.column - written.shiftColumns);
+        return last->above[*column % 8];
+    }
+
+    // The formula last read in written's column, moved to written's text, if that is what it is.
+    bool FromAbove(const StoredFormula& written, Formula* formula, LastRead* last) const
+    {
+        uint32_t row = 0;
+        uint16_t column = 0;
+        const Above& above = AboveOf(written, &row, &column, last);
         return above.sheet == written.sheet && above.column == column &&
                ReadMovedFormula(book_.formulaTexts[above.text], above.formula, static_cast<int32_t>(row - above.row), 0, book_.TextOf(written),
                                 formula);
     }
 
-    void KeepAbove(const StoredFormula& written, const Formula& formula, LastRead* last) const
+    static void KeepAbove(const StoredFormula& written, const Formula& formula, LastRead* last)
     {
-        const uint16_t column = static_cast<uint16_t>(written.column - written.shiftColumns);
-        Above& above = last->above[column % 8];
+        uint32_t row = 0;
+        uint16_t column = 0;
+        Above& above = AboveOf(written, &row, &column, last);
         above.sheet = written.sheet;
-        above.row = written.row - static_cast<uint32_t>(written.shiftRows);
+        above.row = row;
         above.column = column;
         above.text = written.text;
-        above.formula = formula;
+        above.formula = formula;  // into the room the last one had
     }
 
     // Whether the formulas, judged by the first few, are mostly the one above moved or a shared text:
@@ -537,15 +551,7 @@ private:
         LastRead sample;
         Formula formula;
         uint32_t cheap = 0, count = std::min<uint32_t>(Sample, static_cast<uint32_t>(formulas_.size()));
-        for (uint32_t k = 0; k < count; ++k) {
-            const StoredFormula& written = Written(k);
-            if (textUses_[written.text] >= 2 || FromAbove(written, &formula, &sample)) {
-                ++cheap;
-            } else {
-                ScanFormula(book_.TextOf(written), &formula);
-                KeepAbove(written, formula, &sample);
-            }
-        }
+        for (uint32_t k = 0; k < count; ++k) cheap += Scan(Written(k), &formula, &sample);
         return cheap * 10 >= count * 9;
     }
 
