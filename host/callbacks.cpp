@@ -99,14 +99,17 @@ int SubstituteHost::CoerceToArray(const Value& source, XLOPER* result)
     size_t stride = 0;
     bool lasting = false;
     const XLOPER* block = (area != nullptr) ? cells.Records(*area, &stride, &lasting) : nullptr;
-    if (block != nullptr && lasting && stride == columns) {
-        // Lent, not copied: released, it is only no longer counted as outstanding.
-        ++outstanding_[block].lent;
+    const auto answer = [&](XLOPER* elements) {
         result->xltype = xltypeMulti;
-        result->val.array.lparray = const_cast<XLOPER*>(block);
+        result->val.array.lparray = elements;
         result->val.array.rows = static_cast<uint16_t>(rows);
         result->val.array.columns = static_cast<uint16_t>(columns);
         return xlretSuccess;
+    };
+    if (block != nullptr && lasting && stride == columns) {
+        // Lent, not copied: released, it is only no longer counted as outstanding.
+        ++outstanding_[block].lent;
+        return answer(const_cast<XLOPER*>(block));
     }
     XLOPER* elements = TrackArray(count);
     Owned& owned = outstanding_[elements];
@@ -153,11 +156,7 @@ int SubstituteHost::CoerceToArray(const Value& source, XLOPER* result)
             }
         }
     }
-    result->xltype = xltypeMulti;
-    result->val.array.lparray = elements;
-    result->val.array.rows = static_cast<uint16_t>(rows);
-    result->val.array.columns = static_cast<uint16_t>(columns);
-    return xlretSuccess;
+    return answer(elements);
 }
 
 int SubstituteHost::Coerce(XLOPER* source, XLOPER* target, XLOPER* result)

@@ -87,13 +87,13 @@ const std::string& SubstituteHost::TypeTextOf(const std::string& name) const
 Value SubstituteHost::Call(const std::string& name, const std::vector<Value>& arguments, std::string* error)
 {
     const Registration* r = Find(name);
-    static const std::string none;
-    const std::string& typeText = r == nullptr ? none : r->texts[2];
-    void* procedure = typeText.empty() ? nullptr : r->procedure;
-    if (procedure == nullptr) {
+    if (r == nullptr || r->texts[2].empty()) {
         if (error != nullptr) *error = "no registered function " + name;
         return Value::Error(xlerrName);
     }
+    // Accepted, a registration's procedure was found when it was registered.
+    const std::string& typeText = r->texts[2];
+    void* procedure = r->procedure;
     if (arguments.size() + 1 > typeText.size()) {
         if (error != nullptr) *error = name + " takes " + std::to_string(typeText.size() - 1) + " arguments";
         return Value::Error(xlerrValue);
