@@ -151,13 +151,15 @@ zip_int64_t LocatePart(zip_t* archive, const std::string& part)
     return zip_name_locate(archive, backslashed.c_str(), ZIP_FL_NOCASE);
 }
 
-uint64_t DeclaredSize(zip_t* archive, const std::string& part)
+// The inflated size the archive declares for its entry index, 0 when unknown.
+static uint64_t DeclaredSize(zip_t* archive, zip_int64_t index)
 {
-    const zip_int64_t index = LocatePart(archive, part);
     zip_stat_t stat;
     if (index < 0 || zip_stat_index(archive, static_cast<zip_uint64_t>(index), 0, &stat) != 0 || (stat.valid & ZIP_STAT_SIZE) == 0) return 0;
     return stat.size;
 }
+
+uint64_t DeclaredSize(zip_t* archive, const std::string& part) { return DeclaredSize(archive, LocatePart(archive, part)); }
 
 bool StreamPart(zip_t* archive, const std::string& part, const XlsxLimits& limits, uint64_t* budget,
                 const PartConsumer& consume, std::string* error)
@@ -179,7 +181,7 @@ bool StreamPart(zip_t* archive, const std::string& part, const XlsxLimits& limit
     bool inflated = true;
     bool consumed = true;
     std::string refusal;
-    PieceSource pieces(file, std::max<size_t>(limits.pieceBytes, 1), DeclaredSize(archive, part) >= limits.aheadFrom);
+    PieceSource pieces(file, std::max<size_t>(limits.pieceBytes, 1), DeclaredSize(archive, index) >= limits.aheadFrom);
     for (;;) {
         const char* chunk = nullptr;
         const zip_int64_t got = pieces.Next(&chunk);
