@@ -130,6 +130,9 @@ void EachRecomputed(const Workbook& book, const WorkbookEvaluation& evaluation, 
     }
 }
 
+// Whether the copy must cache another value for cell: one the file has, computed differently.
+bool NeedsUpdate(const RecomputedCell& cell) { return cell.inFile && cell.comparison.agreement != Agreement::Same; }
+
 // The update that makes the copy cache what cell computed.
 CachedUpdate UpdateOf(const RecomputedCell& cell)
 {
@@ -249,7 +252,7 @@ std::vector<CachedUpdate> UpdatesFor(const BookComparison& comparison)
 {
     std::vector<CachedUpdate> updates;
     for (const RecomputedCell& cell : comparison.cells) {
-        if (cell.inFile && cell.comparison.agreement != Agreement::Same) updates.push_back(UpdateOf(cell));
+        if (NeedsUpdate(cell)) updates.push_back(UpdateOf(cell));
     }
     return updates;
 }
@@ -258,7 +261,7 @@ std::vector<CachedUpdate> UpdatesFor(const Workbook& book, const WorkbookEvaluat
 {
     std::vector<CachedUpdate> updates;
     EachRecomputed(book, evaluation, 0, [&](const StoredFormula&, const RecomputedCell& cell) {
-        if (cell.inFile && cell.comparison.agreement != Agreement::Same) updates.push_back(UpdateOf(cell));
+        if (NeedsUpdate(cell)) updates.push_back(UpdateOf(cell));
     }, nullptr);
     std::sort(updates.begin(), updates.end(), [](const CachedUpdate& a, const CachedUpdate& b) {
         return std::tie(a.sheet, a.row, a.column) < std::tie(b.sheet, b.row, b.column);
