@@ -6,7 +6,7 @@
 
 #include <rtl/ustring.hxx>
 
-#include "host/number.h"
+#include "rules/number.h"
 
 namespace quorin_calc {
 
@@ -93,8 +93,8 @@ bool ReadNumber(const Any& value, double* number, uint32_t* error)
     case TypeClass_BOOLEAN: *number = *static_cast<const sal_Bool*>(value.getValue()) ? 1.0 : 0.0; return true;
     case TypeClass_STRING: {
         const OString text = OUStringToOString(*static_cast<const OUString*>(value.getValue()), RTL_TEXTENCODING_UTF8);
-        return quorin_host::ParseNumber(std::string_view(text.getStr(), static_cast<size_t>(text.getLength())),
-                                        number) == quorin_host::NumberRead::Ok;
+        return ParseNumber(std::string_view(text.getStr(), static_cast<size_t>(text.getLength())),
+                                        number) == NumberRead::Ok;
     }
     case TypeClass_SEQUENCE: {
         // Calc hands over a range's values without its position, so the cell in the formula's row or

@@ -6,7 +6,7 @@
 #include <filesystem>
 #include <new>
 
-#include "host/number.h"
+#include "rules/number.h"
 #include "engine/text_file.h"
 #include "engine/workbook.h"
 #include "xlsx/reader.h"

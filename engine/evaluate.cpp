@@ -4,7 +4,7 @@
 #include <algorithm>
 #include <cmath>
 
-#include "host/number.h"
+#include "rules/number.h"
 
 namespace quorin_host {
 

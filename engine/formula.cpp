@@ -6,7 +6,7 @@
 #include <cstring>
 #include <string_view>
 
-#include "host/number.h"
+#include "rules/number.h"
 
 namespace quorin_host {
 

@@ -13,7 +13,7 @@
 #include "engine/ahead.h"
 #include "engine/evaluate.h"
 #include "host/marshal.h"
-#include "host/number.h"
+#include "rules/number.h"
 
 namespace quorin_host {
 

@@ -4,7 +4,7 @@
 #include <algorithm>
 #include <cstring>
 
-#include "host/number.h"
+#include "rules/number.h"
 
 namespace quorin_host {
 

@@ -15,7 +15,7 @@
 #include "host/cell_source.h"
 #include "host/marshal.h"
 #include "host/module_loader.h"
-#include "host/number.h"
+#include "rules/number.h"
 #include "host/sheet.h"
 #include "host/value.h"
 

@@ -7,7 +7,7 @@
 #include <map>
 #include <unordered_map>
 
-#include "host/number.h"
+#include "rules/number.h"
 #include "xlsx/archive.h"
 #include "xlsx/sheet_stream.h"
 

@@ -112,7 +112,7 @@ TEST_F(WorkbookTest, FormulaReadingALaterFormulaIsRetriedOnceThatIsComputed)
     const Value row = Call("LLSQ", {Value::Row({0, 1, 2, 3}), Value::Row({1, 3, 5, 7.5}), Value::Number(3)});
     ASSERT_EQ(row.kind, Kind::Array);
     const double expected = Number("Polynomial", {row, Value::Number(2)});
-    EXPECT_EQ(sheet.shown[0][0], quorin_host::FormatNumber(expected));
+    EXPECT_EQ(sheet.shown[0][0], FormatNumber(expected));
     EXPECT_EQ(sheet.shown[0][1], "3.182449214762066");  // StudentT(3), from the function's reference table
     EXPECT_TRUE(sheet.problems.empty());
 }

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "host/number.h"
+#include "rules/number.h"
 #include "xlsx/archive.h"
 #include "xlsx/reader.h"
 #include "xlsx/writer.h"

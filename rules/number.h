@@ -10,8 +10,6 @@
 #include <string>
 #include <string_view>
 
-namespace quorin_host {
-
 enum class NumberRead { Ok, NotANumber, Overflow };
 
 // Length of the unsigned number at the start of text, 0 when text does not start with one. A formula
@@ -29,5 +27,3 @@ bool ReadSpacedNumber(std::string_view text, double* value);
 // digits that read back as the same double. Zero of either sign shows as 0. Non-finite values have
 // no cell form and show as #NUM!.
 std::string FormatNumber(double v);
-
-}  // namespace quorin_host

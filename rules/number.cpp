@@ -1,12 +1,10 @@
 // number.cpp - the number grammar and the General display.
-#include "host/number.h"
+#include "rules/number.h"
 
 #include <charconv>
 #include <cmath>
 #include <cstdlib>
 #include <system_error>
-
-namespace quorin_host {
 
 namespace {
 
@@ -125,4 +123,3 @@ std::string FormatNumber(double v)
     return shown;
 }
 
-}  // namespace quorin_host

@@ -4,9 +4,7 @@
 
 #include <gtest/gtest.h>
 
-#include "host/number.h"
-
-using namespace quorin_host;
+#include "rules/number.h"
 
 namespace {
 
