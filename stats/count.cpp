@@ -1,7 +1,9 @@
 // count.cpp - interval count over a value array, in buffer order.
 #include "stats/count.h"
 
+#if defined(__x86_64__)
 #include <immintrin.h>
+#endif
 
 namespace {
 
@@ -34,6 +36,7 @@ int32_t CountInIntervalBaseline(const double* X, int32_t n, double low, double h
     return count;
 }
 
+#if defined(__x86_64__)
 // Eight values per comparison into a mask; the second comparison only where the first held, and one
 // added to a lane's count where both did. The ordered comparisons are C's >= and <: false for NaN.
 __attribute__((target("avx512f"))) int32_t CountInIntervalWide(const double* X, int32_t n, double low, double high)
@@ -65,6 +68,10 @@ bool WideCountSupported()
 
 // Chosen once, when the module is loaded, by the processor it runs on; never changed afterwards.
 static CountFunction* const CountChosen = WideCountSupported() ? CountInIntervalWide : CountInIntervalBaseline;
+#else
+// Elsewhere (WebAssembly) there is no wider path to choose.
+static CountFunction* const CountChosen = CountInIntervalBaseline;
+#endif
 
 int32_t CountInInterval(const double* X, int32_t n, double low, double high)
 {
