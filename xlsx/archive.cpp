@@ -151,12 +151,37 @@ zip_int64_t LocatePart(zip_t* archive, const std::string& part)
     return zip_name_locate(archive, backslashed.c_str(), ZIP_FL_NOCASE);
 }
 
-// The inflated size the archive declares for its entry index, 0 when unknown.
+// The sizes the archive declares for its entry index, inflated (UINT64_MAX when unknown) and compressed.
+struct EntrySizes {
+    uint64_t inflated = UINT64_MAX, compressed = 0;
+};
+static EntrySizes DeclaredSizes(zip_t* archive, zip_int64_t index)
+{
+    EntrySizes sizes;
+    zip_stat_t stat;
+    if (index < 0 || zip_stat_index(archive, static_cast<zip_uint64_t>(index), 0, &stat) != 0) return sizes;
+    if ((stat.valid & ZIP_STAT_SIZE) != 0) sizes.inflated = stat.size;
+    if ((stat.valid & ZIP_STAT_COMP_SIZE) != 0) sizes.compressed = stat.comp_size;
+    return sizes;
+}
+
 static uint64_t DeclaredSize(zip_t* archive, zip_int64_t index)
 {
-    zip_stat_t stat;
-    if (index < 0 || zip_stat_index(archive, static_cast<zip_uint64_t>(index), 0, &stat) != 0 || (stat.valid & ZIP_STAT_SIZE) == 0) return 0;
-    return stat.size;
+    const uint64_t size = DeclaredSizes(archive, index).inflated;
+    return size == UINT64_MAX ? 0 : size;
+}
+
+// Whether inflating to size bytes from the entry's compressed bytes makes a bomb (see XlsxLimits).
+static bool Bomb(uint64_t size, const EntrySizes& sizes, const XlsxLimits& limits)
+{
+    return size > limits.bombFloorBytes && size / std::max<uint64_t>(sizes.compressed, 1) >= limits.bombRatio;
+}
+
+// how: "would inflate to" (as declared) or "inflates past" (as read).
+static std::string BombText(const std::string& part, const char* how, uint64_t size, const EntrySizes& sizes, const XlsxLimits& limits)
+{
+    return part + ": an archive bomb: " + how + " " + std::to_string(size) + " bytes from " + std::to_string(sizes.compressed) +
+           " (past " + SizeText(limits.bombFloorBytes) + ", at least " + std::to_string(limits.bombRatio) + " times its compressed size)";
 }
 
 uint64_t DeclaredSize(zip_t* archive, const std::string& part) { return DeclaredSize(archive, LocatePart(archive, part)); }
@@ -177,11 +202,17 @@ bool StreamPart(zip_t* archive, const std::string& part, const XlsxLimits& limit
         return false;
     }
     const uint64_t bound = std::min(limits.maxPartBytes, *budget);
+    // What the entry declares is judged before a byte inflates: a bomb costs nothing to refuse.
+    const EntrySizes declared = DeclaredSizes(archive, index);
+    if (Bomb(declared.inflated, declared, limits)) {
+        *error = BombText(part, "would inflate to", declared.inflated, declared, limits);
+        return false;
+    }
     uint64_t size = 0;
     bool inflated = true;
     bool consumed = true;
     std::string refusal;
-    PieceSource pieces(file, std::max<size_t>(limits.pieceBytes, 1), DeclaredSize(archive, index) >= limits.aheadFrom);
+    PieceSource pieces(file, std::max<size_t>(limits.pieceBytes, 1), declared.inflated >= limits.aheadFrom);
     for (;;) {
         const char* chunk = nullptr;
         const zip_int64_t got = pieces.Next(&chunk);
@@ -191,7 +222,17 @@ bool StreamPart(zip_t* archive, const std::string& part, const XlsxLimits& limit
             break;
         }
         if (got == 0) break;
-        if (size + static_cast<uint64_t>(got) > bound) {
+        // A part that inflates past what its entry declares, or to a bomb's size, is refused at once
+        // rather than at its CRC, after inflating all of it.
+        const uint64_t grown = size + static_cast<uint64_t>(got);
+        if (grown > declared.inflated || Bomb(grown, declared, limits)) {
+            *error = grown > declared.inflated ? part + ": inflates past the " + std::to_string(declared.inflated) +
+                                                     " bytes its archive entry declares"
+                                               : BombText(part, "inflates past", size, declared, limits);
+            inflated = false;
+            break;
+        }
+        if (grown > bound) {
             *error = part + ": inflates past " +
                      (bound == limits.maxPartBytes ? SizeText(bound) + " (the bound on one part)"
                                                    : "the " + SizeText(limits.maxTotalBytes) + " bound on the workbook");

@@ -5,8 +5,8 @@
 // offsets recorded per cell.
 // Sheet parts are read as a stream, so memory follows the cells kept, not the part's size; running out
 // of memory throws std::bad_alloc.
-// Bad input (a corrupt or truncated archive, a CRC error, a missing part, malformed XML, a part that
-// inflates past its bound, a cell past the sheet's bounds, a duplicate cell) gives false and one
+// Bad input (a corrupt or truncated archive, a CRC error, a missing part, malformed XML, an archive
+// bomb, a cell past the sheet's bounds, a duplicate cell) gives false and one
 // message naming the part, and the cell where there is one; memory stays bounded by XlsxLimits.
 // What other readers open is read: an archive whose local headers disagree with its directory or
 // that has bytes after its end record, an empty <v/> (no stored value), any dimension (a hint only).
@@ -90,12 +90,21 @@ struct XlsxBook {
     std::vector<XlsxLink> links;  // [1] in a formula is links[0]
 };
 
-// Bounds on what one workbook may cost; the defaults take any workbook a spreadsheet can make with
-// room to spare, and refuse archives built to exhaust memory.
+// Bounds on what one workbook may cost. By default a workbook is read up to the grid's limits whatever
+// its parts' sizes: a sheet is streamed, so memory follows the cells kept, and running out of it is
+// std::bad_alloc. What is refused is an archive bomb: a part past bombFloorBytes inflated to more than
+// bombRatio times its compressed size, judged first by the sizes its archive entry declares, then as it
+// inflates, and a part inflating past the size its entry declares. The other bounds are off unless set.
 struct XlsxLimits {
-    uint64_t maxPartBytes = uint64_t{256} << 20;   // inflated size of one part
-    uint64_t maxTotalBytes = uint64_t{1} << 30;    // inflated size of all parts read
-    size_t maxCells = 4000000;                     // cells in all sheets
+    uint64_t maxPartBytes = UINT64_MAX;   // inflated size of one part
+    uint64_t maxTotalBytes = UINT64_MAX;  // inflated size of all parts read
+    size_t maxCells = SIZE_MAX;           // cells in all sheets
+    // Sheet markup as spreadsheets write it, every cell with its reference, deflates 8 to 21 times
+    // (styled blanks, numbers, shared formulas, empty rows with heights); zeros or blanks without
+    // references reach deflate's limit, about 1,030. Below the floor a part costs too little to matter,
+    // and every part read before these bounds (256 MiB at most) is read still.
+    uint64_t bombFloorBytes = uint64_t{256} << 20;
+    uint64_t bombRatio = 100;
     // Parts are inflated and parsed in pieces of this size, so that a lying or hostile part costs no
     // more than its bound and a sheet is never whole in memory; any size reads the same workbook.
     size_t pieceBytes = 64 * 1024;

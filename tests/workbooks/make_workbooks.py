@@ -8,6 +8,7 @@ usage: make_workbooks.py OUTDIR           the test workbooks, planted.txt, the c
        make_workbooks.py --example FILE   the example workbook shipped in examples/
        make_workbooks.py --seeds DIR      the fuzz target's seeds (fuzz/corpus/xlsx)
 """
+import bz2
 import datetime
 import functools
 import io
@@ -186,6 +187,9 @@ def corrupt_variants(good, folder):
     path = os.path.join(folder, 'crc_error.xlsx')
     with open(path, 'wb') as f:
         f.write(patch_entry(whole, sheet1, local=(14, b'\0\0\0\0'), central=(16, b'\0\0\0\0')))
+    # The sheet's inflated size declared as 100 bytes alike in its local header and the directory.
+    with open(os.path.join(folder, 'lying_size.xlsx'), 'wb') as f:
+        f.write(patch_entry(whole, sheet1, local=(22, struct.pack('<I', 100)), central=(24, struct.pack('<I', 100))))
     # The first sheet again under its name in other case: which one counts depends on the reader.
     with zipfile.ZipFile(good) as source, \
             zipfile.ZipFile(os.path.join(folder, 'duplicate_entry.xlsx'), 'w', zipfile.ZIP_DEFLATED) as target:
@@ -203,6 +207,55 @@ def corrupt_variants(good, folder):
                 zeros = bytes(1 << 24)
                 for _ in range(64):
                     part.write(zeros)
+    # A sheet part of 8 GiB of zeros in a few kilobytes (bzip2), its sizes declared as they are.
+    with zipfile.ZipFile(good) as source, \
+            zipfile.ZipFile(os.path.join(folder, 'bomb_8gb.xlsx'), 'w', zipfile.ZIP_DEFLATED) as target:
+        for info in source.infolist():
+            if info.filename != sheet1:
+                target.writestr(info, source.read(info.filename))
+        # CRC-32 of 2^33 zero bytes, as zlib.crc32 gives it.
+        write_raw_entry(target, sheet1, zipfile.ZIP_BZIP2, bzip2_zeros(8 << 30), 8 << 30, 0x41D912FF)
+
+
+BZIP2_BLOCK_MAGIC = '001100010100000101011001001001100101001101011001'  # pi's digits, 0x314159265359
+BZIP2_END_MAGIC = '000101110111001001000101001110000101000010010000'    # sqrt(pi)'s, 0x177245385090
+
+
+def bzip2_block(data):
+    """The bits of the one bzip2 block data compresses to, and its CRC."""
+    bits = ''.join(format(b, '08b') for b in bz2.compress(data, 9))
+    start, end = 32, bits.rindex(BZIP2_END_MAGIC)
+    assert bits.find(BZIP2_BLOCK_MAGIC, start + 48) < 0, 'more than one block'
+    return bits[start:end], int(bits[start + 48:start + 80], 2)
+
+
+def bzip2_zeros(size):
+    """A bzip2 stream of size zero bytes, built from one full block repeated: compressing gigabytes
+    would take a minute, while every full block of zeros is the same bits."""
+    full = 45 * 10 ** 6  # fits one block (900,000 bytes after run-length coding at 255 bytes in 5)
+    block, crc = bzip2_block(bytes(full))
+    blocks = [(block, crc)] * (size // full)
+    if size % full:
+        blocks.append(bzip2_block(bytes(size % full)))
+    combined = 0
+    for _, c in blocks:
+        combined = (((combined << 1) | (combined >> 31)) & 0xFFFFFFFF) ^ c
+    bits = ''.join(b for b, _ in blocks) + BZIP2_END_MAGIC + format(combined, '032b')
+    bits += '0' * (-len(bits) % 8)
+    return b'BZh9' + int(bits, 2).to_bytes(len(bits) // 8, 'big')
+
+
+def write_raw_entry(target, name, method, raw, size, crc):
+    """An entry whose compressed bytes are raw, declared as inflating to size bytes with crc."""
+    info = zipfile.ZipInfo(name, date_time=(2026, 1, 1, 0, 0, 0))
+    info.compress_type, info.compress_size, info.file_size, info.CRC = method, len(raw), size, crc
+    info.header_offset = target.fp.tell()
+    target.fp.write(info.FileHeader(zip64=size > 0xFFFFFFFF))
+    target.fp.write(raw)
+    target.filelist.append(info)
+    target.NameToInfo[name] = info
+    target.start_dir = target.fp.tell()
+    target._didModify = True
 
 
 def patch_entry(whole, name, local, central):
