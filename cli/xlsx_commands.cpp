@@ -107,6 +107,14 @@ std::string StaleLines(const Workbook& book, const BookComparison& comparison)
     return lines;
 }
 
+// What the reader tolerated, one line per kind, as check and recalc both say it.
+std::string ToleratedText(const XlsxBook& xlsx)
+{
+    std::string lines;
+    for (const std::string& line : ToleratedLines(xlsx)) lines += "    tolerated  " + line + "\n";
+    return lines;
+}
+
 }  // namespace
 
 // The commands' work on one file, inside WithinMemory.
@@ -130,6 +138,7 @@ static int CheckRead(SubstituteHost& host, const std::string& path, uint64_t tol
     const Workbook& book = run.book;
     const BookComparison comparison = CompareBook(book, run.evaluation, tolerance, KeepCells::NotSame);
     std::printf("%s %s\n", comparison.differing == 0 ? "same  " : "DIFFER", path.c_str());
+    std::fputs(ToleratedText(run.xlsx).c_str(), stdout);
     for (const RecomputedCell& cell : comparison.cells) {
         if (cell.comparison.agreement != Agreement::Far && cell.comparison.agreement != Agreement::OtherKind) continue;
         std::printf("    %s  %s  cached %s  computed %s  (%s)\n", SheetCellName(book.sheets[cell.sheet], cell.row, cell.column).c_str(),
@@ -234,7 +243,7 @@ static int RecalculateRead(SubstituteHost& host, const std::string& in, const st
     const std::vector<CachedUpdate> updates = UpdatesFor(run.book, run.evaluation);
     // The copy needs only the updates: what is reported after it is taken now, and the workbook's
     // records go before the edited sheet is built.
-    const std::string stale = StaleLines(run.book, comparison);
+    const std::string stale = ToleratedText(run.xlsx) + StaleLines(run.book, comparison);
     const size_t recomputed = comparison.recomputed, staleCount = comparison.stale.size(), kept = comparison.keptCached;
     run = Recalculated();
     std::string writeError;

@@ -35,7 +35,31 @@ struct BookReader {
     std::vector<std::string> sharedStrings;
     size_t cells = 0;
     const XlsxCellSink* sink = nullptr;  // takes the sheets' cells instead of XlsxSheet::cells
+    XlsxBook* book = nullptr;            // where what was tolerated is counted
 };
+
+// Counts one more of kind; where it was met is written out only the first time.
+template <typename Where> void Tolerate(BookReader& reader, XlsxTolerance kind, Where where)
+{
+    std::vector<XlsxTolerated>& tolerated = reader.book->tolerated;
+    auto met = std::find_if(tolerated.begin(), tolerated.end(), [&](const XlsxTolerated& t) { return t.kind == kind; });
+    if (met == tolerated.end()) met = tolerated.insert(tolerated.end(), XlsxTolerated{kind, 0, where()});
+    ++met->count;
+}
+
+// Where a cell of a sheet is, once asked.
+auto CellPlace(const XlsxSheet& sheet, const XlsxCell& cell)
+{
+    return [&] { return SheetCellName(sheet.name, cell.row, cell.column); };
+}
+
+// Text without the XML whitespace around it.
+std::string_view Trimmed(std::string_view text)
+{
+    const size_t first = text.find_first_not_of(" \t\r\n");
+    if (first == std::string_view::npos) return std::string_view();
+    return text.substr(first, text.find_last_not_of(" \t\r\n") - first + 1);
+}
 
 bool EndsWith(const std::string& text, const char* suffix)
 {
@@ -139,9 +163,20 @@ bool CellFault(const std::string& part, const XlsxCell& cell, const std::string&
     return false;
 }
 
-bool ReadStoredValue(const BookReader& reader, const std::string& part, const CellMarkup& markup, XlsxCell* cell,
-                     std::string* error)
+// A number (a value or a string index) as other readers take it: spaces around it are no fault of the number.
+template <typename Where, typename Read> bool ReadSpaced(BookReader& reader, Where where, const std::string& text, Read read)
 {
+    if (read(std::string_view(text))) return true;
+    const std::string_view trimmed = Trimmed(text);
+    if (trimmed.size() == text.size() || trimmed.empty() || !read(trimmed)) return false;
+    Tolerate(reader, XlsxTolerance::SpacedNumber, where);
+    return true;
+}
+
+bool ReadStoredValue(BookReader& reader, const std::string& part, const XlsxSheet& sheet, const CellMarkup& markup,
+                     XlsxCell* cell, std::string* error)
+{
+    const auto where = CellPlace(sheet, *cell);
     const std::string& type = markup.type;
     if (type == "inlineStr") {
         if (!markup.hasInline) return true;
@@ -156,13 +191,28 @@ bool ReadStoredValue(const BookReader& reader, const std::string& part, const Ce
     cell->hasCached = true;
     if (type.empty() || type == "n") {
         cell->kind = XlsxKind::Number;
-        if (ParseNumber(text, &cell->number) != NumberRead::Ok) return CellFault(part, *cell, std::string("not a number: \"") + text + "\"", error);
+        const bool read = ReadSpaced(reader, where, markup.value, [&](std::string_view v) { return ParseNumber(v, &cell->number) == NumberRead::Ok; });
+        // Unreadable, the cell is #REF! to what reads it; a formula over it is left as stored, never
+        // recomputed or rewritten, since what it last showed is not known.
+        if (!read) {
+            Tolerate(reader, XlsxTolerance::TextForNumber, where);
+            cell->kind = XlsxKind::Error;
+            cell->text = "#REF!";
+            cell->hasFormula = false;
+            cell->formula.clear();
+            cell->arrayFormula = cell->dataTable = false;
+        }
     } else if (type == "s") {
         cell->kind = XlsxKind::SharedString;
         uint32_t index = 0;
-        const char* end = text + markup.value.size();
-        if (std::from_chars(text, end, index).ptr != end || end == text || index >= reader.sharedStrings.size()) {
-            return CellFault(part, *cell, std::string("no shared string \"") + text + "\"", error);
+        const bool read = ReadSpaced(reader, where, markup.value, [&](std::string_view v) {
+            return std::from_chars(v.data(), v.data() + v.size(), index).ptr == v.data() + v.size();
+        });
+        if (!read || index >= reader.sharedStrings.size()) {
+            Tolerate(reader, XlsxTolerance::NoSuchString, where);
+            cell->kind = XlsxKind::Empty;
+            cell->hasCached = false;
+            return true;
         }
         cell->text = reader.sharedStrings[index];
     } else if (type == "str") {
@@ -240,7 +290,8 @@ bool ReadSheet(BookReader& reader, size_t index, XlsxSheet* sheet, std::string* 
     // The <dimension> is a writer's hint, often stale or in a form of its own ("1:4"): not read.
     std::unordered_map<std::string, SharedMaster> shared;
     std::vector<std::pair<size_t, std::string>> early;  // followers met before their master, by si
-    std::vector<uint64_t> positions;  // row << 14 | column of every cell, for finding one written twice
+    // (row << 14 | column) << 1 | formula, of every cell in reading order, for finding one written twice.
+    std::vector<uint64_t> positions;
     bool ordered = true;
     const bool read = StreamSheetCells(reader.archive, part, reader.limits, &reader.budget,
         [&](const CellMarkup& markup, std::string_view, std::string*, std::string* fault) {
@@ -251,13 +302,14 @@ bool ReadSheet(BookReader& reader, size_t index, XlsxSheet* sheet, std::string* 
             XlsxCell cell;
             cell.row = markup.row;
             cell.column = markup.column;
-            const uint64_t position = (uint64_t{cell.row} << 14) | cell.column;
-            ordered = ordered && (positions.empty() || positions.back() < position);
-            positions.push_back(position);
+            if (markup.outsideRow) Tolerate(reader, XlsxTolerance::OutsideRow, CellPlace(*sheet, cell));
             if (markup.hasFormula && !ReadFormula(part, markup, &shared, &cell, fault)) return false;
-            const bool waits = markup.hasFormula && cell.formula.empty() && markup.formulaType == "shared";
+            if (!ReadStoredValue(reader, part, *sheet, markup, &cell, fault)) return false;
+            const uint64_t position = (uint64_t{cell.row} << 14) | cell.column;
+            ordered = ordered && (positions.empty() || (positions.back() >> 1) < position);
+            positions.push_back(position << 1 | (cell.hasFormula ? 1 : 0));
+            const bool waits = cell.hasFormula && cell.formula.empty() && markup.formulaType == "shared";
             if (waits) early.emplace_back(sheet->cells.size(), markup.formulaShared);
-            if (!ReadStoredValue(reader, part, markup, &cell, fault)) return false;
             // Handed over at once, the cell is never held here; one waiting for its master is, until the end.
             if (reader.sink != nullptr && !waits) (*reader.sink)(index, cell);
             else sheet->cells.push_back(std::move(cell));
@@ -277,12 +329,16 @@ bool ReadSheet(BookReader& reader, size_t index, XlsxSheet* sheet, std::string* 
         sheet->cells = std::vector<XlsxCell>();
     }
     if (ordered) return true;
-    // Cells out of order are allowed through; the same cell twice is not.
-    std::sort(positions.begin(), positions.end());
-    const auto twice = std::adjacent_find(positions.begin(), positions.end());
-    if (twice != positions.end()) {
-        *error = part + ": cell " + CellName(static_cast<uint32_t>(*twice >> 14), static_cast<uint16_t>(*twice & 0x3FFF)) + " appears twice";
-        return false;
+    // Of a cell written twice the last stands (values do so in the engine; its formulas are told).
+    std::stable_sort(positions.begin(), positions.end(), [](uint64_t a, uint64_t b) { return (a >> 1) < (b >> 1); });
+    for (size_t k = 1; k < positions.size(); ++k) {
+        if ((positions[k] >> 1) != (positions[k - 1] >> 1)) continue;
+        const bool lastOfRun = k + 1 == positions.size() || (positions[k + 1] >> 1) != (positions[k] >> 1);
+        if (!lastOfRun) continue;
+        const uint32_t row = static_cast<uint32_t>(positions[k] >> 15);
+        const uint16_t column = static_cast<uint16_t>((positions[k] >> 1) & 0x3FFF);
+        Tolerate(reader, XlsxTolerance::WrittenTwice, [&] { return SheetCellName(sheet->name, row, column); });
+        reader.book->writtenTwice.push_back({index, row, column, (positions[k] & 1) != 0});
     }
     return true;
 }
@@ -367,7 +423,7 @@ bool ReadBook(zip_t* archive, const XlsxLimits& limits, bool withCells, XlsxBook
               const XlsxCellSink* sink = nullptr)
 {
     *book = XlsxBook();
-    BookReader reader{archive, limits, limits.maxTotalBytes, {}, 0, sink};
+    BookReader reader{archive, limits, limits.maxTotalBytes, {}, 0, sink, book};
     Relationships packageRelationships;
     if (!ReadRelationships(reader, "", &packageRelationships, error)) return false;
     const Relationship* office = FindByType(packageRelationships, "/officeDocument");
@@ -424,12 +480,28 @@ bool ReadBook(zip_t* archive, const XlsxLimits& limits, bool withCells, XlsxBook
     }
     if (!withCells) return true;
     const Relationship* strings = FindByType(relationships, "/sharedStrings");
-    if (strings != nullptr && !ReadSharedStrings(reader, strings->target, error)) return false;
+    if (strings != nullptr && LocatePart(archive, strings->target) < 0) {
+        Tolerate(reader, XlsxTolerance::MissingStrings, [&] { return strings->target; });
+    } else if (strings != nullptr && !ReadSharedStrings(reader, strings->target, error)) {
+        return false;
+    }
+    // A worksheet whose part is missing is an empty sheet, unless no worksheet is there to read.
+    std::string firstMissing;
+    size_t worksheets = 0, missing = 0;
     for (size_t s = 0; s < book->sheets.size(); ++s) {
         XlsxSheet& sheet = book->sheets[s];
-        if (!sheet.part.empty() && (!ReadSheet(reader, s, &sheet, error) || !ReadTables(reader, s, sheet.part, &book->tables, error))) {
-            return false;
+        if (sheet.part.empty()) continue;
+        ++worksheets;
+        if (LocatePart(archive, sheet.part) < 0) {
+            if (missing++ == 0) firstMissing = sheet.part;
+            Tolerate(reader, XlsxTolerance::MissingSheet, [&] { return sheet.name + ", " + sheet.part; });
+            continue;
         }
+        if (!ReadSheet(reader, s, &sheet, error) || !ReadTables(reader, s, sheet.part, &book->tables, error)) return false;
+    }
+    if (worksheets > 0 && missing == worksheets) {
+        *error = firstMissing + ": part missing from the archive, as is every other worksheet's";
+        return false;
     }
     // A link whose part is not there keeps its place in the count, with no cells.
     const pugi::xml_node externals = ChildElement(root, "externalReferences");
@@ -446,6 +518,25 @@ bool ReadBook(zip_t* archive, const XlsxLimits& limits, bool withCells, XlsxBook
 }
 
 }  // namespace
+
+std::vector<std::string> ToleratedLines(const XlsxBook& book)
+{
+    std::vector<std::string> lines;
+    for (const XlsxTolerated& t : book.tolerated) {
+        const char* what = "";
+        switch (t.kind) {
+        case XlsxTolerance::MissingStrings: lines.push_back("shared strings " + t.first + " missing from the archive, read as none"); continue;
+        case XlsxTolerance::NoSuchString: what = "cells naming no shared string, read as empty"; break;
+        case XlsxTolerance::SpacedNumber: what = "numbers written with spaces around them, read as the number"; break;
+        case XlsxTolerance::OutsideRow: what = "cells outside their row, taken at their own reference"; break;
+        case XlsxTolerance::WrittenTwice: what = "cells written twice, read as written last"; break;
+        case XlsxTolerance::TextForNumber: what = "numeric cells holding text, read as #REF! (a formula there kept as stored)"; break;
+        case XlsxTolerance::MissingSheet: what = "worksheets missing from the archive, read as empty"; break;
+        }
+        lines.push_back(what + (": " + std::to_string(t.count)) + " (first " + t.first + ")");
+    }
+    return lines;
+}
 
 bool ReadXlsx(const std::string& path, XlsxBook* book, std::string* error, const XlsxLimits& limits)
 {

@@ -5,11 +5,12 @@
 // offsets recorded per cell.
 // Sheet parts are read as a stream, so memory follows the cells kept, not the part's size; running out
 // of memory throws std::bad_alloc.
-// Bad input (a corrupt or truncated archive, a CRC error, a missing part, malformed XML, an archive
-// bomb, a cell past the sheet's bounds, a duplicate cell) gives false and one
-// message naming the part, and the cell where there is one; memory stays bounded by XlsxLimits.
+// Bad input (a corrupt or truncated archive, a CRC error, a missing part the workbook cannot do
+// without, malformed XML, an archive bomb, a cell past the sheet's bounds) gives false and one message
+// naming the part, and the cell where there is one.
 // What other readers open is read: an archive whose local headers disagree with its directory or
-// that has bytes after its end record, an empty <v/> (no stored value), any dimension (a hint only).
+// that has bytes after its end record, an empty <v/> (no stored value), any dimension (a hint only),
+// and the faults XlsxTolerance lists, each as LibreOffice reads it, counted in XlsxBook::tolerated.
 #pragma once
 
 #include <cstddef>
@@ -83,12 +84,40 @@ struct XlsxLink {
     std::vector<XlsxLinkedSheet> sheets;  // empty when the link's part holds no cached cells
 };
 
+// What a package holds that no writer should, read as other readers read it rather than refused.
+enum class XlsxTolerance : uint8_t {
+    MissingStrings,  // the shared strings the workbook names are not in the archive: there are none
+    NoSuchString,    // a t="s" cell whose index names no string: no stored value, as LibreOffice shows it
+    SpacedNumber,    // a number or string index written with spaces around it: the number
+    OutsideRow,      // a cell whose reference lies in another row than its <row>: at its own reference
+    WrittenTwice,    // a cell written twice: the last one written
+    TextForNumber,   // text in a numeric cell's <v>: unreadable, #REF! for what reads it, its formula kept as stored
+    MissingSheet,    // a worksheet whose part is not in the archive: an empty sheet
+};
+struct XlsxTolerated {
+    XlsxTolerance kind;
+    size_t count = 0;
+    std::string first;  // where it was first met: Sheet!A1, or the part
+};
+// A cell written twice in a sheet: its last element stands, a formula or not.
+struct XlsxCellTwice {
+    size_t sheet = 0;
+    uint32_t row = 0;
+    uint16_t column = 0;
+    bool lastIsFormula = false;
+};
+
 struct XlsxBook {
     std::vector<XlsxSheet> sheets;
     std::vector<XlsxName> names;
     std::vector<XlsxTable> tables;
     std::vector<XlsxLink> links;  // [1] in a formula is links[0]
+    std::vector<XlsxTolerated> tolerated;  // one per kind met, in the order first met
+    std::vector<XlsxCellTwice> writtenTwice;
 };
+
+// One line per kind of fault tolerated, saying how many and where first, in the order first met.
+std::vector<std::string> ToleratedLines(const XlsxBook& book);
 
 // Bounds on what one workbook may cost. By default a workbook is read up to the grid's limits whatever
 // its parts' sizes: a sheet is streamed, so memory follows the cells kept, and running out of it is

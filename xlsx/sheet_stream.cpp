@@ -202,12 +202,11 @@ private:
     void StartCell(const char* name, const char** attributes)
     {
         const char* reference = Attribute(attributes, "r");
+        uint32_t cellRow = row_;
         if (reference != nullptr) {
-            uint32_t cellRow = 0;
             if (!ParseCellName(reference, &cellRow, &column_)) {
                 return Stop(part_ + ": cell \"" + reference + "\": not a cell within A1:XFD1048576");
             }
-            if (cellRow != row_) return Stop(part_ + ": cell " + reference + " lies outside its row " + std::to_string(row_ + 1));
         } else if (anyCell_) {
             if (uint32_t{column_} + 1 >= MaxSheetColumns) {
                 return Stop(part_ + ": a cell without r= past column XFD in row " + std::to_string(row_ + 1));
@@ -219,7 +218,9 @@ private:
         anyCell_ = true;
         inCell_ = true;
         // The record is reused: its strings keep their capacity, so a sheet costs no allocation per cell.
-        cell_->row = row_;
+        // A reference in another row places the cell there, as other readers take it; the row goes on.
+        cell_->row = cellRow;
+        cell_->outsideRow = cellRow != row_;
         cell_->column = column_;
         cell_->name = name;
         // Only a copy rewrites the element, from its attributes.

@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <map>
 #include <tuple>
 #include <utility>
 
@@ -73,11 +74,34 @@ void AddCell(Workbook* book, uint32_t sheet, const XlsxCell& cell)
     book->SetFormula(sheet, cell.row, cell.column, formula);
 }
 
+// Of a cell written twice the last element stands: the store kept its value, and of its formulas only
+// the last is kept, when the last element was one.
+void KeepLastWritten(const XlsxBook& xlsx, Workbook* book)
+{
+    if (xlsx.writtenTwice.empty()) return;
+    std::map<std::tuple<size_t, uint32_t, uint16_t>, bool> keepNext;  // from the back: whether the next met stays
+    for (const XlsxCellTwice& t : xlsx.writtenTwice) keepNext[{t.sheet, t.row, t.column}] = t.lastIsFormula;
+    std::vector<bool> dropped(book->formulas.size(), false);
+    for (size_t k = book->formulas.size(); k-- > 0;) {
+        const StoredFormula& f = book->formulas[k];
+        const auto twice = keepNext.find({f.sheet, f.row, f.column});
+        if (twice == keepNext.end()) continue;
+        dropped[k] = !twice->second;
+        twice->second = false;
+    }
+    size_t kept = 0;
+    for (size_t k = 0; k < book->formulas.size(); ++k) {
+        if (!dropped[k]) book->formulas[kept++] = book->formulas[k];
+    }
+    book->formulas.resize(kept);
+}
+
 // Everything but the cells: the sheets not met yet, the names, the tables and the links; then the
 // cells are ordered for reading.
 void AddTheRest(const XlsxBook& xlsx, Workbook* book)
 {
     while (book->sheets.size() < xlsx.sheets.size()) book->AddSheet(xlsx.sheets[book->sheets.size()].name);
+    KeepLastWritten(xlsx, book);
     for (const XlsxName& name : xlsx.names) {
         if (name.name.compare(0, 6, "_xlnm.") == 0) continue;
         book->names.push_back({name.name, name.localSheet, name.text});

@@ -321,6 +321,22 @@ def accepted_variants(good, folder):
         f.write(patch_entry(whole, first, local=(10, b'\x21\x00'), central=(0, b'PK')))
 
 
+def tolerated_variants(good, folder):
+    """Packages no writer should make that LibreOffice opens all the same, each with one such fault."""
+    with open(good, 'rb') as f:
+        whole = f.read()
+    variant = functools.partial(write_variant, whole, folder)
+    data = 'xl/worksheets/sheet2.xml'
+    variant('missing_strings.xlsx', {'xl/sharedStrings.xml': None})
+    variant('spaced_index.xlsx', {data: lambda t: t.replace('<c r="B1" t="s"><v>1</v>', '<c r="B1" t="s"><v>1 </v>')})
+    variant('outside_row.xlsx', {data: lambda t: t.replace('<c r="B3"><v>5</v>', '<c r="D9"><v>5</v>')})
+    variant('written_twice.xlsx', {data: lambda t: t.replace('<c r="A2"><v>0</v></c>', '<c r="A2"><v>41</v></c><c r="A2"><v>42</v></c>')})
+    # A formula of ours over text in <v> too: it is kept as stored, never recomputed.
+    variant('text_for_number.xlsx', {data: lambda t: t.replace('<c r="B3"><v>5</v>', '<c r="B3"><v>abc</v>'),
+                                     'xl/worksheets/sheet1.xml': lambda t: re.sub(r'(<c r="B2"[^>]*><f>[^<]*</f><v>)[^<]*', r'\1abc', t)})
+    variant('no_sheets.xlsx', {'xl/worksheets/sheet1.xml': None, data: None, 'xl/worksheets/my_data.xml': None})
+
+
 # Workbooks as people keep them, one per kind of formula that is not ours: each must read, recompute
 # nothing, keep every cached value and be copied byte for byte. (file, formulas as (cell, text, cached)).
 KEPT = [
@@ -596,6 +612,7 @@ def main():
         f.write(''.join('Model!%s\n' % cell for cell in sorted(PLANTED)))
     corrupt_variants(good, folder)
     accepted_variants(good, folder)
+    tolerated_variants(good, folder)
 
 
     for name, formulas in KEPT:
