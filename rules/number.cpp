@@ -4,6 +4,7 @@
 #include <charconv>
 #include <cmath>
 #include <cstdlib>
+#include <string>
 #include <system_error>
 
 namespace {
@@ -17,6 +18,7 @@ size_t DigitsFrom(std::string_view text, size_t at)
     return end - at;
 }
 
+#if !defined(_LIBCPP_VERSION)
 // Decimal order of magnitude of an unsigned literal that from_chars found out of range: positive means
 // it overflowed, negative that it underflowed.
 long OrderOfMagnitude(std::string_view literal)
@@ -41,6 +43,7 @@ long OrderOfMagnitude(std::string_view literal)
     }
     return order;
 }
+#endif
 
 }  // namespace
 
@@ -70,6 +73,7 @@ NumberRead ParseNumber(std::string_view text, double* value)
     const size_t length = NumberLength(literal);
     if (length == 0 || length != literal.size()) return NumberRead::NotANumber;
     double magnitude = 0.0;
+#if !defined(_LIBCPP_VERSION)
     const std::from_chars_result read = std::from_chars(literal.data(), literal.data() + literal.size(), magnitude);
     if (read.ec == std::errc::result_out_of_range) {
         if (OrderOfMagnitude(literal) > 0) return NumberRead::Overflow;
@@ -77,6 +81,15 @@ NumberRead ParseNumber(std::string_view text, double* value)
     } else if (read.ec != std::errc() || read.ptr != literal.data() + literal.size()) {
         return NumberRead::NotANumber;
     }
+#else
+    // A C++ library without from_chars for doubles (libc++ 14, the WebAssembly build's): the C
+    // library's strtod, correctly rounded as well and locale-free there, on the literal the grammar
+    // has already checked. Past the largest double it answers infinity; below the smallest
+    // subnormal, zero: the same two outcomes as above.
+    const std::string terminated(literal);
+    magnitude = std::strtod(terminated.c_str(), nullptr);
+    if (std::isinf(magnitude)) return NumberRead::Overflow;
+#endif
     *value = negative ? -magnitude : magnitude;
     return NumberRead::Ok;
 }
