@@ -83,12 +83,12 @@ export class Quorin {
   }
 
   // A scalar argument as the host converts a cell for a number: a number as it is, TRUE/FALSE as 1/0,
-  // an empty cell or a missing argument as 0, text through the module's one number grammar, a
-  // one-cell range as its value. Anything else is refused.
+  // an empty cell (null) as 0, text through the module's one number grammar, a one-cell range as its
+  // value. Anything else, an argument left out among them, is refused.
   number(value) {
     if (typeof value === 'number') return value;
     if (typeof value === 'boolean') return value ? 1 : 0;
-    if (value === null || value === undefined) return 0;
+    if (value === null) return 0;
     if (typeof value === 'string') {
       const room = new Uint8Array(this.exports.memory.buffer, this.text, 256);
       const { read, written } = Utf8.encodeInto(value, room);

@@ -10,8 +10,8 @@ const [wasm, dist] = process.argv.slice(2);
 const catalogue = (await loadQuorin(pathToFileURL(resolve(wasm)))).catalogue();
 
 // Names and ids are the add-in's registered names, so that a workbook saved with the add-in computes
-// with these functions; ids in the upper case the Office tooling gives every id. Each argument may
-// be omitted, as the add-in's may (a missing number is 0, a missing range the function's failure).
+// with these functions; ids in the upper case the Office tooling gives every id. Every argument is
+// required: a call that leaves one out is refused, as the add-in's host refuses it.
 const metadata = {
   functions: catalogue.map((entry) => ({
     id: entry.name.toUpperCase(),
@@ -22,7 +22,6 @@ const metadata = {
       description: argument.help,
       type: 'any',
       dimensionality: argument.type === 'R' ? 'matrix' : 'scalar',
-      optional: true,
     })),
     result: { type: 'number', dimensionality: RowAnswers.has(entry.name) ? 'matrix' : 'scalar' },
     ...(Volatile.has(entry.name) ? { options: { volatile: true } } : {}),
