@@ -36,6 +36,13 @@ test('random numbers from a fresh load follow the native sequence', async () => 
   answers.forEach((a, k) => assert.ok(sameAsNative(expected[k], a), `draw ${k}: native ${expected[k]}, web ${a}`));
 });
 
+test('bench/answers.txt, recorded from the native module, bit for bit', async () => {
+  const recorded = readFileSync(`${Root}bench/answers.txt`, 'utf8').split('\n');
+  const answers = (await inFreshLoad('answers')).split('\n');
+  assert.equal(answers.length, recorded.length);
+  answers.forEach((line, k) => assert.equal(line, recorded[k], `line ${k + 1}`));
+});
+
 test('functions.js associates every id of functions.json and nothing else', async () => {
   const metadata = JSON.parse(readFileSync(`${Dist}functions.json`, 'utf8'));
   const ids = await inFreshLoad('associated');

@@ -32,6 +32,10 @@ const jobs = {
     for (const [id, args] of calls) answers.push(await settle(functions[id](...args)));
     return answers;
   },
+  async answers() {
+    const { benchAnswers } = await import('./answers.mjs');
+    return benchAnswers(functions);
+  },
   async associated() {
     return Object.keys(functions);
   },

@@ -11,7 +11,8 @@ const catalogue = (await loadQuorin(pathToFileURL(resolve(wasm)))).catalogue();
 
 // Names and ids are the add-in's registered names, so that a workbook saved with the add-in computes
 // with these functions; ids in the upper case the Office tooling gives every id. Every argument is
-// required: a call that leaves one out is refused, as the add-in's host refuses it.
+// required: a call that leaves one out is refused, as the add-in's host refuses it. Scalars carry no
+// dimensionality, the default, as the Office tooling writes them.
 const metadata = {
   functions: catalogue.map((entry) => ({
     id: entry.name.toUpperCase(),
@@ -21,9 +22,9 @@ const metadata = {
       name: argument.name,
       description: argument.help,
       type: 'any',
-      dimensionality: argument.type === 'R' ? 'matrix' : 'scalar',
+      ...(argument.type === 'R' ? { dimensionality: 'matrix' } : {}),
     })),
-    result: { type: 'number', dimensionality: RowAnswers.has(entry.name) ? 'matrix' : 'scalar' },
+    result: { type: 'number', ...(RowAnswers.has(entry.name) ? { dimensionality: 'matrix' } : {}) },
     ...(Volatile.has(entry.name) ? { options: { volatile: true } } : {}),
   })),
 };
