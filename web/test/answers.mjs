@@ -1,7 +1,6 @@
 // answers.mjs - bench/answers.txt through the custom functions: the benchmark's randomised inputs,
 // made as bench/quorin_bench.cpp makes them (splitmix64, the same operation order), each answer
 // printed as its bit pattern, the add-in's failure as the error record the benchmark prints.
-import { CellError } from './stub.mjs';
 
 const Mask = (1n << 64n) - 1n;
 
@@ -37,7 +36,7 @@ function bits(answer) {
     view.setFloat64(0, v);
     return view.getBigUint64(0).toString(16).padStart(16, '0');
   };
-  if (answer instanceof CellError) return 'type16/999';
+  if (answer instanceof globalThis.CustomFunctions.Error) return 'type16/999';
   if (Array.isArray(answer)) return answer[0].map((v) => `${word(v)} `).join('');
   return word(answer);
 }
