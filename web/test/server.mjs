@@ -35,8 +35,8 @@ function certificate() {
   }
 }
 
-// Listens on a free port of 127.0.0.1; answers { server, origin }.
-export async function serveDist() {
+// Listens on port of 127.0.0.1 (0: a free one); answers { server, origin }.
+export async function serveDist(port = 0) {
   const server = createServer(certificate(), async (request, response) => {
     const path = normalize(decodeURIComponent(new URL(request.url, 'https://localhost').pathname));
     const file = path.startsWith('/test/') ? join(Root, 'web', path) : join(Dist, path === '/' ? 'index.html' : path);
@@ -53,6 +53,6 @@ export async function serveDist() {
       response.end();
     }
   });
-  await new Promise((resolve) => server.listen(0, '127.0.0.1', resolve));
+  await new Promise((resolve) => server.listen(port, '127.0.0.1', resolve));
   return { server, origin: `https://localhost:${server.address().port}` };
 }
