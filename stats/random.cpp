@@ -38,46 +38,51 @@ inline int32_t DrawFrom(uint32_t state) { return static_cast<int32_t>((state >> 
 
 }  // namespace
 
-int32_t UniformDraw()
+int32_t UniformDraw(uint32_t* state)
 {
     // Unsigned 32-bit arithmetic supplies the modulo 2^32.
-    GeneratorState = (GeneratorState * Multiplier) + Increment;
-    return DrawFrom(GeneratorState);
+    *state = (*state * Multiplier) + Increment;
+    return DrawFrom(*state);
 }
 
 // Twelve uniforms on [0, 1] sum to mean 6 and variance 12 x 1/12 = 1 (the Irwin-Hall distribution of
 // order 12): the classic cheap approximation of a normal draw, bounded at 6 deviations.
 // Each of the twelve states is computed from the entry state alone, so the twelve multiplications
 // do not wait for one another; the draws, their sum and the state left behind are UniformDraw's.
-int32_t NormalSum12()
+int32_t NormalSum12(uint32_t* entry)
 {
-    const uint32_t state = GeneratorState;
+    const uint32_t state = *entry;
     uint32_t next = state;
     int32_t sum = 0;
     for (int32_t k = 1; k <= 12; ++k) {
         next = (TwelveJumps.A[k] * state) + TwelveJumps.C[k];
         sum += DrawFrom(next);
     }
-    GeneratorState = next;  // the twelfth state
+    *entry = next;  // the twelfth state
     return sum;
 }
 
-double DrawNormalUnit()
+double DrawNormalUnit(uint32_t* state)
 {
-    const double S = static_cast<double>(NormalSum12());
+    const double S = static_cast<double>(NormalSum12(state));
     // Two divisions in this order, not one by 196602: the single quotient can differ in the last bit.
     const double unit = S / 32767.0;
     const double mean = unit / 6.0;
     return mean - 1.0;
 }
 
-double DrawNormal(double average, double deviation)
+double DrawNormal(uint32_t* state, double average, double deviation)
 {
     // Draw first, so that the twelve draws are consumed whatever the arguments hold.
-    const double S = static_cast<double>(NormalSum12());
+    const double S = static_cast<double>(NormalSum12(state));
     const double quotient = S / 196602.0;  // 196602 = 6 * 32767
     const double centred = quotient - 1.0;
     const double spread = deviation * 6.0;
     const double scaled = centred * spread;
     return scaled + average;
 }
+
+int32_t UniformDraw() { return UniformDraw(&GeneratorState); }
+int32_t NormalSum12() { return NormalSum12(&GeneratorState); }
+double DrawNormalUnit() { return DrawNormalUnit(&GeneratorState); }
+double DrawNormal(double average, double deviation) { return DrawNormal(&GeneratorState, average, deviation); }

@@ -55,3 +55,14 @@ TEST(DrawNormal, MatchesWorkedExampleAndSharesTheGenerator)
     // Negative spread mirrors about the average; independent oracle: the steps redone in binary64.
     RunOnFreshThread([] { EXPECT_EQ(Bits(DrawNormal(10.0, -2.0)), Bits(9.038972136600847)); });
 }
+
+TEST(DrawNormalUnit, KeptStateFollowsTheThreadsSequenceWithoutTouchingIt)
+{
+    RunOnFreshThread([] {
+        uint32_t kept = 1;
+        const double first = DrawNormalUnit(&kept);
+        EXPECT_EQ(Bits(DrawNormalUnit()), Bits(first));  // the thread's own sequence still starts at state 1
+        EXPECT_EQ(Bits(DrawNormal(&kept, 10.0, 2.0)), Bits(DrawNormal(10.0, 2.0)));
+        EXPECT_EQ(UniformDraw(&kept), UniformDraw());
+    });
+}
