@@ -32,6 +32,34 @@ static int32_t ReadPairs(const RangeArguments& ranges, int32_t* n)
     return RuleOk;
 }
 
+const char* DescribeStatus(int32_t status)
+{
+    switch (status) {
+    case RuleOk: return "no failure";
+    case RuleTermsOutOfRange: return "terms outside 2..20";
+    case RuleTooFewValues: return "too few points";
+    case RuleCountsDiffer: return "lengths differ";
+    case RuleSmallTable: return "a table needs at least 3 rows and 3 columns";
+    case RuleNoCoefficients: return "x values not strictly increasing";
+    case ReadNotRange: return "not a range of values";
+    case ReadUncalculated: return "a range that could not be read";
+    case ReadEmpty: return "an empty range";
+    case ReadTooLarge: return "more values than a range can hold";
+    case ReadNotNumber: return "a value that is not a number";
+    case FitSolverFailed:
+    case ConstrainedFitSolverFailed: return "a singular fit";
+    case ConstrainedFitManyConstraints: return "more constraints than terms";
+    case ConstrainedFitFewPoints: return "too few points for the terms and constraints";
+    case RuleNoStorage:
+    case ReadNoStorage:
+    case FitNoRhsStorage:
+    case FitNoMatrixStorage:
+    case ConstrainedFitNoRhsStorage:
+    case ConstrainedFitNoMatrixStorage: return "out of memory";
+    default: return "the function's failure";
+    }
+}
+
 double AnswerStudentT(int32_t DOF)
 {
     return StudentTCritical(DOF);
@@ -47,6 +75,16 @@ double AnswerRandDist(double average, double deviation)
     return DrawNormal(average, deviation);
 }
 
+double AnswerRandNorm(uint32_t* state)
+{
+    return DrawNormalUnit(state);
+}
+
+double AnswerRandDist(uint32_t* state, double average, double deviation)
+{
+    return DrawNormal(state, average, deviation);
+}
+
 int32_t AnswerCountBetween(const RangeArguments& ranges, double low, double high, double* answer)
 {
     // Counted block by block during the read, while each block's values are still in the cache.
@@ -57,63 +95,92 @@ int32_t AnswerCountBetween(const RangeArguments& ranges, double low, double high
     return RuleOk;
 }
 
-int32_t AnswerInterp1(const RangeArguments& ranges, double x, int32_t extrapolate, double* answer)
+int32_t AnswerInterp1Points(const RangeArguments& ranges, const double* x, int64_t count, int32_t extrapolate,
+                            double* answers)
 {
     int32_t n = 0;
     const int32_t status = ReadPairs(ranges, &n);
     if (status != RuleOk) return status;
-    *answer = InterpolateLinear(XBuffer.items, YBuffer.items, n, x, extrapolate);
+    for (int64_t i = 0; i < count; ++i) answers[i] = InterpolateLinear(XBuffer.items, YBuffer.items, n, x[i], extrapolate);
     return RuleOk;
 }
 
-int32_t AnswerInterp2(const RangeArguments& ranges, double X, double Y, int32_t extrapolate, double* answer)
+int32_t AnswerInterp2Points(const RangeArguments& ranges, const double* X, const double* Y, int64_t count,
+                            int32_t extrapolate, double* answers)
 {
     // The corner cell holds no axis value, so it is read as 0 whatever the sheet puts there.
-    const int32_t count = ReadArgument(ranges, 0, &ZBuffer, true);
-    if (count < 9) return (count < 0) ? count : RuleTooFewValues;
+    const int32_t values = ReadArgument(ranges, 0, &ZBuffer, true);
+    if (values < 9) return (values < 0) ? values : RuleTooFewValues;
     if (ZBuffer.rows < 3 || ZBuffer.columns < 3) return RuleSmallTable;
-    *answer = InterpolateTable(ZBuffer.items, ZBuffer.rows, ZBuffer.columns, X, Y, extrapolate);
+    for (int64_t i = 0; i < count; ++i) {
+        answers[i] = InterpolateTable(ZBuffer.items, ZBuffer.rows, ZBuffer.columns, X[i], Y[i], extrapolate);
+    }
     return RuleOk;
 }
 
-int32_t AnswerLagrange(const RangeArguments& ranges, double x, double* answer)
+int32_t AnswerLagrangePoints(const RangeArguments& ranges, const double* x, int64_t count, double* answers)
 {
     int32_t n = 0;
     const int32_t status = ReadPairs(ranges, &n);
     if (status != RuleOk) return status;
-    *answer = InterpolateLagrange(XBuffer.items, YBuffer.items, n, x);
+    for (int64_t i = 0; i < count; ++i) answers[i] = InterpolateLagrange(XBuffer.items, YBuffer.items, n, x[i]);
     return RuleOk;
 }
 
-int32_t AnswerSpline(const RangeArguments& ranges, double x, double* answer)
+int32_t AnswerSplinePoints(const RangeArguments& ranges, const double* x, int64_t count, double* answers)
 {
     int32_t n = 0;
     int32_t status = ReadPairs(ranges, &n);
     if (status != RuleOk) return status;
     // The core handles 2 and 3 points, but the sheet function promises the four-point end cubics.
     if (n < 4) return RuleTooFewValues;
-    const std::size_t count = static_cast<std::size_t>(n);
-    double* points = static_cast<double*>(std::calloc(2 * count, sizeof(double)));
+    const std::size_t size = static_cast<std::size_t>(n);
+    double* points = static_cast<double*>(std::calloc(2 * size, sizeof(double)));
     if (points == nullptr) return RuleNoStorage;
-    std::memcpy(points, XBuffer.items, count * sizeof(double));
-    std::memcpy(points + count, YBuffer.items, count * sizeof(double));
-    double* coefficients = SplineCoefficients(points, points + count, n);
+    std::memcpy(points, XBuffer.items, size * sizeof(double));
+    std::memcpy(points + size, YBuffer.items, size * sizeof(double));
+    double* coefficients = SplineCoefficients(points, points + size, n);
     if (coefficients == nullptr) {
         status = RuleNoCoefficients;
     } else {
-        *answer = SplineEvaluate(points, points + count, n, coefficients, x, 0);
+        for (int64_t i = 0; i < count; ++i) answers[i] = SplineEvaluate(points, points + size, n, coefficients, x[i], 0);
     }
     std::free(coefficients);
     std::free(points);
     return status;
 }
 
-int32_t AnswerPolynomial(const RangeArguments& ranges, double x, double* answer)
+int32_t AnswerPolynomialPoints(const RangeArguments& ranges, const double* x, int64_t count, double* answers)
 {
     const int32_t n = ReadArgument(ranges, 0, &XBuffer, false);
     if (n < 1) return (n < 0) ? n : RuleTooFewValues;
-    *answer = EvaluatePolynomial(XBuffer.items, n, x);
+    for (int64_t i = 0; i < count; ++i) answers[i] = EvaluatePolynomial(XBuffer.items, n, x[i]);
     return RuleOk;
+}
+
+int32_t AnswerInterp1(const RangeArguments& ranges, double x, int32_t extrapolate, double* answer)
+{
+    return AnswerInterp1Points(ranges, &x, 1, extrapolate, answer);
+}
+
+int32_t AnswerInterp2(const RangeArguments& ranges, double X, double Y, int32_t extrapolate, double* answer)
+{
+    return AnswerInterp2Points(ranges, &X, &Y, 1, extrapolate, answer);
+}
+
+int32_t AnswerLagrange(const RangeArguments& ranges, double x, double* answer)
+{
+    return AnswerLagrangePoints(ranges, &x, 1, answer);
+}
+
+int32_t AnswerSpline(const RangeArguments& ranges, double x, double* answer)
+{
+    return AnswerSplinePoints(ranges, &x, 1, answer);
+}
+
+int32_t AnswerPolynomial(const RangeArguments& ranges, double x, double* answer)
+{
+    return AnswerPolynomialPoints(ranges, &x, 1, answer);
 }
 
 // terms is checked before any range is read: coefficients holds MaxTerms values.

@@ -24,10 +24,17 @@ enum RuleStatus : int32_t {
 };
 // Besides these a function answers the negative ReadStatus of an unreadable range or a fit's status.
 
+// The rule a status says was broken, in a few words, for a door whose host shows messages (Python's
+// exceptions) rather than the one failure answer: "lengths differ", "a singular fit", ...
+const char* DescribeStatus(int32_t status);
+
 // The answers of the statistics family; StudentT and the generator take no range and never fail.
+// The generator's draws step this thread's sequence, or the one *state keeps (1 starts it afresh).
 double AnswerStudentT(int32_t DOF);
 double AnswerRandNorm();
 double AnswerRandDist(double average, double deviation);
+double AnswerRandNorm(uint32_t* state);
+double AnswerRandDist(uint32_t* state, double average, double deviation);
 // Ranges: the x values. Counts x with low <= x < high into *answer.
 int32_t AnswerCountBetween(const RangeArguments& ranges, double low, double high, double* answer);
 
@@ -38,6 +45,18 @@ int32_t AnswerLagrange(const RangeArguments& ranges, double x, double* answer);
 int32_t AnswerSpline(const RangeArguments& ranges, double x, double* answer);
 // Ranges: the coefficients, constant term first in reading order.
 int32_t AnswerPolynomial(const RangeArguments& ranges, double x, double* answer);
+
+// The same functions at count points at once, for a door that takes arrays of points: the ranges are
+// read and the table's work (the spline's coefficients) done once, and answers[i] is the very double
+// the one-point call answers at x[i] (Interp2: at X[i], Y[i]). The one-point calls are these with
+// count 1. A status is the table's: no point makes a call fail.
+int32_t AnswerInterp1Points(const RangeArguments& ranges, const double* x, int64_t count, int32_t extrapolate,
+                            double* answers);
+int32_t AnswerInterp2Points(const RangeArguments& ranges, const double* X, const double* Y, int64_t count,
+                            int32_t extrapolate, double* answers);
+int32_t AnswerLagrangePoints(const RangeArguments& ranges, const double* x, int64_t count, double* answers);
+int32_t AnswerSplinePoints(const RangeArguments& ranges, const double* x, int64_t count, double* answers);
+int32_t AnswerPolynomialPoints(const RangeArguments& ranges, const double* x, int64_t count, double* answers);
 
 // Ranges: x values, y values (LLSQLC: then x constraints, y constraints). On success coefficients,
 // which holds MaxTerms doubles, receives terms values, constant first; it may be overwritten on failure.
