@@ -6,12 +6,10 @@
 #include <filesystem>
 #include <new>
 
-#include "rules/number.h"
+#include "cli/workbook_report.h"
 #include "engine/text_file.h"
 #include "engine/workbook.h"
-#include "xlsx/reader.h"
-#include "xlsx/workbook.h"
-#include "xlsx/writer.h"
+#include "rules/number.h"
 
 namespace quorin_host {
 
@@ -43,32 +41,18 @@ template <typename Run> int WithinMemory(const std::string& path, const char* af
     }
 }
 
-// A workbook read and recalculated: what depends on the add-in, and nothing else.
-struct Recalculated {
-    XlsxBook xlsx;  // its sheets, names, tables and links: the cells went to book
-    Workbook book;
-    WorkbookEvaluation evaluation;
-    bool read = false;       // the file read
-    bool evaluated = false;  // ... and evaluated without problems
-};
-
-// The random numbers' generator starts afresh on every thread, so the workbook gets a thread of its
-// own, as a CSV sheet does. Why it does not read or evaluate goes to stderr.
-void Recalculate(SubstituteHost& host, const std::string& path, Recalculated* run)
+// Why a workbook was not read, then what its evaluation noted and the problems it met, on stderr.
+void PrintMessages(bool read, const std::string& failure, const std::vector<std::string>& notes,
+                   const std::vector<std::string>& problems)
 {
-    std::string error;
-    run->read = ReadWorkbook(path, &run->xlsx, &run->book, &error);
-    if (!run->read) {
-        std::fprintf(stderr, "%s: %s\n", path.c_str(), error.c_str());
-        return;
-    }
-    EvaluationOptions options;
-    options.fileName = path;
-    options.keepForeignFormulas = true;
-    options.spillRight = false;
-    run->evaluated = OnFreshThread([&] { return EvaluateWorkbook(host, run->book, options, &run->evaluation); });
-    for (const std::string& note : run->evaluation.notes) std::fprintf(stderr, "note: %s\n", note.c_str());
-    for (const std::string& problem : run->evaluation.problems) std::fprintf(stderr, "%s\n", problem.c_str());
+    if (!read) std::fprintf(stderr, "%s\n", failure.c_str());
+    for (const std::string& note : notes) std::fprintf(stderr, "note: %s\n", note.c_str());
+    for (const std::string& problem : problems) std::fprintf(stderr, "%s\n", problem.c_str());
+}
+
+void PrintMessages(const WorkbookReport& report)
+{
+    PrintMessages(report.read, report.failure, report.notes, report.problems);
 }
 
 std::string Shown(const Value& v)
@@ -78,7 +62,7 @@ std::string Shown(const Value& v)
     return FormatValue(v);
 }
 
-std::string HowFar(const RecomputedCell& cell)
+std::string HowFar(const ReportedCell& cell)
 {
     if (cell.cached.kind == Kind::Number && cell.comparison.agreement != Agreement::OtherKind) {
         return std::to_string(cell.comparison.ulps) + (cell.comparison.ulps == 1 ? " ulp" : " ulps") + " apart";
@@ -98,20 +82,18 @@ bool ReadUlps(const std::string& text, uint64_t* ulps)
 }
 
 // The formulas left stale, one line each, as check and recalc both list them.
-std::string StaleLines(const Workbook& book, const BookComparison& comparison)
+std::string StaleLines(const WorkbookReport& report)
 {
     std::string lines;
-    for (const StaleFormula& f : comparison.stale) {
-        lines += "    stale  " + SheetCellName(book.sheets[f.sheet], f.row, f.column) + "  " + f.formula + "  (" + f.reason + ")\n";
-    }
+    for (const ReportedStale& f : report.stale) lines += "    stale  " + f.cell + "  " + f.formula + "  (" + f.reason + ")\n";
     return lines;
 }
 
 // What the reader tolerated, one line per kind, as check and recalc both say it.
-std::string ToleratedText(const XlsxBook& xlsx)
+std::string ToleratedText(const WorkbookReport& report)
 {
     std::string lines;
-    for (const std::string& line : ToleratedLines(xlsx)) lines += "    tolerated  " + line + "\n";
+    for (const std::string& line : report.tolerated) lines += "    tolerated  " + line + "\n";
     return lines;
 }
 
@@ -129,27 +111,24 @@ int CheckWorkbook(SubstituteHost& host, const std::string& path, uint64_t tolera
 
 static int CheckRead(SubstituteHost& host, const std::string& path, uint64_t tolerance)
 {
-    Recalculated run;
-    Recalculate(host, path, &run);
-    if (!run.evaluated) {
+    WorkbookReport report;
+    CheckWorkbookReport(host, path, tolerance, &report);
+    PrintMessages(report);
+    if (!report.evaluated) {
         std::printf("FAILED %s\n", path.c_str());
         return 1;
     }
-    const Workbook& book = run.book;
-    const BookComparison comparison = CompareBook(book, run.evaluation, tolerance, KeepCells::NotSame);
-    std::printf("%s %s\n", comparison.differing == 0 ? "same  " : "DIFFER", path.c_str());
-    std::fputs(ToleratedText(run.xlsx).c_str(), stdout);
-    for (const RecomputedCell& cell : comparison.cells) {
-        if (cell.comparison.agreement != Agreement::Far && cell.comparison.agreement != Agreement::OtherKind) continue;
-        std::printf("    %s  %s  cached %s  computed %s  (%s)\n", SheetCellName(book.sheets[cell.sheet], cell.row, cell.column).c_str(),
-                    cell.formula.c_str(), Shown(cell.cached).c_str(), Shown(cell.computed).c_str(), HowFar(cell).c_str());
+    std::printf("%s %s\n", report.differing == 0 ? "same  " : "DIFFER", path.c_str());
+    std::fputs(ToleratedText(report).c_str(), stdout);
+    for (const ReportedCell& cell : report.cells) {
+        std::printf("    %s  %s  cached %s  computed %s  (%s)\n", cell.cell.c_str(), cell.formula.c_str(),
+                    Shown(cell.cached).c_str(), Shown(cell.computed).c_str(), HowFar(cell).c_str());
     }
-    std::fputs(StaleLines(book, comparison).c_str(), stdout);
+    std::fputs(StaleLines(report).c_str(), stdout);
     std::printf("%s: %zu cells recomputed, %zu matching, %zu differing; %zu formulas stale; %zu formulas kept their cached value "
                 "(no add-in call)\n",
-                path.c_str(), comparison.recomputed, comparison.matching, comparison.differing, comparison.stale.size(),
-                comparison.keptCached);
-    return comparison.differing == 0 ? 0 : 1;
+                path.c_str(), report.recomputed, report.matching, report.differing, report.stale.size(), report.keptCached);
+    return report.differing == 0 ? 0 : 1;
 }
 
 int CheckWorkbooks(SubstituteHost& host, const std::vector<std::string>& arguments)
@@ -185,6 +164,7 @@ static int ShowRead(SubstituteHost& host, const std::string& path, bool csv)
 {
     Recalculated run;
     Recalculate(host, path, &run);
+    PrintMessages(run.read, path + ": " + run.error, run.evaluation.notes, run.evaluation.problems);
     if (!run.read) return 1;
     const std::vector<XlsxSheet>& sheets = run.xlsx.sheets;
     bool shown = true;
@@ -219,13 +199,13 @@ int RecalculateWorkbook(SubstituteHost& host, const std::vector<std::string>& ar
     if (paths.size() != 2) return UsageError();
     const std::string& in = paths[0];
     std::string out = paths[1];
-    std::error_code error;
-    const bool same = std::filesystem::equivalent(FilePath(in), FilePath(out), error) && !error;
+    const bool same = SameFile(in, out);
     if (same && !inPlace) {
         std::fprintf(stderr, "recalc: %s is %s itself; add --in-place to write over it\n", out.c_str(), in.c_str());
         return 2;
     }
     // Written over through another name (a link), the file itself is replaced, not the link.
+    std::error_code error;
     if (same) out = FileName(std::filesystem::canonical(FilePath(in), error));
     const std::string unwritten = "; " + out + " not written";
     return WithinMemory(in, unwritten.c_str(), [&] { return RecalculateRead(host, in, out); });
@@ -233,28 +213,21 @@ int RecalculateWorkbook(SubstituteHost& host, const std::vector<std::string>& ar
 
 static int RecalculateRead(SubstituteHost& host, const std::string& in, const std::string& out)
 {
-    Recalculated run;
-    Recalculate(host, in, &run);
-    if (!run.evaluated) {
+    WorkbookReport report;
+    RecalculateWorkbookReport(host, in, out, false, &report);
+    PrintMessages(report);
+    if (!report.evaluated) {
         std::fprintf(stderr, "recalc: %s not written\n", out.c_str());
         return 1;
     }
-    const BookComparison comparison = CompareBook(run.book, run.evaluation, 0, KeepCells::None);
-    const std::vector<CachedUpdate> updates = UpdatesFor(run.book, run.evaluation);
-    // The copy needs only the updates: what is reported after it is taken now, and the workbook's
-    // records go before the edited sheet is built.
-    const std::string stale = ToleratedText(run.xlsx) + StaleLines(run.book, comparison);
-    const size_t recomputed = comparison.recomputed, staleCount = comparison.stale.size(), kept = comparison.keptCached;
-    run = Recalculated();
-    std::string writeError;
-    if (!WriteRecalculated(in, out, updates, &writeError)) {
-        std::fprintf(stderr, "%s: %s\n", out.c_str(), writeError.c_str());
+    if (!report.written) {
+        std::fprintf(stderr, "%s\n", report.failure.c_str());
         return 1;
     }
-    std::fputs(stale.c_str(), stdout);
+    std::fputs((ToleratedText(report) + StaleLines(report)).c_str(), stdout);
     std::printf("%s: %zu cells recomputed, %zu cached values changed; %zu formulas left stale; %zu formulas kept their cached value "
                 "(no add-in call)\n",
-                out.c_str(), recomputed, updates.size(), staleCount, kept);
+                out.c_str(), report.recomputed, report.changed, report.stale.size(), report.keptCached);
     return 0;
 }
 

@@ -1,0 +1,84 @@
+// workbook_report.cpp - one workbook read, recalculated, compared with its cache or written as a copy.
+#include "cli/workbook_report.h"
+
+#include <filesystem>
+
+#include "engine/formula.h"
+#include "engine/text_file.h"
+#include "xlsx/writer.h"
+
+namespace quorin_host {
+
+void Recalculate(SubstituteHost& host, const std::string& path, Recalculated* run)
+{
+    run->read = ReadWorkbook(path, &run->xlsx, &run->book, &run->error);
+    if (!run->read) return;
+    EvaluationOptions options;
+    options.fileName = path;
+    options.keepForeignFormulas = true;
+    options.spillRight = false;
+    run->evaluated = OnFreshThread([&] { return EvaluateWorkbook(host, run->book, options, &run->evaluation); });
+}
+
+// What the run says about itself, whatever comes of it.
+static void TakeMessages(const std::string& path, const Recalculated& run, WorkbookReport* report)
+{
+    report->read = run.read;
+    report->evaluated = run.evaluated;
+    if (!run.read) report->failure = path + ": " + run.error;
+    report->notes = run.evaluation.notes;
+    report->problems = run.evaluation.problems;
+    report->tolerated = ToleratedLines(run.xlsx);
+}
+
+// The comparison's cells and stale formulas, named; its counts.
+static void TakeComparison(const Workbook& book, const BookComparison& comparison, WorkbookReport* report)
+{
+    for (const RecomputedCell& cell : comparison.cells) {
+        if (cell.comparison.agreement != Agreement::Far && cell.comparison.agreement != Agreement::OtherKind) continue;
+        report->cells.push_back(ReportedCell{SheetCellName(book.sheets[cell.sheet], cell.row, cell.column), cell.formula,
+                                             cell.cached, cell.computed, cell.comparison});
+    }
+    for (const StaleFormula& f : comparison.stale) {
+        report->stale.push_back(ReportedStale{SheetCellName(book.sheets[f.sheet], f.row, f.column), f.formula, f.reason});
+    }
+    report->recomputed = comparison.recomputed;
+    report->matching = comparison.matching;
+    report->differing = comparison.differing;
+    report->keptCached = comparison.keptCached;
+}
+
+void CheckWorkbookReport(SubstituteHost& host, const std::string& path, uint64_t toleranceUlps, WorkbookReport* report)
+{
+    Recalculated run;
+    Recalculate(host, path, &run);
+    TakeMessages(path, run, report);
+    if (!run.evaluated) return;
+    TakeComparison(run.book, CompareBook(run.book, run.evaluation, toleranceUlps, KeepCells::NotSame), report);
+}
+
+void RecalculateWorkbookReport(SubstituteHost& host, const std::string& in, const std::string& out, bool keepCells,
+                               WorkbookReport* report)
+{
+    Recalculated run;
+    Recalculate(host, in, &run);
+    TakeMessages(in, run, report);
+    if (!run.evaluated) return;
+    TakeComparison(run.book, CompareBook(run.book, run.evaluation, 0, keepCells ? KeepCells::NotSame : KeepCells::None),
+                   report);
+    const std::vector<CachedUpdate> updates = UpdatesFor(run.book, run.evaluation);
+    report->changed = updates.size();
+    // The copy needs only the updates: the workbook's records go before the edited sheet is built.
+    run = Recalculated();
+    std::string writeError;
+    report->written = WriteRecalculated(in, out, updates, &writeError);
+    if (!report->written) report->failure = out + ": " + writeError;
+}
+
+bool SameFile(const std::string& in, const std::string& out)
+{
+    std::error_code error;
+    return std::filesystem::equivalent(FilePath(in), FilePath(out), error) && !error;
+}
+
+}  // namespace quorin_host
