@@ -31,13 +31,23 @@ static void TakeMessages(const std::string& path, const Recalculated& run, Workb
     report->tolerated = ToleratedLines(run.xlsx);
 }
 
+// A cell a report lists: further apart than the tolerance, or of another kind.
+static bool Reported(const RecomputedCell& cell)
+{
+    return cell.comparison.agreement == Agreement::Far || cell.comparison.agreement == Agreement::OtherKind;
+}
+
+static ReportedCell ReportedOf(const Workbook& book, const RecomputedCell& cell)
+{
+    return ReportedCell{SheetCellName(book.sheets[cell.sheet], cell.row, cell.column), cell.formula, cell.cached, cell.computed,
+                        cell.comparison};
+}
+
 // The comparison's cells and stale formulas, named; its counts.
 static void TakeComparison(const Workbook& book, const BookComparison& comparison, WorkbookReport* report)
 {
     for (const RecomputedCell& cell : comparison.cells) {
-        if (cell.comparison.agreement != Agreement::Far && cell.comparison.agreement != Agreement::OtherKind) continue;
-        report->cells.push_back(ReportedCell{SheetCellName(book.sheets[cell.sheet], cell.row, cell.column), cell.formula,
-                                             cell.cached, cell.computed, cell.comparison});
+        if (Reported(cell)) report->cells.push_back(ReportedOf(book, cell));
     }
     for (const StaleFormula& f : comparison.stale) {
         report->stale.push_back(ReportedStale{SheetCellName(book.sheets[f.sheet], f.row, f.column), f.formula, f.reason});
@@ -55,6 +65,22 @@ void CheckWorkbookReport(SubstituteHost& host, const std::string& path, uint64_t
     TakeMessages(path, run, report);
     if (!run.evaluated) return;
     TakeComparison(run.book, CompareBook(run.book, run.evaluation, toleranceUlps, KeepCells::NotSame), report);
+}
+
+void CheckWorkbookReport(SubstituteHost& host, const std::string& path, uint64_t toleranceUlps, WorkbookReport* report,
+                         const std::function<void(const WorkbookReport& counted)>& counted,
+                         const std::function<void(const ReportedCell& cell)>& cell)
+{
+    Recalculated run;
+    Recalculate(host, path, &run);
+    TakeMessages(path, run, report);
+    if (!run.evaluated) return;
+    // Counted first, compared again as the cells go out: comparing costs little beside holding them all.
+    TakeComparison(run.book, CompareBook(run.book, run.evaluation, toleranceUlps, KeepCells::None), report);
+    counted(*report);
+    CompareBook(run.book, run.evaluation, toleranceUlps, [&](const RecomputedCell& compared) {
+        if (Reported(compared)) cell(ReportedOf(run.book, compared));
+    });
 }
 
 void RecalculateWorkbookReport(SubstituteHost& host, const std::string& in, const std::string& out, bool keepCells,

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -58,6 +59,13 @@ struct WorkbookReport {
 
 // check: path recalculated and compared with the values it cached, numbers within toleranceUlps.
 void CheckWorkbookReport(SubstituteHost& host, const std::string& path, uint64_t toleranceUlps, WorkbookReport* report);
+// The same, the differing cells handed to cell as they are found, in reading order, and never held
+// (report->cells stays empty); counted is called before the first with the report but for them, so
+// that what heads a report (the verdict, what was tolerated) goes out first. Neither is called when
+// the file does not evaluate.
+void CheckWorkbookReport(SubstituteHost& host, const std::string& path, uint64_t toleranceUlps, WorkbookReport* report,
+                         const std::function<void(const WorkbookReport& counted)>& counted,
+                         const std::function<void(const ReportedCell& cell)>& cell);
 // recalc: in recalculated and written to out as a copy whose only changes are the recomputed cells'
 // cached values, renamed into place when whole. The differing cells are listed when keepCells.
 void RecalculateWorkbookReport(SubstituteHost& host, const std::string& in, const std::string& out, bool keepCells,

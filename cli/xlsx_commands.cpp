@@ -112,17 +112,21 @@ int CheckWorkbook(SubstituteHost& host, const std::string& path, uint64_t tolera
 static int CheckRead(SubstituteHost& host, const std::string& path, uint64_t tolerance)
 {
     WorkbookReport report;
-    CheckWorkbookReport(host, path, tolerance, &report);
-    PrintMessages(report);
+    // The differing cells are printed as they are found, after the verdict and what was tolerated.
+    CheckWorkbookReport(host, path, tolerance, &report,
+        [&](const WorkbookReport& counted) {
+            PrintMessages(counted);
+            std::printf("%s %s\n", counted.differing == 0 ? "same  " : "DIFFER", path.c_str());
+            std::fputs(ToleratedText(counted).c_str(), stdout);
+        },
+        [](const ReportedCell& cell) {
+            std::printf("    %s  %s  cached %s  computed %s  (%s)\n", cell.cell.c_str(), cell.formula.c_str(),
+                        Shown(cell.cached).c_str(), Shown(cell.computed).c_str(), HowFar(cell).c_str());
+        });
     if (!report.evaluated) {
+        PrintMessages(report);
         std::printf("FAILED %s\n", path.c_str());
         return 1;
-    }
-    std::printf("%s %s\n", report.differing == 0 ? "same  " : "DIFFER", path.c_str());
-    std::fputs(ToleratedText(report).c_str(), stdout);
-    for (const ReportedCell& cell : report.cells) {
-        std::printf("    %s  %s  cached %s  computed %s  (%s)\n", cell.cell.c_str(), cell.formula.c_str(),
-                    Shown(cell.cached).c_str(), Shown(cell.computed).c_str(), HowFar(cell).c_str());
     }
     std::fputs(StaleLines(report).c_str(), stdout);
     std::printf("%s: %zu cells recomputed, %zu matching, %zu differing; %zu formulas stale; %zu formulas kept their cached value "

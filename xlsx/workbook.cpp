@@ -249,26 +249,42 @@ CellComparison CompareCached(const Value& cached, const Value& computed, uint64_
     return result;
 }
 
-BookComparison CompareBook(const Workbook& book, const WorkbookEvaluation& evaluation, uint64_t toleranceUlps, KeepCells keep)
+// Counts every recomputed cell into comparison and hands over those keep asks for, their formula shown.
+template <typename Hand>
+void Compare(const Workbook& book, const WorkbookEvaluation& evaluation, uint64_t toleranceUlps, KeepCells keep, BookComparison* comparison,
+             Hand hand)
 {
-    BookComparison comparison;
-    comparison.keptCached = evaluation.keptCached;
+    comparison->keptCached = evaluation.keptCached;
     const StoredFormula* shownFor = nullptr;
     std::string shown;
     EachRecomputed(book, evaluation, toleranceUlps, [&](const StoredFormula& anchor, RecomputedCell& cell) {
-        ++comparison.recomputed;
+        ++comparison->recomputed;
         const Agreement agreement = cell.comparison.agreement;
-        if (agreement == Agreement::Same || agreement == Agreement::Near) ++comparison.matching;
-        else ++comparison.differing;
+        if (agreement == Agreement::Same || agreement == Agreement::Near) ++comparison->matching;
+        else ++comparison->differing;
         if (keep == KeepCells::None || (keep == KeepCells::NotSame && agreement == Agreement::Same)) return;
         // An array formula's cells show one text, made once.
         if (shownFor != &anchor) shown = ShownFormula(book, anchor), shownFor = &anchor;
         cell.formula = shown;
-        comparison.cells.push_back(std::move(cell));
-    }, &comparison.stale);
+        hand(cell);
+    }, &comparison->stale);
+}
+
+BookComparison CompareBook(const Workbook& book, const WorkbookEvaluation& evaluation, uint64_t toleranceUlps, KeepCells keep)
+{
+    BookComparison comparison;
+    Compare(book, evaluation, toleranceUlps, keep, &comparison, [&](RecomputedCell& cell) { comparison.cells.push_back(std::move(cell)); });
     std::sort(comparison.cells.begin(), comparison.cells.end(), [](const RecomputedCell& a, const RecomputedCell& b) {
         return std::tie(a.sheet, a.row, a.column) < std::tie(b.sheet, b.row, b.column);
     });
+    return comparison;
+}
+
+BookComparison CompareBook(const Workbook& book, const WorkbookEvaluation& evaluation, uint64_t toleranceUlps,
+                           const std::function<void(const RecomputedCell& cell)>& visit)
+{
+    BookComparison comparison;
+    Compare(book, evaluation, toleranceUlps, KeepCells::NotSame, &comparison, [&](const RecomputedCell& cell) { visit(cell); });
     return comparison;
 }
 

@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -87,6 +88,12 @@ enum class KeepCells { All, NotSame, None };
 // (its cells sealed for reading).
 BookComparison CompareBook(const Workbook& book, const WorkbookEvaluation& evaluation, uint64_t toleranceUlps,
                            KeepCells keep = KeepCells::All);
+
+// The same, every recomputed cell not the same bits as its cache handed to visit as it is compared,
+// in reading order (an array formula's area with its first cell), none kept: cells stays empty. A
+// report goes out as it is found, in memory that does not grow with the differences.
+BookComparison CompareBook(const Workbook& book, const WorkbookEvaluation& evaluation, uint64_t toleranceUlps,
+                           const std::function<void(const RecomputedCell& cell)>& visit);
 
 // The updates that make a copy cache what was computed: every cell in the file whose cached value
 // is not the computed one bit for bit; from a comparison that kept them, or from the evaluation itself.

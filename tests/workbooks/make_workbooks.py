@@ -613,6 +613,13 @@ def main():
     corrupt_variants(good, folder)
     accepted_variants(good, folder)
     tolerated_variants(good, folder)
+    # A sheet past a megabyte, whose rewritten copy is deflated in two halves on two threads.
+    wb = xlsxwriter.Workbook(os.path.join(folder, 'big_sheet.xlsx'))
+    ws = wb.add_worksheet('Data')
+    for r in range(15000):
+        ws.write_number(r, 0, r * 0.37)
+        ws.write_number(r, 1, r * 1.93)
+    wb.close()
 
 
     for name, formulas in KEPT:
