@@ -194,6 +194,12 @@ bool StreamPart(zip_t* archive, const std::string& part, const XlsxLimits& limit
         *error = part + ": part missing from the archive";
         return false;
     }
+    // What the entry declares is judged before the entry is even opened: a bomb costs nothing to refuse.
+    const EntrySizes declared = DeclaredSizes(archive, index);
+    if (Bomb(declared.inflated, declared, limits)) {
+        *error = BombText(part, "would inflate to", declared.inflated, declared, limits);
+        return false;
+    }
     const std::unique_ptr<zip_file_t, int (*)(zip_file_t*)> opened(zip_fopen_index(archive, static_cast<zip_uint64_t>(index), 0),
                                                                   zip_fclose);
     zip_file_t* file = opened.get();
@@ -202,12 +208,6 @@ bool StreamPart(zip_t* archive, const std::string& part, const XlsxLimits& limit
         return false;
     }
     const uint64_t bound = std::min(limits.maxPartBytes, *budget);
-    // What the entry declares is judged before a byte inflates: a bomb costs nothing to refuse.
-    const EntrySizes declared = DeclaredSizes(archive, index);
-    if (Bomb(declared.inflated, declared, limits)) {
-        *error = BombText(part, "would inflate to", declared.inflated, declared, limits);
-        return false;
-    }
     uint64_t size = 0;
     bool inflated = true;
     bool consumed = true;
