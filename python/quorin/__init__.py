@@ -62,7 +62,8 @@ class Report:
     recomputed and matching count cells; differing lists the cells whose cached value is not the
     computed one (check: beyond the tolerance); stale lists the formulas left stale; kept_cached counts
     the formulas with no add-in call; changed (recalc) counts the cached values the copy changed;
-    notes are the engine's notes about the workbook.
+    tolerated says what the reader tolerated in the file, one line per kind; notes are the engine's
+    notes about the workbook.
     """
 
     recomputed: int
@@ -71,6 +72,7 @@ class Report:
     stale: List[Stale]
     kept_cached: int
     changed: int = 0
+    tolerated: List[str] = field(default_factory=list)
     notes: List[str] = field(default_factory=list)
 
 
@@ -82,6 +84,7 @@ def _report(raw: dict) -> Report:
         stale=[Stale(*s) for s in raw["stale"]],
         kept_cached=raw["kept_cached"],
         changed=raw["changed"],
+        tolerated=list(raw["tolerated"]),
         notes=list(raw["notes"]),
     )
 

@@ -6,6 +6,8 @@
 #include <mutex>
 #include <string>
 
+#include <pybind11/stl.h>
+
 #include "cli/workbook_report.h"
 #include "engine/evaluate.h"
 #include "engine/formula.h"
@@ -125,9 +127,8 @@ py::dict ToPython(const quorin_host::WorkbookReport& report)
     d["stale"] = stale;
     d["kept_cached"] = report.keptCached;
     d["changed"] = report.changed;
-    py::list notes;
-    for (const std::string& note : report.notes) notes.append(note);
-    d["notes"] = notes;
+    d["notes"] = py::cast(report.notes);
+    d["tolerated"] = py::cast(report.tolerated);
     return d;
 }
 

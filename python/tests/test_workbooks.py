@@ -12,6 +12,7 @@ import quorin
 
 DIFFERING = re.compile(r"^    (\S+)  (.*)  cached (.*)  computed (.*)  \((?:(\d+) ulps? apart|.*)\)$")
 STALE = re.compile(r"^    stale  (\S+)  (.*)  \((.*)\)$")
+TOLERATED = re.compile(r"^    tolerated  (.*)$")
 SUMMARY = re.compile(r"(\d+) cells recomputed, (\d+) (?:matching|cached values changed)")
 
 
@@ -20,6 +21,7 @@ def host_report(host, *arguments):
     lines = run.stdout.splitlines()
     differing = [(c, f, value(a), value(b), u) for c, f, a, b, u in (m.groups() for m in map(DIFFERING.match, lines) if m)]
     stale = [m.groups() for m in map(STALE.match, lines) if m]
+    stale.extend(m.group(1) for m in map(TOLERATED.match, lines) if m)
     summary = [int(v) for v in SUMMARY.search(run.stdout).groups()] if SUMMARY.search(run.stdout) else None
     return differing, stale, summary, run.stderr
 
@@ -34,10 +36,11 @@ def value(shown):
 
 def as_host_reports(report):
     return [(d.cell, d.formula, value(d.cached), value(d.computed), None if d.ulps is None else str(d.ulps))
-            for d in report.differing], [(s.cell, s.formula, s.reason) for s in report.stale]
+            for d in report.differing], [(s.cell, s.formula, s.reason) for s in report.stale] + report.tolerated
 
 
-@pytest.mark.parametrize("book,tolerance", [("planted.xlsx", 0), ("planted.xlsx", 2252), ("ours_stale.xlsx", 0)])
+@pytest.mark.parametrize(
+    "book,tolerance", [("planted.xlsx", 0), ("planted.xlsx", 2252), ("ours_stale.xlsx", 0), ("duplicate_cell.xlsx", 0)])
 def test_check_reports_what_quorin_host_reports(host, workbooks, book, tolerance):
     differing, stale, summary, _ = host_report(host, "check", workbooks / book, "--tolerance", tolerance)
     report = quorin.check(workbooks / book, tolerance=tolerance)
@@ -50,7 +53,7 @@ def test_check_of_the_example_matches_every_cell(tree):
     assert (report.recomputed, report.matching, report.differing) == (9, 9, [])
 
 
-@pytest.mark.parametrize("book", ["planted.xlsx", "ours_stale.xlsx", "backslash_names.xlsx"])
+@pytest.mark.parametrize("book", ["planted.xlsx", "ours_stale.xlsx", "backslash_names.xlsx", "duplicate_cell.xlsx"])
 def test_recalc_writes_quorin_hosts_copy_byte_for_byte(host, workbooks, tmp_path, book):
     _, stale, summary, _ = host_report(host, "recalc", workbooks / book, tmp_path / "host.xlsx")
     report = quorin.recalc(workbooks / book, tmp_path / "ours.xlsx")
