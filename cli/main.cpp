@@ -35,6 +35,7 @@ enum ExitStatus : int {
 
 static const char Usage[] =
     "usage: quorin-host [--module PATH] COMMAND\n"
+    "       quorin-host --version\n"
     "  eval FORMULA...   evaluate each formula, e.g. '=StudentT(10)' or '=LLSQ({0,1,2},{1,3,5},2)'\n"
     "  functions         list the registered functions as the function wizard shows them\n"
     "  manager           show the add-in manager's title and the add and remove alerts\n"
@@ -330,6 +331,11 @@ int main(int argc, char** argv)
     _setmode(_fileno(stderr), _O_BINARY);
 #endif
     const std::vector<std::string> arguments = Arguments(argc, argv);
+    // Answered before the module is loaded, so that it names the release even where the module is missing.
+    if (arguments.size() == 1 && arguments[0] == "--version") {
+        std::printf("quorin-host %s\n", QUORIN_VERSION);
+        return Done;
+    }
     std::string modulePath = DefaultModulePath();
     size_t a = 0;
     if (a < arguments.size() && arguments[a] == "--module") {

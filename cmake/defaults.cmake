@@ -19,3 +19,4 @@ function(quorin_module_code target)
 endfunction()
 
 include(${CMAKE_CURRENT_LIST_DIR}/definition_exports.cmake)
+include(${CMAKE_CURRENT_LIST_DIR}/version_resource.cmake)
