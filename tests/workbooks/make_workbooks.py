@@ -494,15 +494,16 @@ def ours_workbook(path, formulas):
 
 
 def example(path):
+    # Calls stored as the spreadsheet stores an add-in's, so that Calc with the extension resolves them too.
     wb = xlsxwriter.Workbook(path)
     wb.set_properties({'created': datetime.datetime(2026, 1, 1)})  # the same bytes each time it is made
     for name, rows in (
-        ('StudentT', [('10 degrees of freedom', '=StudentT(10)', STUDENT_T[10]),
+        ('StudentT', [('10 degrees of freedom', '=_xll.StudentT(10)', STUDENT_T[10]),
                       ('1000', '=_xll.StudentT(1000)', STUDENT_T[1000]),
-                      ('twice, plus one', '=StudentT(10)*2+1', STUDENT_T[10] * 2.0 + 1.0)]),
-        ('Interp1', [('inside an increasing table', '=Interp1({1,2,4},{10,20,40},3,0)', 30.0),
-                     ('below the table, extrapolated', '=Interp1({1,2,4},{10,20,40},0,1)', 0.0),
-                     ('inside a decreasing table', '=Interp1({5,3,1},{10,30,50},2,0)', 40.0)]),
+                      ('twice, plus one', '=_xll.StudentT(10)*2+1', STUDENT_T[10] * 2.0 + 1.0)]),
+        ('Interp1', [('inside an increasing table', '=_xll.Interp1({1,2,4},{10,20,40},3,0)', 30.0),
+                     ('below the table, extrapolated', '=_xll.Interp1({1,2,4},{10,20,40},0,1)', 0.0),
+                     ('inside a decreasing table', '=_xll.Interp1({5,3,1},{10,30,50},2,0)', 40.0)]),
     ):
         ws = wb.add_worksheet(name)
         ws.write_row('A1', ['case', 'answer'])
@@ -513,10 +514,10 @@ def example(path):
     ws.write_row('A1', ['x', 'y', '', 'straight line: intercept, slope'])
     for n, (x, y) in enumerate(zip([0, 1, 2, 3, 4], [1.1, 2.9, 5.2, 6.8, 9.1]), start=1):
         ws.write_row(n, 0, [x, y])
-    ws.write_array_formula('D2:E2', '{=LLSQ(A2:A6,B2:B6,2)}', None, 1.0400000000000025)
+    ws.write_array_formula('D2:E2', '{=_xll.LLSQ(A2:A6,B2:B6,2)}', None, 1.0400000000000025)
     ws.write_number('E2', 1.9899999999999989)
     ws.write_string('D4', 'the line at x = 2.5')
-    ws.write_formula('E4', '=Polynomial(D2:E2,2.5)', None, 1.9899999999999989 * 2.5 + 1.0400000000000025)
+    ws.write_formula('E4', '=_xll.Polynomial(D2:E2,2.5)', None, 1.9899999999999989 * 2.5 + 1.0400000000000025)
     wb.close()
     rewrite(path, {'xl/workbook.xml': lambda text: text.replace(' fullCalcOnLoad="1"', ''),
                    'xl/worksheets/sheet3.xml': exact_numbers({'E2': 1.9899999999999989})})
