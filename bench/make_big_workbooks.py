@@ -7,9 +7,11 @@ has quorin-host recalc them into the copies it checks, so that the add-in alone 
   text-stale.xlsx    400,000 rows of five texts drawn from 1,000 shared strings, and ten formulas
   varied-stale.xlsx  model-stale.xlsx with every other row's formulas reading A1*1 for A1: no formula
                      is the one above it moved, so each is read in full
+  grid-stale.xlsx    the grid's every row, 1,048,576, of eight numbers (a data export), and a model
+                     sheet of 60,000 rows of _xll.Interp1 and _xll.Polynomial over blocks of them
 
 The parts are written as a stream, so the generator itself needs little memory.
-Usage: bench/make_big_workbooks.py FOLDER [--rows N] [--filled-rows N]
+Usage: bench/make_big_workbooks.py FOLDER [--rows N] [--filled-rows N] [--text-rows N] [--grid-rows N]
 """
 import argparse
 import os
@@ -154,18 +156,42 @@ def text(path, count):
     package(path, [('Names', rows)], strings)
 
 
+def grid(path, count, models):
+    rng = random.Random(1048576)
+    block = 16
+
+    def data():
+        for r in range(1, count + 1):
+            # Column A rises with the row, so that any block of it is a table Interp1 takes.
+            values = [r + round(rng.uniform(0.0, 0.5), 3)] + [round(rng.uniform(-100.0, 100.0), 6) for _ in range(7)]
+            yield f'<row r="{r}">' + ''.join(f'<c r="{column_name(k)}{r}"><v>{number(v)}</v></c>' for k, v in enumerate(values)) + '</row>'
+
+    def model_rows():
+        step = max(1, (count - block) // models)
+        for r in range(1, models + 1):
+            k = 1 + (r - 1) * step
+            last = k + block - 1
+            cells = (f'<c r="A{r}"><f>_xll.Interp1(Data!A{k}:A{last},Data!B{k}:B{last},Data!A{k + 7}+0.25,0)</f><v>0</v></c>'
+                     f'<c r="B{r}"><f>_xll.Polynomial(Data!C{k}:E{k},Data!F{k})</f><v>0</v></c>')
+            yield f'<row r="{r}">{cells}</row>'
+    package(path, [('Data', data), ('Model', model_rows)])
+
+
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument('folder')
     parser.add_argument('--rows', type=int, default=300000)
     parser.add_argument('--filled-rows', type=int, default=700000)
     parser.add_argument('--text-rows', type=int, default=400000)
+    parser.add_argument('--grid-rows', type=int, default=1048576)
+    parser.add_argument('--grid-models', type=int, default=60000)
     arguments = parser.parse_args()
     os.makedirs(arguments.folder, exist_ok=True)
     model(os.path.join(arguments.folder, 'model-stale.xlsx'), arguments.rows)
     filled(os.path.join(arguments.folder, 'filled-stale.xlsx'), arguments.filled_rows)
     text(os.path.join(arguments.folder, 'text-stale.xlsx'), arguments.text_rows)
     model(os.path.join(arguments.folder, 'varied-stale.xlsx'), arguments.rows, varied=True)
+    grid(os.path.join(arguments.folder, 'grid-stale.xlsx'), arguments.grid_rows, arguments.grid_models)
 
 
 if __name__ == '__main__':

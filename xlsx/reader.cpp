@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <charconv>
 #include <cstring>
+#include <deque>
 #include <map>
 #include <unordered_map>
 
@@ -290,8 +291,9 @@ bool ReadSheet(BookReader& reader, size_t index, XlsxSheet* sheet, std::string* 
     // The <dimension> is a writer's hint, often stale or in a form of its own ("1:4"): not read.
     std::unordered_map<std::string, SharedMaster> shared;
     std::vector<std::pair<size_t, std::string>> early;  // followers met before their master, by si
-    // (row << 14 | column) << 1 | formula, of every cell in reading order, for finding one written twice.
-    std::vector<uint64_t> positions;
+    // (row << 14 | column) << 1 | formula, of every cell in reading order, for finding one written twice;
+    // a deque, so that growing it never holds twice its cells.
+    std::deque<uint64_t> positions;
     bool ordered = true;
     const bool read = StreamSheetCells(reader.archive, part, reader.limits, &reader.budget,
         [&](const CellMarkup& markup, std::string_view, std::string*, std::string* fault) {
