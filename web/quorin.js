@@ -123,16 +123,29 @@ export class Quorin {
     if (address === 0) throw Refusal.value;
     const items = this.doubles(address, rows * columns);
     let others = 0;
-    let at = 0;
-    for (let r = 0; r < rows; ++r) {
-      const row = range[r];
-      for (let c = 0; c < columns; ++c, ++at) {
-        const value = row[c];
+    if (columns === 1) {
+      // A column, the usual shape of a range argument: one element per row, no inner loop.
+      for (let r = 0; r < rows; ++r) {
+        const value = range[r][0];
         if (typeof value === 'number') {
-          items[at] = value;
+          items[r] = value;
         } else {
-          items[at] = 0;
+          items[r] = 0;
           ++others;
+        }
+      }
+    } else {
+      let at = 0;
+      for (let r = 0; r < rows; ++r) {
+        const row = range[r];
+        for (let c = 0; c < columns; ++c, ++at) {
+          const value = row[c];
+          if (typeof value === 'number') {
+            items[at] = value;
+          } else {
+            items[at] = 0;
+            ++others;
+          }
         }
       }
     }
@@ -146,16 +159,18 @@ export class Quorin {
   call(entry, values) {
     const scalars = [];
     let ranges = 0;
-    entry.arguments.forEach((argument, a) => {
-      const value = values[a];
-      if (argument.type === 'R') this.stage(ranges++, value);
-      else if (argument.type === 'J') scalars.push(this.integer(value));
-      else scalars.push(this.number(value));
-    });
+    const { arguments: args } = entry;
+    for (let a = 0; a < args.length; ++a) {
+      const type = args[a].type;
+      if (type === 'R') this.stage(ranges++, values[a]);
+      else if (type === 'J') scalars.push(this.integer(values[a]));
+      else scalars.push(this.number(values[a]));
+    }
     const status = this.exports[entry.name](...scalars);
     if (status !== 0) return { status, rule: this.string(this.exports.statusText(status)) };
     // A fit's only scalar is its terms, the length of its row.
     const count = RowAnswers.has(entry.name) ? scalars[0] : 1;
-    return { status, values: Array.from(this.doubles(this.answers, count)) };
+    const answers = this.doubles(this.answers, count);
+    return { status, values: count === 1 ? [answers[0]] : Array.from(answers) };
   }
 }

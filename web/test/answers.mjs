@@ -4,7 +4,7 @@
 
 const Mask = (1n << 64n) - 1n;
 
-class Random {
+export class Random {
   constructor(seed) {
     this.state = BigInt(seed) & Mask;
   }
@@ -22,7 +22,7 @@ class Random {
   }
 }
 
-function uniformValues(n, seed, low, high) {
+export function uniformValues(n, seed, low, high) {
   const random = new Random(seed);
   return Array.from({ length: n }, () => low + (high - low) * random.uniform());
 }

@@ -10,11 +10,9 @@ import { after, before, test } from 'node:test';
 
 import puppeteer from 'puppeteer-core';
 
-import { Dist, Root } from './support.mjs';
+import { ChromiumFlags, Dist, Root } from './support.mjs';
 import { serveDist } from './server.mjs';
 
-export const ChromiumFlags = ['--no-sandbox', '--disable-gpu', '--disable-quic', '--no-first-run',
-  '--disable-background-networking', '--disable-component-update', '--disable-sync'];
 const OfficeLibrary = 'https://appsforoffice.microsoft.com/lib/1/hosted/office.js';
 
 let served;

@@ -1,5 +1,6 @@
 // server.mjs - dist/ over local HTTPS with a throwaway certificate and the page's Content-Security-
-// Policy as a header, as a static host would serve it; the test scripts under /test/.
+// Policy as a header, as a static host would serve it; the test and benchmark scripts under /test/
+// and /bench/.
 import { execFileSync } from 'node:child_process';
 import { mkdtempSync, readFileSync, rmSync } from 'node:fs';
 import { readFile } from 'node:fs/promises';
@@ -39,7 +40,8 @@ function certificate() {
 export async function serveDist(port = 0) {
   const server = createServer(certificate(), async (request, response) => {
     const path = normalize(decodeURIComponent(new URL(request.url, 'https://localhost').pathname));
-    const file = path.startsWith('/test/') ? join(Root, 'web', path) : join(Dist, path === '/' ? 'index.html' : path);
+    const ours = path.startsWith('/test/') || path.startsWith('/bench/');
+    const file = ours ? join(Root, 'web', path) : join(Dist, path === '/' ? 'index.html' : path);
     try {
       const body = await readFile(file);
       response.writeHead(200, {

@@ -10,6 +10,10 @@ export const Root = fileURLToPath(new URL('../../', import.meta.url));
 export const Dist = process.env.QUORIN_WEB_DIST ?? `${Root}build/web/dist/`;
 export const NativeHost = process.env.QUORIN_HOST ?? `${Root}build/linux-debug/bin/quorin-host`;
 
+// Debian's Chromium, headless (puppeteer adds the flag), with nothing of its own reaching the network.
+export const ChromiumFlags = ['--no-sandbox', '--disable-gpu', '--disable-quic', '--no-first-run',
+  '--disable-background-networking', '--disable-component-update', '--disable-sync'];
+
 export function inFreshLoad(job, data = {}) {
   return new Promise((resolve, reject) => {
     const worker = new Worker(new URL('./worker.mjs', import.meta.url), {

@@ -1,0 +1,130 @@
+// cases.mjs - the benchmark's cases: each worksheet function per call through its custom function
+// (Excel's values in: ranges as arrays of one-value rows, the answer out), on the inputs
+// bench/quorin_bench.cpp builds for the native entry points, and the JavaScript peers doing the
+// same work per call on plain arrays. Runs in Node and in a page alike; the npm peers are handed in.
+import { Random, uniformValues } from '../test/answers.mjs';
+
+// Strictly increasing: i + a jitter in [0, 0.5), as the native benchmark's IncreasingValues.
+function increasingValues(n, seed) {
+  const random = new Random(seed);
+  return Array.from({ length: n }, (_, i) => i + 0.5 * random.uniform());
+}
+
+const column = (values) => values.map((v) => [v]);
+
+// Math-based linear interpolation: bisection, then the interval's line; held at the ends.
+function interpolateLinear(X, Y, x) {
+  const n = X.length;
+  if (x <= X[0]) return Y[0];
+  if (x >= X[n - 1]) return Y[n - 1];
+  let lo = 0;
+  let hi = n - 1;
+  while (hi > lo + 1) {
+    const mid = (lo + hi) >> 1;
+    if (x > X[mid]) lo = mid;
+    else hi = mid;
+  }
+  return ((Y[hi] - Y[lo]) * (x - X[lo])) / (X[hi] - X[lo]) + Y[lo];
+}
+
+// Median seconds per call over five timed batches, each of at least minimum seconds; a call of a
+// second or more is timed once.
+export function timePerCall(call, minimum = 0.1) {
+  const first = performance.now();
+  call();
+  const once = (performance.now() - first) / 1000;
+  if (once >= 1) return once;
+  let reps = 1;
+  for (let start = performance.now(); performance.now() - start < minimum * 1000; reps *= 2) {
+    const t0 = performance.now();
+    for (let k = 0; k < reps; ++k) call();
+    if (performance.now() - t0 >= minimum * 1000) break;
+  }
+  const batches = [];
+  for (let b = 0; b < 5; ++b) {
+    const t0 = performance.now();
+    for (let k = 0; k < reps; ++k) call();
+    batches.push((performance.now() - t0) / 1000 / reps);
+  }
+  return batches.sort((a, b) => a - b)[2];
+}
+
+// The cases at n values, each made when asked for, so that only one case's arrays live at a time:
+// [() => ({ name, n, ours, peers: { label: call } })]. f maps ids to custom functions; peers holds
+// the npm packages that are available (Spline: cubic-spline, PolynomialRegression:
+// ml-regression-polynomial, jStat: jstat).
+export function benchmarkCases(f, n, peers = {}) {
+  const cases = [];
+  cases.push(() => {
+    const xs = increasingValues(n, 11);
+    const ys = uniformValues(n, 12, -1.0, 1.0);
+    const [X, Y] = [column(xs), column(ys)];
+    const x = n / 2 + 0.25;
+    return { name: 'Interp1', n, ours: () => f.INTERP1(X, Y, x, 0), peers: { 'Math linear': () => interpolateLinear(xs, ys, x) } };
+  });
+  cases.push(() => {
+    const xs = uniformValues(n, 31, 0.0, 1.0);
+    const X = column(xs);
+    const count = () => {
+      let inside = 0;
+      for (const v of xs) if (v >= 0.25 && v < 0.75) ++inside;
+      return inside;
+    };
+    return { name: 'CountBetween', n, ours: () => f.COUNTBETWEEN(X, 0.25, 0.75), peers: { 'JS loop': count } };
+  });
+  cases.push(() => {
+    const xs = increasingValues(n, 41);
+    const ys = uniformValues(n, 42, -1.0, 1.0);
+    const [X, Y] = [column(xs), column(ys)];
+    const x = n / 2 + 0.25;
+    const casePeers = {};
+    // cubic-spline solves a dense (n + 1) x (n + 2) system: 1,000 points take seconds, 10^6 would
+    // need 8 TB, so it is timed at 1,000 points only.
+    if (peers.Spline && n <= 1000) casePeers['cubic-spline'] = () => new peers.Spline(xs, ys).at(x);
+    return { name: 'Spline', n, ours: () => f.SPLINE(X, Y, x), peers: casePeers };
+  });
+  cases.push(() => {
+    const cs = uniformValues(n, 61, -1.0, 1.0);
+    const C = column(cs);
+    const horner = () => {
+      let sum = 0;
+      for (let k = cs.length - 1; k >= 0; --k) sum = sum * 0.5 + cs[k];
+      return sum;
+    };
+    return { name: 'Polynomial', n, ours: () => f.POLYNOMIAL(C, 0.5), peers: { 'JS Horner': horner } };
+  });
+  for (const terms of [4, 20]) cases.push(() => {
+    const xs = uniformValues(n, 71, -1.0, 1.0);
+    const ys = uniformValues(n, 72, -1.0, 1.0);
+    const [X, Y] = [column(xs), column(ys)];
+    const casePeers = {};
+    if (peers.PolynomialRegression) {
+      casePeers['ml-regression-polynomial'] = () => new peers.PolynomialRegression(xs, ys, terms - 1).coefficients;
+    }
+    return { name: `LLSQ.m${terms}`, n, ours: () => f.LLSQ(X, Y, terms), peers: casePeers };
+  });
+  return cases;
+}
+
+export function studentTCase(f, peers = {}) {
+  let dof = 1;
+  const next = () => (dof = dof === 1000 ? 1 : dof + 1);
+  const casePeers = {};
+  if (peers.jStat) casePeers['jStat studentt.inv'] = () => peers.jStat.studentt.inv(0.975, next());
+  return { name: 'StudentT', n: 1, ours: () => f.STUDENTT(next()), peers: casePeers };
+}
+
+// Runs the cases at each size; answers rows { name, n, ours, peer, peerSeconds } in seconds per call.
+export function runBenchmark(f, sizes, peers = {}, minimum = 0.1, report = null) {
+  const rows = [];
+  const measure = (c) => {
+    const ours = timePerCall(c.ours, minimum);
+    const timed = Object.entries(c.peers).map(([label, call]) => ({ label, seconds: timePerCall(call, minimum) }));
+    const best = timed.sort((a, b) => a.seconds - b.seconds)[0];
+    rows.push({ name: c.name, n: c.n, ours, peer: best?.label ?? '', peerSeconds: best?.seconds ?? NaN });
+    report?.(rows[rows.length - 1]);
+  };
+  measure(studentTCase(f, peers));
+  for (const n of sizes) for (const make of benchmarkCases(f, n, peers)) measure(make());
+  return rows;
+}
