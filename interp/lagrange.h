@@ -10,3 +10,5 @@
 double InterpolateLagrange(const double* X, const double* Y, int32_t n, double x);
 // C[0] + C[1] x + ... + C[n-1] x^(n-1), nested from C[n-1] down; 0.0 if n < 1.
 double EvaluatePolynomial(const double* C, int32_t n, double x);
+// The same at count points: answers[i] is EvaluatePolynomial at x[i], bit for bit.
+void EvaluatePolynomialPoints(const double* C, int32_t n, const double* x, int64_t count, double* answers);

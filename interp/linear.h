@@ -7,3 +7,6 @@
 #include <cstdint>
 
 double InterpolateLinear(const double* X, const double* Y, int32_t n, double x, int32_t extrapolate);
+// The same at count points: answers[i] is InterpolateLinear at x[i], bit for bit.
+void InterpolateLinearPoints(const double* X, const double* Y, int32_t n, const double* x, int64_t count,
+                             int32_t extrapolate, double* answers);

@@ -101,7 +101,7 @@ int32_t AnswerInterp1Points(const RangeArguments& ranges, const double* x, int64
     int32_t n = 0;
     const int32_t status = ReadPairs(ranges, &n);
     if (status != RuleOk) return status;
-    for (int64_t i = 0; i < count; ++i) answers[i] = InterpolateLinear(XBuffer.items, YBuffer.items, n, x[i], extrapolate);
+    InterpolateLinearPoints(XBuffer.items, YBuffer.items, n, x, count, extrapolate, answers);
     return RuleOk;
 }
 
@@ -154,7 +154,7 @@ int32_t AnswerPolynomialPoints(const RangeArguments& ranges, const double* x, in
 {
     const int32_t n = ReadArgument(ranges, 0, &XBuffer, false);
     if (n < 1) return (n < 0) ? n : RuleTooFewValues;
-    for (int64_t i = 0; i < count; ++i) answers[i] = EvaluatePolynomial(XBuffer.items, n, x[i]);
+    EvaluatePolynomialPoints(XBuffer.items, n, x, count, answers);
     return RuleOk;
 }
 

@@ -14,6 +14,8 @@
 #include "addin/range_buffer.h"
 #include "fit/polyfit.h"
 #include "host/substitute_host.h"
+#include "interp/lagrange.h"
+#include "interp/linear.h"
 #include "interp/spline.h"
 #include "stats/count.h"
 #include "stats/random.h"
@@ -26,6 +28,8 @@ namespace {
 using quorin_test::Bits;
 using quorin_test::Generator;
 using quorin_test::ReadFit;
+using quorin_test::ReadInterpolateLinear;
+using quorin_test::ReadPolynomial;
 using quorin_test::ReadSplineCoefficients;
 
 // --- Randomised data, with the awkward values a sheet can hold mixed in. ---
@@ -142,6 +146,43 @@ TEST(OptimisedCoresIdentity, SplineCoefficientsMatchLoopByLoopConstruction)
                 }
             }
             std::free(actual);
+        }
+    }
+}
+
+// Points handled eight side by side: counts around the lanes, both directions, points before, past
+// and on the nodes, NaN and infinities, so that no lane takes another's interval or answer.
+TEST(OptimisedCoresIdentity, PointsSideBySideMatchOneSearchAndOneNestingEach)
+{
+    Generator random{20251208};
+    const double nan = std::numeric_limits<double>::quiet_NaN();
+    const double inf = std::numeric_limits<double>::infinity();
+    for (int32_t n : {2, 3, 9, 1000}) {
+        for (bool decreasing : {false, true}) {
+            std::vector<double> X(static_cast<size_t>(n));
+            for (int32_t k = 0; k < n; ++k) X[static_cast<size_t>(k)] = (decreasing ? -1.0 : 1.0) * (k + random.Between(0.0, 0.5));
+            const std::vector<double> Y = Values(random, n, -5.0, 5.0, true);
+            for (int32_t count : {1, 7, 8, 9, 17, 100}) {
+                std::vector<double> x = Values(random, count, -2.0, n + 1.0, true);
+                if (decreasing) {
+                    for (double& v : x) v = -v;
+                }
+                x[static_cast<size_t>(random.Below(count))] = X[static_cast<size_t>(random.Below(n))];
+                if (count > 2) {
+                    x[1] = nan;
+                    x[2] = (count % 2 == 0) ? inf : -inf;
+                }
+                std::vector<double> answers(x.size());
+                SCOPED_TRACE(::testing::Message() << "n " << n << " count " << count << (decreasing ? " decreasing" : ""));
+                for (int32_t extrapolate : {0, 1}) {
+                    InterpolateLinearPoints(X.data(), Y.data(), n, x.data(), count, extrapolate, answers.data());
+                    for (size_t i = 0; i < x.size(); ++i) {
+                        ASSERT_EQ(Bits(answers[i]), Bits(ReadInterpolateLinear(X, Y, x[i], extrapolate != 0))) << i;
+                    }
+                }
+                EvaluatePolynomialPoints(Y.data(), n, x.data(), count, answers.data());
+                for (size_t i = 0; i < x.size(); ++i) ASSERT_EQ(Bits(answers[i]), Bits(ReadPolynomial(Y, x[i]))) << i;
+            }
         }
     }
 }

@@ -140,4 +140,39 @@ std::vector<double> ReadSplineCoefficients(const std::vector<double>& X, const s
     return triples;
 }
 
+double ReadInterpolateLinear(const std::vector<double>& X, const std::vector<double>& Y, double x, bool extrapolate)
+{
+    const int32_t n = static_cast<int32_t>(X.size());
+    const bool increasing = X[1] > X[0];
+    int32_t lo = 0, hi = n - 1;
+    if (increasing ? (x <= X[0]) : (x >= X[0])) {
+        if (!extrapolate) return Y[0];
+        hi = 1;
+    } else if (increasing ? (x >= X[n - 1]) : (x <= X[n - 1])) {
+        if (!extrapolate) return Y[n - 1];
+        lo = n - 2;
+    } else {
+        for (int32_t probe = 0; probe < 32 && hi > lo + 1; ++probe) {
+            const int32_t mid = lo + (hi - lo) / 2;
+            if (increasing ? (x > X[mid]) : (X[mid] > x)) lo = mid;
+            else hi = mid;
+        }
+    }
+    const double rise = Y[hi] - Y[lo];
+    const double run = x - X[lo];
+    const double width = X[hi] - X[lo];
+    const double slope = rise * run;
+    return slope / width + Y[lo];
+}
+
+double ReadPolynomial(const std::vector<double>& C, double x)
+{
+    double b = C.empty() ? 0.0 : C.back();
+    for (size_t i = C.size() - 1; i-- > 0;) {
+        const double scaled = b * x;
+        b = scaled + C[i];
+    }
+    return b;
+}
+
 }  // namespace quorin_test

@@ -22,4 +22,10 @@ bool ReadFit(const std::vector<double>& X, const std::vector<double>& Y, int32_t
 // the end conditions match the end cubics' third derivatives from n = 4 on. X strictly increasing.
 std::vector<double> ReadSplineCoefficients(const std::vector<double>& X, const std::vector<double>& Y);
 
+// Linear interpolation with one bisection per point, probe by probe; the end rules as the core's header.
+double ReadInterpolateLinear(const std::vector<double>& X, const std::vector<double>& Y, double x, bool extrapolate);
+
+// C[0] + C[1] x + ... nested from the last coefficient down, one product and one sum a step.
+double ReadPolynomial(const std::vector<double>& C, double x);
+
 }  // namespace quorin_test
