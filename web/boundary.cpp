@@ -15,7 +15,7 @@ char WebText[TextCapacity];
 int32_t WebReadStaged(void*, int32_t index, RangeBuffer* buffer, bool zeroCorner, BlockVisitor* visit, void* context)
 {
     const StagedRange& staged = StagedRanges[index];
-    if (staged.rows < 0) return ReadNotRange;
+    if (staged.refused != 0) return staged.refused;
     const int64_t count = static_cast<int64_t>(staged.rows) * staged.columns;
     buffer->rows = staged.rows;
     buffer->columns = staged.columns;
@@ -47,22 +47,16 @@ WEB_EXPORT("stageRange") double* WebStageRange(int32_t index, int32_t rows, int3
 {
     if (index < 0 || index > 3) return nullptr;
     StagedRange& staged = StagedRanges[index];
-    staged.others = 0;
-    staged.cornerOther = 0;
-    staged.rows = rows;
-    staged.columns = columns;
-    if (rows < 0 || columns < 0) {
-        staged.rows = -1;
-        return staged.values.items;
-    }
+    staged = StagedRange{0, rows, columns, 0, 0, staged.values};
     const int64_t count = static_cast<int64_t>(rows) * columns;
-    // A range the reader would refuse as too large is staged as not a range rather than overflowing.
-    if (count > INT32_MAX) {
-        staged.rows = -1;
-        return nullptr;
+    if (rows < 0 || columns < 0) {
+        staged.refused = ReadNotRange;
+    } else if (count > INT32_MAX) {
+        staged.refused = ReadTooLarge;
+    } else if (!GrowRangeBuffer(&staged.values, (count > 0) ? static_cast<int32_t>(count) : 1)) {
+        staged.refused = ReadNoStorage;
     }
-    if (!GrowRangeBuffer(&staged.values, (count > 0) ? static_cast<int32_t>(count) : 1)) return nullptr;
-    return staged.values.items;
+    return (staged.refused != 0) ? nullptr : staged.values.items;
 }
 
 WEB_EXPORT("rangeStaged") void WebRangeStaged(int32_t index, int32_t others, int32_t cornerOther)

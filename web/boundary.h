@@ -13,10 +13,12 @@
 // Exported from the module under the name given, which the script calls it by.
 #define WEB_EXPORT(name) __attribute__((export_name(name)))
 
-// A range argument as the script laid it out: rows x columns doubles, row-major, in values.items;
-// rows < 0 when the argument was not a rectangle of rows. Elements that were not numbers hold 0 and
-// are counted in others; cornerOther says whether the first element was one of them.
+// A range argument as the script laid it out: rows x columns doubles, row-major, in values.items.
+// Elements that were not numbers hold 0 and are counted in others; cornerOther says whether the first
+// element was one of them. refused is the ReadStatus of an argument that could not be staged (not a
+// rectangle of rows, too large, no storage), 0 otherwise.
 struct StagedRange {
+    int32_t refused;
     int32_t rows;
     int32_t columns;
     int32_t others;
@@ -38,8 +40,9 @@ int32_t WebReadStaged(void* arguments, int32_t index, RangeBuffer* buffer, bool 
 RangeArguments StagedArguments();
 
 extern "C" {
-// Room for range argument index as rows x columns doubles: their address, or 0 when storage is lacking
-// or index is not 0..3. rows < 0 stages an argument that is not a range.
+// Room for range argument index as rows x columns doubles: their address, or 0 when there is none
+// (index not 0..3, too many values, no storage: the call then answers the reader's failure). rows < 0
+// stages an argument that is not a range.
 double* WebStageRange(int32_t index, int32_t rows, int32_t columns);
 // Records how many staged elements were not numbers, and whether the first was one.
 void WebRangeStaged(int32_t index, int32_t others, int32_t cornerOther);

@@ -119,8 +119,9 @@ export class Quorin {
       this.exports.stageRange(index, -1, 0);
       return;
     }
+    // No room (too many values, no memory): the module answers the function's failure for it.
     const address = this.exports.stageRange(index, rows, columns);
-    if (address === 0) throw Refusal.value;
+    if (address === 0) return;
     const items = this.doubles(address, rows * columns);
     let others = 0;
     if (columns === 1) {
