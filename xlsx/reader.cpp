@@ -37,11 +37,13 @@ struct BookReader {
     size_t cells = 0;
     const XlsxCellSink* sink = nullptr;  // takes the sheets' cells instead of XlsxSheet::cells
     XlsxBook* book = nullptr;            // where what was tolerated is counted
+    bool again = false;                  // a sheet read a second time: nothing is counted twice
 };
 
 // Counts one more of kind; where it was met is written out only the first time.
 template <typename Where> void Tolerate(BookReader& reader, XlsxTolerance kind, Where where)
 {
+    if (reader.again) return;
     std::vector<XlsxTolerated>& tolerated = reader.book->tolerated;
     auto met = std::find_if(tolerated.begin(), tolerated.end(), [&](const XlsxTolerated& t) { return t.kind == kind; });
     if (met == tolerated.end()) met = tolerated.insert(tolerated.end(), XlsxTolerated{kind, 0, where()});
@@ -291,12 +293,23 @@ bool ReadSheet(BookReader& reader, size_t index, XlsxSheet* sheet, std::string* 
     // The <dimension> is a writer's hint, often stale or in a form of its own ("1:4"): not read.
     std::unordered_map<std::string, SharedMaster> shared;
     std::vector<std::pair<size_t, std::string>> early;  // followers met before their master, by si
-    // (row << 14 | column) << 1 | formula, of every cell in reading order, for finding one written twice;
-    // a deque, so that growing it never holds twice its cells.
+    // (row << 14 | column) << 1 | formula, of every cell in reading order, for finding one written twice.
+    // Gathered only when the cells came out of order, on a second read: a sheet in order (what writers
+    // write) cannot have a cell twice, and holds none of it.
     std::deque<uint64_t> positions;
-    bool ordered = true;
-    const bool read = StreamSheetCells(reader.archive, part, reader.limits, &reader.budget,
-        [&](const CellMarkup& markup, std::string_view, std::string*, std::string* fault) {
+    uint64_t last = 0;
+    bool ordered = true, any = false;
+    uint64_t budget = reader.budget;
+    const auto visit = [&](const CellMarkup& markup, std::string_view, std::string*, std::string* fault) {
+            if (reader.again) {
+                XlsxCell cell;
+                cell.row = markup.row;
+                cell.column = markup.column;
+                if (markup.hasFormula && !ReadFormula(part, markup, &shared, &cell, fault)) return false;
+                if (!ReadStoredValue(reader, part, *sheet, markup, &cell, fault)) return false;
+                positions.push_back((((uint64_t{cell.row} << 14) | cell.column) << 1) | (cell.hasFormula ? 1 : 0));
+                return true;
+            }
             if (++reader.cells > reader.limits.maxCells) {
                 *fault = part + ": more than " + std::to_string(reader.limits.maxCells) + " cells in the workbook";
                 return false;
@@ -308,16 +321,17 @@ bool ReadSheet(BookReader& reader, size_t index, XlsxSheet* sheet, std::string* 
             if (markup.hasFormula && !ReadFormula(part, markup, &shared, &cell, fault)) return false;
             if (!ReadStoredValue(reader, part, *sheet, markup, &cell, fault)) return false;
             const uint64_t position = (uint64_t{cell.row} << 14) | cell.column;
-            ordered = ordered && (positions.empty() || (positions.back() >> 1) < position);
-            positions.push_back(position << 1 | (cell.hasFormula ? 1 : 0));
+            ordered = ordered && (!any || last < position);
+            any = true;
+            last = position;
             const bool waits = cell.hasFormula && cell.formula.empty() && markup.formulaType == "shared";
             if (waits) early.emplace_back(sheet->cells.size(), markup.formulaShared);
             // Handed over at once, the cell is never held here; one waiting for its master is, until the end.
             if (reader.sink != nullptr && !waits) (*reader.sink)(index, cell);
             else sheet->cells.push_back(std::move(cell));
             return true;
-        },
-        nullptr, error);
+        };
+    const bool read = StreamSheetCells(reader.archive, part, reader.limits, &reader.budget, visit, nullptr, error);
     if (!read) return false;
     // The count is known only now; the record outlives the reading, so it gives back its spare room.
     sheet->cells.shrink_to_fit();
@@ -331,6 +345,11 @@ bool ReadSheet(BookReader& reader, size_t index, XlsxSheet* sheet, std::string* 
         sheet->cells = std::vector<XlsxCell>();
     }
     if (ordered) return true;
+    reader.again = true;
+    shared.clear();
+    const bool again = StreamSheetCells(reader.archive, part, reader.limits, &budget, visit, nullptr, error);
+    reader.again = false;
+    if (!again) return false;
     // Of a cell written twice the last stands (values do so in the engine; its formulas are told).
     std::stable_sort(positions.begin(), positions.end(), [](uint64_t a, uint64_t b) { return (a >> 1) < (b >> 1); });
     for (size_t k = 1; k < positions.size(); ++k) {
