@@ -67,7 +67,7 @@ async function inChromium() {
 
 function native() {
   const summary = execFileSync(`${Root}build/linux-bench/bin/quorin_bench`,
-    ['--benchmark_filter=^(StudentT|Interp1|CountBetween|Spline|Polynomial|LLSQ\\.m4|LLSQ\\.m20)/quorin/(1|1000|1000000)/'],
+    ['--benchmark_color=false', '--benchmark_filter=^(StudentT|Interp1|CountBetween|Spline|Polynomial|LLSQ\\.m4|LLSQ\\.m20)/quorin/(1|1000|1000000)/'],
     { encoding: 'utf8', maxBuffer: 1 << 26 });
   const seconds = {};
   for (const line of summary.split('\n')) {
