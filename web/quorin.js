@@ -2,7 +2,12 @@
 // worksheet function's values converted in and its answer converted out. No Office API is used
 // here, so the page, the custom functions and the tests in Node share it.
 
-const ModuleUrl = new URL('./quorin.wasm', import.meta.url);
+// The smallest module with a SIMD instruction (i8x16.splat): it validates only where the engine has
+// WebAssembly SIMD, and then the module built with it is loaded; the baseline one elsewhere.
+const SimdProbe = new Uint8Array([0, 97, 115, 109, 1, 0, 0, 0, 1, 5, 1, 96, 0, 1, 123, 3, 2, 1, 0, 10, 8, 1, 6, 0,
+  65, 0, 253, 15, 11]);
+export const ModuleUrl = new URL(WebAssembly.validate(SimdProbe) ? './quorin-simd.wasm' : './quorin.wasm',
+  import.meta.url);
 
 // Excel's values become doubles as the add-in's host converts them; what it refuses is named by the
 // error the host shows for it.
@@ -30,8 +35,8 @@ async function instantiate(url) {
 
 let loading = null;
 
-// The module, instantiated on first use; every caller shares the one instance and so the one
-// random generator, as the add-in's callers share the add-in's.
+// The module, instantiated on first use from url (the first call's decides); every caller shares the
+// one instance and so the one random generator, as the add-in's callers share the add-in's.
 export function loadQuorin(url = ModuleUrl) {
   if (loading === null) {
     loading = instantiate(url).then((instance) => {

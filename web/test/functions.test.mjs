@@ -1,6 +1,7 @@
 // functions.test.mjs - the custom functions in Node against the native module: every example sheet
 // and the entry-point tables' cases (entries.csv) recalculated both ways, the benchmark's recorded
-// answers, the random sequence, and the contract's association of every id.
+// answers through both modules (baseline and SIMD), the random sequence, and the contract's
+// association of every id.
 import assert from 'node:assert/strict';
 import { readFileSync, readdirSync } from 'node:fs';
 import { test } from 'node:test';
@@ -36,12 +37,14 @@ test('random numbers from a fresh load follow the native sequence', async () => 
   answers.forEach((a, k) => assert.ok(sameAsNative(expected[k], a), `draw ${k}: native ${expected[k]}, web ${a}`));
 });
 
-test('bench/answers.txt, recorded from the native module, bit for bit', async () => {
-  const recorded = readFileSync(`${Root}bench/answers.txt`, 'utf8').split('\n');
-  const answers = (await inFreshLoad('answers')).split('\n');
-  assert.equal(answers.length, recorded.length);
-  answers.forEach((line, k) => assert.equal(line, recorded[k], `line ${k + 1}`));
-});
+for (const module of ['quorin.wasm', 'quorin-simd.wasm']) {
+  test(`bench/answers.txt, recorded from the native module, bit for bit through ${module}`, async () => {
+    const recorded = readFileSync(`${Root}bench/answers.txt`, 'utf8').split('\n');
+    const answers = (await inFreshLoad('answers', { module })).split('\n');
+    assert.equal(answers.length, recorded.length);
+    answers.forEach((line, k) => assert.equal(line, recorded[k], `line ${k + 1}`));
+  });
+}
 
 test('functions.js associates every id of functions.json and nothing else', async () => {
   const metadata = JSON.parse(readFileSync(`${Dist}functions.json`, 'utf8'));

@@ -7,9 +7,10 @@ import { installCustomFunctions, shown } from './stub.mjs';
 const functions = installCustomFunctions();
 const dist = new URL(workerData.dist);
 const { Catalogue } = await import(new URL('catalogue.js', dist));
-await import(new URL('functions.js', dist));
+// The module named by the job, else the one quorin.js picks; loaded before functions.js asks for it.
 const { loadQuorin } = await import(new URL('quorin.js', dist));
-const quorin = await loadQuorin();
+const quorin = await loadQuorin(workerData.module ? new URL(workerData.module, dist) : undefined);
+await import(new URL('functions.js', dist));
 
 // Awaits the first call's promise: calls before the module is loaded resolve later.
 const settle = (answer) => Promise.resolve(answer).then((a) => (Array.isArray(a) ? a.map((row) => row.map(shown)) : shown(a)));
