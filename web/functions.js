@@ -1,7 +1,7 @@
 // functions.js - the custom functions: every function of the catalogue associated under its id,
 // converting Excel's values through the module and its answers into Excel's.
 import { Catalogue } from './catalogue.js';
-import { loadQuorin, Refusal, RowAnswers } from './quorin.js';
+import { functionId, loadQuorin, Refusal, RowAnswers } from './quorin.js';
 
 let quorin = null;
 const ready = loadQuorin().then((loaded) => {
@@ -25,12 +25,12 @@ function answer(entry, values) {
   return RowAnswers.has(entry.name) ? [cells] : cells[0];
 }
 
-// Excel appends an invocation object to the arguments; only the declared ones are read. Once the
+// Excel may append an invocation object to the arguments; only the declared ones are read. Once the
 // module is loaded a call answers at once, without a promise.
 export function customFunction(entry) {
   return (...values) => (quorin !== null ? answer(entry, values) : ready.then(() => answer(entry, values)));
 }
 
 if (globalThis.CustomFunctions) {
-  for (const entry of Catalogue) CustomFunctions.associate(entry.name.toUpperCase(), customFunction(entry));
+  for (const entry of Catalogue) CustomFunctions.associate(functionId(entry.name), customFunction(entry));
 }

@@ -14,10 +14,16 @@ export const ModuleUrl = new URL(WebAssembly.validate(SimdProbe) ? './quorin-sim
 export const Refusal = Object.freeze({ value: 'invalidValue', number: 'invalidNumber' });
 
 // What the custom functions declare beyond the catalogue: the random numbers are recalculated with
-// every recalculation (the add-in's are not, as its host offers no such mark to our registration),
-// and the fits answer a row of terms values, which spills.
+// every recalculation (the add-in registers them without the volatile mark), and the fits answer a
+// row of terms values, which spills.
 export const Volatile = new Set(['RandNorm', 'RandDist']);
 export const RowAnswers = new Set(['LLSQ', 'LLSQLC']);
+
+// A function's custom-function id: its registered name in the upper case the Office tooling gives
+// every id, for functions.json and for the association alike.
+export function functionId(name) {
+  return name.toUpperCase();
+}
 
 async function instantiate(url) {
   if (url.protocol === 'file:') {

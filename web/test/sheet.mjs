@@ -3,6 +3,8 @@
 // kind: calls, numbers, text, TRUE/FALSE, array constants and references; nothing else is read.
 import { parse } from 'csv-parse/sync';
 
+import { functionId } from '../quorin.js';
+
 const Token = /\s*(?:(\d+(?:\.\d*)?(?:[eE][-+]?\d+)?|\.\d+(?:[eE][-+]?\d+)?)|("(?:[^"]|"")*")|(\$?[A-Z]+\$?\d+(?::\$?[A-Z]+\$?\d+)?)(?![\w(])|([A-Za-z_][\w.]*)|(.))/y;
 
 function tokens(text) {
@@ -135,7 +137,7 @@ export function recalculate(cells, functions, catalogue) {
     }
     const entry = catalogue.find((e) => e.name.toUpperCase() === node.call.toUpperCase());
     const args = node.args.map((arg, a) => evaluate(arg, entry.arguments[a]?.type === 'R'));
-    return functions[entry.name.toUpperCase()](...args);
+    return functions[functionId(entry.name)](...args);
   };
   cells.forEach((row, r) => row.forEach((_, c) => {
     if (pending(r, c)) compute(r, c);

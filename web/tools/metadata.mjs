@@ -4,18 +4,18 @@ import { writeFile } from 'node:fs/promises';
 import { join, resolve } from 'node:path';
 import { pathToFileURL } from 'node:url';
 
-import { loadQuorin, RowAnswers, Volatile } from '../quorin.js';
+import { functionId, loadQuorin, RowAnswers, Volatile } from '../quorin.js';
 
 const [wasm, dist] = process.argv.slice(2);
 const catalogue = (await loadQuorin(pathToFileURL(resolve(wasm)))).catalogue();
 
 // Names and ids are the add-in's registered names, so that a workbook saved with the add-in computes
-// with these functions; ids in the upper case the Office tooling gives every id. Every argument is
+// with these functions (ids as functionId writes them). Every argument is
 // required: a call that leaves one out is refused, as the add-in's host refuses it. Scalars carry no
 // dimensionality, the default, as the Office tooling writes them.
 const metadata = {
   functions: catalogue.map((entry) => ({
-    id: entry.name.toUpperCase(),
+    id: functionId(entry.name),
     name: entry.name,
     description: entry.help,
     parameters: entry.arguments.map((argument) => ({
