@@ -138,13 +138,21 @@ template <typename Rule>
 py::object AtPoints(const char* F, const Range* first, const Range* second, py::handle x, const std::string& errors, Rule rule)
 {
     const bool nan = NanForFailures(errors, F);
-    const Points points = ReadPoints(x, F, "x");
-    Doubles answers = ShapedLike(points);
     CallRanges call;
     call.ranges[0] = first;
     call.ranges[1] = second;
-    const int64_t size = points.Count() + SizeOf(*first) + (second != nullptr ? SizeOf(*second) : 0);
-    const int32_t status = Locked(RuleLock, size, [&] {
+    const int64_t values = SizeOf(*first) + (second != nullptr ? SizeOf(*second) : 0);
+    // A Python number, the common scalar call, needs no array on either side.
+    if (PyFloat_Check(x.ptr()) || (PyLong_Check(x.ptr()) && !PyBool_Check(x.ptr()))) {
+        const double at = ReadNumberArgument(x, F, "x");
+        double answer = 0.0;
+        const int32_t status = Locked(RuleLock, values, [&] { return rule(ArgumentsOf(&call), &at, 1, &answer); });
+        if (status != 0) FailStatus(F, status, call);
+        return py::float_(answer);
+    }
+    const Points points = ReadPoints(x, F, "x");
+    Doubles answers = ShapedLike(points);
+    const int32_t status = Locked(RuleLock, points.Count() + values, [&] {
         return rule(ArgumentsOf(&call), points.values.data(), points.Count(), answers.mutable_data());
     });
     if (status != 0) FailStatus(F, status, call);

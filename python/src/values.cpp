@@ -69,8 +69,36 @@ Doubles ToDoubles(const py::array& array, bool boolIsNumber, std::vector<int64_t
 
 }  // namespace
 
+// A list or tuple of Python floats and ints, the common small range, as a row without NumPy's
+// type inference; false, leaving *range alone, for anything else.
+bool ReadNumberRow(py::handle value, Range* range)
+{
+    if (!PyList_Check(value.ptr()) && !PyTuple_Check(value.ptr())) return false;
+    PyObject* sequence = value.ptr();
+    const Py_ssize_t n = PySequence_Fast_GET_SIZE(sequence);
+    PyObject** items = PySequence_Fast_ITEMS(sequence);
+    for (Py_ssize_t i = 0; i < n; ++i) {
+        if (!PyFloat_Check(items[i]) && (!PyLong_Check(items[i]) || PyBool_Check(items[i]))) return false;
+    }
+    Doubles row(std::vector<py::ssize_t>{n});
+    double* out = row.mutable_data();
+    for (Py_ssize_t i = 0; i < n; ++i) {
+        out[i] = PyFloat_AsDouble(items[i]);
+        if (out[i] == -1.0 && PyErr_Occurred()) {
+            PyErr_Clear();
+            return false;  // an int beyond the largest double: the general path says so
+        }
+    }
+    range->values = row;
+    range->rows = 1;
+    range->columns = n;
+    return true;
+}
+
 Range ReadRangeArgument(py::handle value, const char* function, const char* name, bool table)
 {
+    Range row{name, Doubles()};
+    if (!table && ReadNumberRow(value, &row)) return row;
     const py::array array = AsArray(value, function, name);
     if (array.ndim() > 2 || (table && array.ndim() != 2)) {
         throw py::type_error(std::string(function) + ": " + name + (table ? " must be 2-D" : " must be at most 2-D") +
