@@ -71,7 +71,7 @@ Doubles ToDoubles(const py::array& array, bool boolIsNumber, std::vector<int64_t
 
 // A list or tuple of Python floats and ints, the common small range, as a row without NumPy's
 // type inference; false, leaving *range alone, for anything else.
-bool ReadNumberRow(py::handle value, Range* range)
+static bool ReadNumberRow(py::handle value, Range* range)
 {
     if (!PyList_Check(value.ptr()) && !PyTuple_Check(value.ptr())) return false;
     PyObject* sequence = value.ptr();
@@ -95,10 +95,26 @@ bool ReadNumberRow(py::handle value, Range* range)
     return true;
 }
 
+// Rows and columns as the worksheet's: a 0-d array one cell, a 1-D array one row.
+static void TakeShape(const py::array& array, Range* range)
+{
+    range->rows = (array.ndim() == 2) ? array.shape(0) : 1;
+    range->columns = (array.ndim() == 0) ? 1 : array.shape(array.ndim() - 1);
+}
+
 Range ReadRangeArgument(py::handle value, const char* function, const char* name, bool table)
 {
     Range row{name, Doubles()};
     if (!table && ReadNumberRow(value, &row)) return row;
+    // A float64 array in C order (check_ tests both), the common large range, is read where it lies.
+    if (Doubles::check_(value)) {
+        const auto array = py::reinterpret_borrow<py::array>(value);
+        if (table ? array.ndim() == 2 : array.ndim() <= 2) {
+            row.values = py::reinterpret_borrow<Doubles>(value);
+            TakeShape(array, &row);
+            return row;
+        }
+    }
     const py::array array = AsArray(value, function, name);
     if (array.ndim() > 2 || (table && array.ndim() != 2)) {
         throw py::type_error(std::string(function) + ": " + name + (table ? " must be 2-D" : " must be at most 2-D") +
@@ -107,8 +123,7 @@ Range ReadRangeArgument(py::handle value, const char* function, const char* name
     std::vector<int64_t> failing;
     Range range{name, ToDoubles(array, false, &failing)};
     if (!failing.empty()) Fail(function, std::string(name) + " holds a value that is not a number");
-    range.rows = (array.ndim() == 2) ? array.shape(0) : 1;
-    range.columns = (array.ndim() == 0) ? 1 : array.shape(array.ndim() - 1);
+    TakeShape(array, &range);
     return range;
 }
 
