@@ -86,8 +86,7 @@ py::object CountBetween(py::handle values, py::handle low, py::handle high)
     const double from = ReadNumberArgument(low, F, "low");
     const double to = ReadNumberArgument(high, F, "high");
     const Range X = ReadRangeArgument(values, F, "values");
-    CallRanges call;
-    call.ranges[0] = &X;
+    CallRanges call{{&X}};
     double answer = 0.0;
     const int32_t status =
         Locked(RuleLock, SizeOf(X), [&] { return AnswerCountBetween(ArgumentsOf(&call), from, to, &answer); });
@@ -138,9 +137,7 @@ template <typename Rule>
 py::object AtPoints(const char* F, const Range* first, const Range* second, py::handle x, const std::string& errors, Rule rule)
 {
     const bool nan = NanForFailures(errors, F);
-    CallRanges call;
-    call.ranges[0] = first;
-    call.ranges[1] = second;
+    CallRanges call{{first, second}};
     const int64_t values = SizeOf(*first) + (second != nullptr ? SizeOf(*second) : 0);
     // A Python number, the common scalar call, needs no array on either side.
     if (PyFloat_Check(x.ptr()) || (PyLong_Check(x.ptr()) && !PyBool_Check(x.ptr()))) {
@@ -192,8 +189,7 @@ py::object Interp2(py::handle zTable, py::handle x, py::handle y, py::handle ext
     Points atX = ReadPoints(X, F, "x");
     const Points atY = ReadPoints(Y, F, "y");
     Doubles answers = ShapedLike(atX);
-    CallRanges call;
-    call.ranges[0] = &Z;
+    CallRanges call{{&Z}};
     const int32_t status = Locked(RuleLock, atX.Count() + SizeOf(Z), [&] {
         return AnswerInterp2Points(ArgumentsOf(&call), atX.values.data(), atY.values.data(), atX.Count(), extend,
                                    answers.mutable_data());
@@ -243,9 +239,7 @@ py::object LLSQ(py::handle xValues, py::handle yValues, py::handle terms)
     const int32_t m = ReadIntegerArgument(terms, F, "terms");
     const Range X = ReadRangeArgument(xValues, F, "x_values");
     const Range Y = ReadRangeArgument(yValues, F, "y_values");
-    CallRanges call;
-    call.ranges[0] = &X;
-    call.ranges[1] = &Y;
+    CallRanges call{{&X, &Y}};
     return Coefficients(F, m, call, SizeOf(X) + SizeOf(Y), AnswerLLSQ);
 }
 
@@ -257,11 +251,7 @@ py::object LLSQLC(py::handle xValues, py::handle yValues, py::handle terms, py::
     const Range Y = ReadRangeArgument(yValues, F, "y_values");
     const Range Xc = ReadRangeArgument(xConstraints, F, "x_constraints");
     const Range Yc = ReadRangeArgument(yConstraints, F, "y_constraints");
-    CallRanges call;
-    call.ranges[0] = &X;
-    call.ranges[1] = &Y;
-    call.ranges[2] = &Xc;
-    call.ranges[3] = &Yc;
+    CallRanges call{{&X, &Y, &Xc, &Yc}};
     return Coefficients(F, m, call, SizeOf(X) + SizeOf(Y), AnswerLLSQLC);
 }
 
