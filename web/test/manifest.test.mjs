@@ -1,6 +1,7 @@
 // manifest.test.mjs - the manifest in dist/: well-formed XML; read by the official converter of the
 // Office tooling, which finds the XLL equivalence and the shared runtime in it; every address it
-// holds under the base URL and naming a file of dist/; the equivalence last in VersionOverrides.
+// holds under the base URL and naming a file of dist/; the equivalence last in VersionOverrides; one
+// page for the runtime and everything that names a page.
 import assert from 'node:assert/strict';
 import { spawnSync } from 'node:child_process';
 import { existsSync, mkdtempSync, readFileSync, rmSync } from 'node:fs';
@@ -52,4 +53,13 @@ test('every address is under one base URL and names a file the build leaves in d
 
 test('EquivalentAddins is the last element of VersionOverrides, where Office reads it', () => {
   assert.match(manifest, /<\/EquivalentAddins>\s*<\/VersionOverrides>/);
+});
+
+test('the runtime, the functions\' page, the function file and the task pane are one page', () => {
+  // Office starts no shared runtime when these name different resources.
+  const runtime = /<Runtime resid="([^"]+)" lifetime="long"\/>/.exec(manifest)[1];
+  const page = /<Page>\s*<SourceLocation resid="([^"]+)"\/>/.exec(manifest)[1];
+  const functionFile = /<FunctionFile resid="([^"]+)"\/>/.exec(manifest)[1];
+  const taskpane = /<Action xsi:type="ShowTaskpane">[\s\S]*?<SourceLocation resid="([^"]+)"\/>/.exec(manifest)[1];
+  assert.deepEqual([page, functionFile, taskpane], [runtime, runtime, runtime]);
 });
