@@ -30,7 +30,19 @@ const Value& UncalculatedValue()
 
 }  // namespace
 
-void CellStore::SetSheets(size_t count) { sheets_.resize(count); }
+void CellStore::SetSheets(size_t count)
+{
+    const size_t had = sheets_.size();
+    sheets_.resize(count);
+    for (size_t k = had; k < count; ++k) sheets_[k] = std::make_shared<Sheet>();
+}
+
+CellStore::Sheet& CellStore::Own(uint32_t sheet)
+{
+    std::shared_ptr<Sheet>& s = sheets_[sheet];
+    if (s.use_count() > 1) s = std::make_shared<Sheet>(*s);
+    return *s;
+}
 
 void CellStore::Store(Entry* entry, uint64_t place, const Value& value, bool blank)
 {
@@ -67,7 +79,7 @@ void CellStore::Store(Entry* entry, uint64_t place, const Value& value, bool bla
 
 void CellStore::Add(uint32_t sheet, uint32_t row, uint16_t column, const Value& value, bool blank)
 {
-    Sheet& s = sheets_[sheet];
+    Sheet& s = Own(sheet);
     sealed_ = false;
     s.entries.push_back(Entry{0, 0});
     Store(&s.entries.back(), Place(row, column), value, blank);
@@ -86,14 +98,15 @@ void CellStore::Seal()
         for (Value& v : own_) merged->push_back(std::move(v));
         own_ = std::deque<Value>();
         interned_ = std::unordered_map<std::string_view, uint64_t>();
-        for (Sheet& s : sheets_) {
-            for (Entry& e : s.entries) {
+        for (uint32_t k = 0; k < sheets_.size(); ++k) {
+            for (Entry& e : Own(k).entries) {
                 if (TagOf(e.key) == Other && (e.bits & OwnBit) != 0) e.bits = base + (e.bits & ~OwnBit);
             }
         }
         shared_ = std::move(merged);
     }
-    for (Sheet& s : sheets_) {
+    for (uint32_t sheet = 0; sheet < sheets_.size(); ++sheet) {
+        Sheet& s = Own(sheet);
         std::vector<Entry>& entries = s.entries;
         const auto before = [](const Entry& a, const Entry& b) { return (a.key & PlaceBits) < (b.key & PlaceBits); };
         // Reading order needs no sort; any other order is sorted, the last of a cell added twice kept.
@@ -123,7 +136,7 @@ void CellStore::Seal()
 const CellStore::Entry* CellStore::Find(uint32_t sheet, uint32_t row, uint16_t column) const
 {
     if (sheet >= sheets_.size()) return nullptr;
-    const Sheet& s = sheets_[sheet];
+    const Sheet& s = *sheets_[sheet];
     if (size_t{row} + 1 >= s.rowStart.size()) return nullptr;
     const Entry* first = s.entries.data() + s.rowStart[row];
     const Entry* last = s.entries.data() + s.rowStart[row + 1];
@@ -134,6 +147,9 @@ const CellStore::Entry* CellStore::Find(uint32_t sheet, uint32_t row, uint16_t c
 
 CellStore::Entry* CellStore::Find(uint32_t sheet, uint32_t row, uint16_t column)
 {
+    // Only a cell there is changed: a shared sheet is made this store's own then, not on every look.
+    if (static_cast<const CellStore*>(this)->Find(sheet, row, column) == nullptr) return nullptr;
+    Own(sheet);
     return const_cast<Entry*>(static_cast<const CellStore*>(this)->Find(sheet, row, column));
 }
 
@@ -161,10 +177,11 @@ const Value& CellStore::Get(uint32_t sheet, uint32_t row, uint16_t column, bool*
         default: return NoValue();
         }
     }
-    if (sheet >= sheets_.size() || sheets_[sheet].added.empty()) return NoValue();
-    const auto found = sheets_[sheet].added.find(Place(row, column));
-    if (there != nullptr) *there = found != sheets_[sheet].added.end();
-    return found == sheets_[sheet].added.end() ? NoValue() : found->second;
+    if (sheet >= sheets_.size() || sheets_[sheet]->added.empty()) return NoValue();
+    const auto& added = sheets_[sheet]->added;
+    const auto found = added.find(Place(row, column));
+    if (there != nullptr) *there = found != added.end();
+    return found == added.end() ? NoValue() : found->second;
 }
 
 void CellStore::Set(uint32_t sheet, uint32_t row, uint16_t column, Value value)
@@ -173,13 +190,13 @@ void CellStore::Set(uint32_t sheet, uint32_t row, uint16_t column, Value value)
         Store(e, Place(row, column), value, false);
         return;
     }
-    sheets_[sheet].added[Place(row, column)] = std::move(value);
+    Own(sheet).added[Place(row, column)] = std::move(value);
 }
 
 uint32_t CellStore::RowsOf(uint32_t sheet) const
 {
     if (sheet >= sheets_.size()) return 0;
-    const Sheet& s = sheets_[sheet];
+    const Sheet& s = *sheets_[sheet];
     uint32_t rows = 0;
     for (auto e = s.entries.rbegin(); e != s.entries.rend(); ++e) {
         if (TagOf(e->key) == Blank) continue;
@@ -194,10 +211,10 @@ uint16_t CellStore::ColumnsOf(uint32_t sheet) const
 {
     if (sheet >= sheets_.size()) return 0;
     uint32_t columns = 0;
-    for (const Entry& e : sheets_[sheet].entries) {
+    for (const Entry& e : sheets_[sheet]->entries) {
         if (TagOf(e.key) != Blank) columns = std::max<uint32_t>(columns, uint32_t{ColumnOf(e.key)} + 1);
     }
-    for (const auto& entry : sheets_[sheet].added) columns = std::max<uint32_t>(columns, uint32_t{ColumnOf(entry.first)} + 1);
+    for (const auto& entry : sheets_[sheet]->added) columns = std::max<uint32_t>(columns, uint32_t{ColumnOf(entry.first)} + 1);
     return static_cast<uint16_t>(std::min<uint32_t>(columns, 65535));
 }
 

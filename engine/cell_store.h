@@ -55,11 +55,15 @@ private:
         std::unordered_map<uint64_t, Value> added;  // cells set that were never added
     };
 
+    // The sheet to change, made this store's own first if a copy shares it.
+    Sheet& Own(uint32_t sheet);
     Entry* Find(uint32_t sheet, uint32_t row, uint16_t column);
     const Entry* Find(uint32_t sheet, uint32_t row, uint16_t column) const;
     void Store(Entry* entry, uint64_t key, const Value& value, bool blank);
 
-    std::vector<Sheet> sheets_;
+    // A copy of the store shares its sheets until one is changed: an evaluation's copy of a workbook's
+    // cells costs only the sheets its formulas fill, not a second copy of a sheet of data.
+    std::vector<std::shared_ptr<Sheet>> sheets_;
     // Values other than numbers: those stored before the store was last sealed, shared with its copies
     // (an evaluation's copy of a workbook's cells holds no second copy of their text), and those
     // stored since, its own; an index with OwnBit set is into own_.
