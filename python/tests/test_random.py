@@ -33,8 +33,8 @@ def test_threads_sharing_a_generator_lose_and_repeat_no_draw():
     drawn = []
 
     def draw():
-        for _ in range(50):
-            chunk = shared.rand_norm(5000 if len(drawn) % 2 else 3)  # large chunks release the GIL
+        for _ in range(20):
+            chunk = shared.rand_norm(100_000 if len(drawn) % 2 else 3)  # large chunks release the GIL
             drawn.append(chunk if isinstance(chunk, np.ndarray) else np.array([chunk]))
 
     threads = [threading.Thread(target=draw) for _ in range(6)]

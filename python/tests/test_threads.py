@@ -16,6 +16,7 @@ TABLE[1:, 0] = np.arange(1.0, 30.0)
 
 CALLS = [
     lambda: quorin.spline(XS, YS, POINTS),
+    lambda: quorin.interp1(XS, YS, POINTS, True),
     lambda: quorin.interp1(XS, YS, POINTS[:7], True),  # small: keeps the GIL, takes the same lock
     lambda: quorin.polynomial(YS[:9], POINTS),
     lambda: quorin.llsq(XS, YS, 7),
@@ -29,6 +30,6 @@ CALLS = [
 def test_concurrent_calls_give_the_single_thread_answers():
     alone = [call() for call in CALLS]
     with ThreadPoolExecutor(max_workers=8) as pool:
-        futures = [(k, pool.submit(CALLS[k])) for _ in range(6) for k in range(len(CALLS))]
+        futures = [(k, pool.submit(CALLS[k])) for _ in range(20) for k in range(len(CALLS))]
         for k, future in futures:
             assert np.array_equal(future.result().view(np.uint64), alone[k].view(np.uint64)), k
