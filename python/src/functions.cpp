@@ -103,10 +103,16 @@ py::object Draw(Sequence& sequence, py::handle size, const double* average, cons
                                              : AnswerRandDist(&sequence.state, *average, *deviation));
     }
     std::vector<py::ssize_t> shape;
-    if (PyLong_Check(size.ptr())) {
-        shape.push_back(size.cast<py::ssize_t>());
+    // An int, NumPy's included, is one extent; anything else is a sequence of them, as NumPy reads a shape.
+    auto extentOf = [](py::handle extent) {
+        const py::ssize_t value = PyNumber_AsSsize_t(extent.ptr(), PyExc_OverflowError);
+        if (value == -1 && PyErr_Occurred()) throw py::error_already_set();
+        return value;
+    };
+    if (PyIndex_Check(size.ptr())) {
+        shape.push_back(extentOf(size));
     } else {
-        for (const py::handle extent : py::iter(size)) shape.push_back(extent.cast<py::ssize_t>());
+        for (const py::handle extent : py::iter(size)) shape.push_back(extentOf(extent));
     }
     for (const py::ssize_t extent : shape) {
         if (extent < 0) throw py::value_error("size must not be negative");

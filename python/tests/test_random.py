@@ -16,8 +16,9 @@ def test_a_generator_draws_the_add_ins_first_draws(host_eval):
     generator = quorin.Generator()
     ours = list(generator.rand_norm(5)) + list(generator.rand_dist(10, 2, size=3))
     assert [bits(v) for v in ours] == [bits(float(t)) for t in native]
-    grid = quorin.Generator().rand_norm(size=(2, 3))  # filled in C order
+    grid = quorin.Generator().rand_norm(size=(2, np.int64(3)))  # filled in C order
     assert [bits(v) for v in grid.ravel()[:5]] == [bits(float(t)) for t in native[:5]]
+    assert quorin.Generator().rand_norm(np.int32(0)).shape == (0,)
 
 
 def test_the_module_sequence_starts_at_import_and_is_shared_by_both_functions():
