@@ -516,9 +516,19 @@ bool StreamSheetCells(zip_t* archive, const std::string& part, const XlsxLimits&
         const bool read = relay.Read(archive, part, limits, budget, error, &started);
         if (started) return read;
     }
+    return StreamSheetCells(archive, part, limits, budget, visit, copy, CopyDrain(), error);
+}
+
+bool StreamSheetCells(zip_t* archive, const std::string& part, const XlsxLimits& limits, uint64_t* budget,
+                      const CellMarkupVisitor& visit, std::string* copy, const CopyDrain& copied, std::string* error)
+{
     SheetReader reader(part, visit, copy);
     return StreamPart(archive, part, limits, budget,
-        [&](const char* data, size_t size, bool last, std::string* refusal) { return reader.Feed(data, size, last, refusal); },
+        [&](const char* data, size_t size, bool last, std::string* refusal) {
+            if (!reader.Feed(data, size, last, refusal)) return false;
+            if (copied) copied(copy, last);
+            return true;
+        },
         error);
 }
 

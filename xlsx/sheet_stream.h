@@ -53,6 +53,11 @@ using CellMarkupVisitor =
 // that does not parse or lies past the sheet's bounds. Running out of memory throws std::bad_alloc.
 bool StreamSheetCells(zip_t* archive, const std::string& part, const XlsxLimits& limits, uint64_t* budget,
                       const CellMarkupVisitor& visit, std::string* copy, std::string* error);
+// The same, the copy handed to copied after each piece (and at the end, last true), which may take its
+// bytes and leave it empty: the copy is then never whole in memory.
+using CopyDrain = std::function<void(std::string* copy, bool last)>;
+bool StreamSheetCells(zip_t* archive, const std::string& part, const XlsxLimits& limits, uint64_t* budget,
+                      const CellMarkupVisitor& visit, std::string* copy, const CopyDrain& copied, std::string* error);
 
 // Text as the format escapes it in a string item: _xHHHH_ stands for the character U+HHHH.
 std::string DecodeText(const char* text);

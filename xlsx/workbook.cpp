@@ -299,7 +299,11 @@ std::vector<CachedUpdate> UpdatesFor(const BookComparison& comparison)
 
 std::vector<CachedUpdate> UpdatesFor(const Workbook& book, const WorkbookEvaluation& evaluation)
 {
+    // Counted first: comparing again costs less than a list grown by doubling, held beside the workbook.
+    size_t count = 0;
+    EachRecomputed(book, evaluation, 0, [&](const StoredFormula&, const RecomputedCell& cell) { count += NeedsUpdate(cell) ? 1 : 0; }, nullptr);
     std::vector<CachedUpdate> updates;
+    updates.reserve(count);
     EachRecomputed(book, evaluation, 0, [&](const StoredFormula&, const RecomputedCell& cell) {
         if (NeedsUpdate(cell)) updates.push_back(UpdateOf(cell));
     }, nullptr);

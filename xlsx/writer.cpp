@@ -11,7 +11,11 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <condition_variable>
+#include <deque>
+#include <exception>
 #include <map>
+#include <mutex>
 #include <new>
 #include <string_view>
 #include <system_error>
@@ -33,11 +37,6 @@ using Position = std::pair<uint32_t, uint16_t>;
 // The error values a cell may store; a file with any other fails to open in the spreadsheet.
 constexpr const char* StorableErrors[] = {"#NULL!", "#DIV/0!", "#VALUE!", "#REF!", "#NAME?", "#NUM!", "#N/A"};
 
-struct EditedPart {
-    std::string name;
-    std::string bytes;
-};
-
 // A part deflated here, handed to libzip as an entry's stored bytes: raw deflate, and the size and
 // CRC-32 of what it inflates to.
 struct DeflatedPart {
@@ -56,75 +55,125 @@ struct DeflatedPart {
 // zlib's default level, as a spreadsheet saves: a sheet of a million cells deflates five times faster
 // than at the slowest (9) for 3 % more bytes.
 constexpr int DeflateLevel = 6;
-// Below this a part deflates in less time than a thread takes to start.
-constexpr size_t DeflateTwoFrom = size_t{1} << 20;
-// What deflate may look back over: the second half is primed with the first's last bytes, so that
-// splitting costs the copy no size to speak of.
-constexpr size_t DeflateWindow = size_t{1} << 15;
+// The copy is handed over in blocks of about this size; a few wait at most, so that memory holds the
+// deflated part and a few blocks, never the part itself.
+constexpr size_t DeflateBlock = size_t{1} << 20;
+constexpr size_t DeflateWaiting = 4;
 
-// Deflates [begin, end) of input as one piece of a raw deflate stream: the first piece opens the
-// stream, the last ends it, and one before the last ends byte-aligned (a sync flush), so that the
-// pieces' bytes put side by side are one stream. False when zlib fails (out of memory).
-bool DeflatePiece(const std::string& input, size_t begin, size_t end, bool last, std::string* out, uint32_t* crc)
-{
-    z_stream stream{};
-    if (deflateInit2(&stream, DeflateLevel, Z_DEFLATED, -MAX_WBITS, 8, Z_DEFAULT_STRATEGY) != Z_OK) return false;
-    bool ok = true;
-    if (begin > 0) {
-        const size_t primed = std::min(begin, DeflateWindow);
-        ok = deflateSetDictionary(&stream, reinterpret_cast<const Bytef*>(input.data() + begin - primed), static_cast<uInt>(primed)) == Z_OK;
-    }
-    *crc = static_cast<uint32_t>(crc32(0L, Z_NULL, 0));
-    constexpr size_t Chunk = size_t{1} << 20;
-    for (size_t at = begin; ok;) {
-        const size_t n = std::min(Chunk, end - at);
-        stream.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(input.data() + at));
-        stream.avail_in = static_cast<uInt>(n);
-        *crc = static_cast<uint32_t>(crc32(*crc, stream.next_in, static_cast<uInt>(n)));
-        at += n;
-        const int flush = at < end ? Z_NO_FLUSH : (last ? Z_FINISH : Z_SYNC_FLUSH);
-        do {
-            const size_t had = out->size();
-            out->resize(had + Chunk);
-            stream.next_out = reinterpret_cast<Bytef*>(&(*out)[had]);
-            stream.avail_out = static_cast<uInt>(Chunk);
-            const int status = deflate(&stream, flush);
-            out->resize(had + Chunk - stream.avail_out);
-            ok = status != Z_STREAM_ERROR && status != Z_MEM_ERROR;
-        } while (ok && stream.avail_out == 0);
-        if (at == end) break;
-    }
-    deflateEnd(&stream);
-    return ok;
-}
-
-// The part deflated in two halves, the second on a thread of its own: the copy of a stale workbook
-// spends most of its writing here, and the second core is otherwise idle then. One thread when the part
-// is small or no thread is to be had. The bytes are those of one stream, whatever the split.
-bool DeflateOnBothCores(const std::string& input, DeflatedPart* part)
-{
-    part->bytes.clear();
-    part->size = input.size();
-    const size_t half = input.size() >= DeflateTwoFrom ? input.size() / 2 : input.size();
-    std::string second;
-    uint32_t secondCrc = 0;
-    bool secondOk = true;
-    std::thread worker;
-    if (half < input.size()) {
+// A part deflated on a thread of its own as its bytes are made: a stale workbook's copy spends about
+// as long deflating its sheet as making it (parsing it again around the changed cells), and on two
+// cores the one now hides the other. One stream, so the bytes are those of deflating the part whole.
+class Deflater {
+public:
+    explicit Deflater(DeflatedPart* part) : part_(part)
+    {
+        part_->crc = static_cast<uint32_t>(crc32(0L, Z_NULL, 0));
+        if (deflateInit2(&stream_, DeflateLevel, Z_DEFLATED, -MAX_WBITS, 8, Z_DEFAULT_STRATEGY) != Z_OK) throw std::bad_alloc();
         try {
-            worker = std::thread([&] { secondOk = DeflatePiece(input, half, input.size(), true, &second, &secondCrc); });
+            worker_ = std::thread([this] { Run(); });
         } catch (const std::system_error&) {
+            // No thread to be had: each block is deflated as it is handed over.
         }
     }
-    const size_t firstEnd = worker.joinable() ? half : input.size();
-    const bool firstOk = DeflatePiece(input, 0, firstEnd, firstEnd == input.size(), &part->bytes, &part->crc);
-    if (!worker.joinable()) return firstOk;
-    worker.join();
-    if (!firstOk || !secondOk) return false;
-    part->bytes += second;
-    part->crc = static_cast<uint32_t>(crc32_combine(part->crc, secondCrc, static_cast<z_off_t>(input.size() - half)));
-    return true;
-}
+
+    ~Deflater()
+    {
+        if (worker_.joinable()) {
+            {
+                const std::lock_guard<std::mutex> lock(mutex_);
+                stop_ = true;
+            }
+            changed_.notify_all();
+            worker_.join();
+        }
+        deflateEnd(&stream_);
+    }
+
+    // Takes the bytes of *block, leaving it empty; last: the part's end.
+    void Add(std::string* block, bool last)
+    {
+        if (!worker_.joinable()) {
+            Deflate(*block, last);
+            block->clear();
+            return;
+        }
+        std::unique_lock<std::mutex> lock(mutex_);
+        changed_.wait(lock, [this] { return queue_.size() < DeflateWaiting || failure_; });
+        if (failure_) std::rethrow_exception(failure_);
+        queue_.emplace_back(std::move(*block), last);
+        block->clear();
+        changed_.notify_all();
+    }
+
+    // Waits for the last block to be deflated. zlib fails for want of memory alone.
+    void Finish()
+    {
+        if (worker_.joinable()) {
+            std::unique_lock<std::mutex> lock(mutex_);
+            changed_.wait(lock, [this] { return done_ || failure_; });
+            if (failure_) std::rethrow_exception(failure_);
+        }
+    }
+
+private:
+    void Run()
+    {
+        for (;;) {
+            std::pair<std::string, bool> block;
+            {
+                std::unique_lock<std::mutex> lock(mutex_);
+                changed_.wait(lock, [this] { return stop_ || !queue_.empty(); });
+                if (queue_.empty()) return;
+                block = std::move(queue_.front());
+                queue_.pop_front();
+                changed_.notify_all();
+            }
+            try {
+                Deflate(block.first, block.second);
+            } catch (...) {
+                const std::lock_guard<std::mutex> lock(mutex_);
+                failure_ = std::current_exception();
+                changed_.notify_all();
+                return;
+            }
+            if (block.second) {
+                const std::lock_guard<std::mutex> lock(mutex_);
+                done_ = true;
+                changed_.notify_all();
+                return;
+            }
+        }
+    }
+
+    void Deflate(const std::string& block, bool last)
+    {
+        part_->size += block.size();
+        part_->crc = static_cast<uint32_t>(crc32(part_->crc, reinterpret_cast<const Bytef*>(block.data()), static_cast<uInt>(block.size())));
+        stream_.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(block.data()));
+        stream_.avail_in = static_cast<uInt>(block.size());
+        std::string& out = part_->bytes;
+        for (;;) {
+            const size_t had = out.size();
+            const size_t room = std::max<size_t>(block.size() / 4, size_t{64} << 10);
+            out.resize(had + room);
+            stream_.next_out = reinterpret_cast<Bytef*>(&out[had]);
+            stream_.avail_out = static_cast<uInt>(room);
+            const int status = deflate(&stream_, last ? Z_FINISH : Z_NO_FLUSH);
+            out.resize(had + room - stream_.avail_out);
+            if (status == Z_STREAM_ERROR || status == Z_MEM_ERROR) throw std::bad_alloc();
+            if (stream_.avail_out != 0 && (!last || status == Z_STREAM_END)) break;
+        }
+    }
+
+    DeflatedPart* part_;
+    z_stream stream_{};
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    std::deque<std::pair<std::string, bool>> queue_;
+    bool stop_ = false, done_ = false;
+    std::exception_ptr failure_;
+    std::thread worker_;
+};
 
 // libzip reads a deflated part through this: its stat says the bytes are deflated already, so they
 // are written as they are, not inflated and deflated again.
@@ -254,7 +303,7 @@ std::string RewrittenCell(const CellMarkup& cell, std::string_view raw, const Ca
 }
 
 bool EditSheet(zip_t* archive, const std::string& part, std::vector<const CachedUpdate*> updates, const XlsxLimits& limits,
-               uint64_t* budget, EditedPart* edited, std::string* error)
+               uint64_t* budget, DeflatedPart* edited, std::string* error)
 {
     // Cells come in document order, which need not be the sheet's: each is looked up.
     std::stable_sort(updates.begin(), updates.end(), [](const CachedUpdate* a, const CachedUpdate* b) {
@@ -262,6 +311,8 @@ bool EditSheet(zip_t* archive, const std::string& part, std::vector<const Cached
     });
     std::vector<bool> done(updates.size(), false);
     edited->name = part;
+    Deflater deflater(edited);
+    std::string copy;
     const bool streamed = StreamSheetCells(archive, part, limits, budget,
         [&](const CellMarkup& cell, std::string_view raw, std::string* replacement, std::string*) {
             const Position position(cell.row, cell.column);
@@ -278,8 +329,9 @@ bool EditSheet(zip_t* archive, const std::string& part, std::vector<const Cached
             }
             return true;
         },
-        &edited->bytes, error);
+        &copy, [&](std::string* copied, bool last) { if (last || copied->size() >= DeflateBlock) deflater.Add(copied, last); }, error);
     if (!streamed) return false;
+    deflater.Finish();
     const auto missing = std::find(done.begin(), done.end(), false);
     if (missing != done.end()) {
         const CachedUpdate& update = *updates[static_cast<size_t>(missing - done.begin())];
@@ -312,7 +364,7 @@ bool CopyFile(const std::string& from, FILE* to, std::string* error)
     return ok;
 }
 
-// Replaces the edited parts in the copy at path; the rest of its entries are kept as stored.
+// Replaces the edited parts, deflated, in the copy at path; the rest of its entries are kept as stored.
 bool ReplaceParts(const std::string& path, std::vector<DeflatedPart>& parts, std::string* error)
 {
     int code = 0;
@@ -409,7 +461,7 @@ bool WriteRecalculated(const std::string& in, const std::string& out, const std:
         bySheet[update.sheet].push_back(&update);
     }
     uint64_t budget = limits.maxTotalBytes;
-    std::vector<EditedPart> parts(bySheet.size());
+    std::vector<DeflatedPart> parts(bySheet.size());
     size_t next = 0;
     for (auto& sheet : bySheet) {
         if (!EditSheet(source.get(), book.sheets[sheet.first].part, std::move(sheet.second), limits, &budget, &parts[next++], error)) {
@@ -418,14 +470,7 @@ bool WriteRecalculated(const std::string& in, const std::string& out, const std:
     }
     // Closed first: Windows does not replace a file that is open, and out may be in.
     source.reset();
-    // Deflated before the copy is begun, each part's text let go of as soon as it is.
-    std::vector<DeflatedPart> deflated(parts.size());
-    for (size_t k = 0; k < parts.size(); ++k) {
-        deflated[k].name = parts[k].name;
-        if (!DeflateOnBothCores(parts[k].bytes, &deflated[k])) throw std::bad_alloc();  // zlib fails for want of memory alone
-        parts[k] = EditedPart();
-    }
-    return WriteCopy(in, out, deflated, error);
+    return WriteCopy(in, out, parts, error);
 }
 
 }  // namespace quorin_host
