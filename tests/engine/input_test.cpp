@@ -21,7 +21,10 @@ protected:
         std::ofstream(dir + "/" + name, std::ios::binary) << bytes;
         return dir + "/" + name;
     }
-    const std::string dir = ::testing::TempDir() + "quorin_text_files";
+    // One folder per test: ctest runs the cases as parallel processes, and one's TearDown would
+    // otherwise remove what another has just written.
+    const std::string dir = ::testing::TempDir() + "quorin_text_files_" +
+                            ::testing::UnitTest::GetInstance()->current_test_info()->name();
 };
 
 TEST_F(TextFiles, RefuseWhatIsNotATextFileWithItsReason)
