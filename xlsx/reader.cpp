@@ -203,6 +203,7 @@ bool ReadStoredValue(BookReader& reader, const std::string& part, const XlsxShee
             cell->text = "#REF!";
             cell->hasFormula = false;
             cell->formula.clear();
+            cell->shiftRows = cell->shiftColumns = 0;  // a shared formula's follower moved by nothing now
             cell->arrayFormula = cell->dataTable = false;
         }
     } else if (type == "s") {
