@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "fit/linear_solver.h"
 #include "fit/polyfit.h"
 #include "interp/lagrange.h"
 #include "interp/linear.h"
@@ -36,7 +37,9 @@ const char* DescribeStatus(int32_t status)
 {
     switch (status) {
     case RuleOk: return "no failure";
-    case RuleTermsOutOfRange: return "terms outside 2..20";
+    case RuleTermsOutOfRange:
+    case FitFewTerms:
+    case ConstrainedFitFewTerms: return "terms outside 2..20";
     case RuleTooFewValues: return "too few points";
     case RuleCountsDiffer: return "lengths differ";
     case RuleSmallTable: return "a table needs at least 3 rows and 3 columns";
@@ -45,13 +48,20 @@ const char* DescribeStatus(int32_t status)
     case ReadUncalculated: return "a range that could not be read";
     case ReadEmpty: return "an empty range";
     case ReadTooLarge: return "more values than a range can hold";
-    case ReadNotNumber: return "a value that is not a number";
+    case ReadNotNumber: return "a range holds text, a boolean, an empty cell or anything else not a number";
+    case SolveEmpty:
+    case SolveZeroScalar:
+    case SolveZeroPivot:
+    case SolveZeroLastPivot:
     case FitSolverFailed:
     case ConstrainedFitSolverFailed: return "a singular fit";
+    case FitFewPoints: return "fewer points than terms";
+    case ConstrainedFitNoConstraints: return "no constraint points";
     case ConstrainedFitManyConstraints: return "more constraints than terms";
     case ConstrainedFitFewPoints: return "too few points for the terms and constraints";
     case RuleNoStorage:
     case ReadNoStorage:
+    case SolveNoStorage:
     case FitNoRhsStorage:
     case FitNoMatrixStorage:
     case ConstrainedFitNoRhsStorage:

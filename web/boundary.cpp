@@ -4,8 +4,6 @@
 #include <string_view>
 
 #include "addin/catalogue.h"
-#include "fit/linear_solver.h"
-#include "fit/polyfit.h"
 #include "rules/number.h"
 
 StagedRange StagedRanges[4];
@@ -85,34 +83,9 @@ WEB_EXPORT("readNumber") int32_t WebReadNumber(int32_t length)
     return 0;
 }
 
-// The rules answer statuses from several families; the words name the rule a user broke. The
-// switch names each constant, so a code that changes in its header changes here with it.
 WEB_EXPORT("statusText") const char* WebStatusText(int32_t status)
 {
-    switch (status) {
-    case RuleTermsOutOfRange: return "terms must be from 2 to 20";
-    case RuleTooFewValues: return "a range holds fewer values than the function needs";
-    case RuleCountsDiffer: return "paired ranges hold different counts of values";
-    case RuleSmallTable: return "the table needs at least 3 rows and 3 columns";
-    case RuleNoStorage: return "no memory for the spline's points";
-    case RuleNoCoefficients: return "the spline's coefficients could not be computed";
-    case ReadNotRange: return "a range argument is not a range of rows";
-    case ReadUncalculated: return "a range argument could not be read";
-    case ReadEmpty: return "a range argument is empty";
-    case ReadTooLarge: return "a range argument holds too many values";
-    case ReadNoStorage: return "no memory for a range argument";
-    case ReadNotNumber: return "a range holds text, a boolean or an empty cell";
-    case SolveEmpty: case SolveZeroScalar: case SolveZeroPivot: case SolveZeroLastPivot:
-    case FitSolverFailed: case ConstrainedFitSolverFailed: return "the fit is singular";
-    case SolveNoStorage: case FitNoRhsStorage: case FitNoMatrixStorage: case ConstrainedFitNoRhsStorage:
-    case ConstrainedFitNoMatrixStorage: return "no memory for the fit";
-    case FitFewTerms: case ConstrainedFitFewTerms: return "terms must be from 2 to 20";
-    case FitFewPoints: return "fewer points than terms";
-    case ConstrainedFitNoConstraints: return "no constraint points";
-    case ConstrainedFitFewPoints: return "fewer points than terms and constraints together";
-    case ConstrainedFitManyConstraints: return "more constraint points than terms";
-    default: return "the arguments break the function's rules";
-    }
+    return DescribeStatus(status);
 }
 
 WEB_EXPORT("catalogue") const void* WebCatalogue()

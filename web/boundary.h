@@ -51,7 +51,7 @@ char* WebTextAddress();
 // The first length bytes of WebText as a number (the one number grammar) into WebAnswers[0]: 0 when
 // they read as one, nonzero otherwise.
 int32_t WebReadNumber(int32_t length);
-// A status's rule in words, a terminated string in the module's memory.
+// A status's rule in words (the rules' DescribeStatus), a terminated string in the module's memory.
 const char* WebStatusText(int32_t status);
 // The catalogue's records (catalogue.h): 12 bytes each here, a type byte padded to 4, then the
 // addresses of the name and the help text.
