@@ -3,6 +3,7 @@
 
 #include <filesystem>
 
+#include "engine/ahead.h"
 #include "engine/formula.h"
 #include "engine/text_file.h"
 #include "xlsx/writer.h"
@@ -69,7 +70,8 @@ void CheckWorkbookReport(SubstituteHost& host, const std::string& path, uint64_t
 
 void CheckWorkbookReport(SubstituteHost& host, const std::string& path, uint64_t toleranceUlps, WorkbookReport* report,
                          const std::function<void(const WorkbookReport& counted)>& counted,
-                         const std::function<void(const ReportedCell& cell)>& cell)
+                         const std::function<void(const ReportedCell& cell, std::string* text)>& line,
+                         const std::function<void(const std::string& text)>& write)
 {
     Recalculated run;
     Recalculate(host, path, &run);
@@ -78,9 +80,22 @@ void CheckWorkbookReport(SubstituteHost& host, const std::string& path, uint64_t
     // Counted first, compared again as the cells go out: comparing costs little beside holding them all.
     TakeComparison(run.book, CompareBook(run.book, run.evaluation, toleranceUlps, KeepCells::None), report);
     counted(*report);
-    CompareBook(run.book, run.evaluation, toleranceUlps, [&](const RecomputedCell& compared) {
-        if (Reported(compared)) cell(ReportedOf(run.book, compared));
-    });
+    // Putting a difference into words costs several times comparing it: with many, the second core
+    // words every other few formulas' cells while this one words and writes in order.
+    constexpr size_t Formulas = 32;      // a piece: few enough that the pieces made ahead stay small
+    constexpr size_t ThreadFrom = 4096;  // differences
+    const size_t formulas = run.evaluation.formulas.size();
+    Ahead<std::string> pieces((formulas + Formulas - 1) / Formulas, [&](size_t i, std::string* text, bool) {
+        text->clear();
+        CompareBook(run.book, run.evaluation, toleranceUlps, [&](const RecomputedCell& compared) {
+            if (Reported(compared)) line(ReportedOf(run.book, compared), text);
+        }, i * Formulas, (i + 1) * Formulas);
+    }, report->differing >= ThreadFrom);
+    std::string text;
+    for (size_t i = 0; i * Formulas < formulas; ++i) {
+        pieces.Take(i, &text);
+        if (!text.empty()) write(text);
+    }
 }
 
 void RecalculateWorkbookReport(SubstituteHost& host, const std::string& in, const std::string& out, bool keepCells,

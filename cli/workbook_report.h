@@ -59,13 +59,15 @@ struct WorkbookReport {
 
 // check: path recalculated and compared with the values it cached, numbers within toleranceUlps.
 void CheckWorkbookReport(SubstituteHost& host, const std::string& path, uint64_t toleranceUlps, WorkbookReport* report);
-// The same, the differing cells handed to cell as they are found, in reading order, and never held
-// (report->cells stays empty); counted is called before the first with the report but for them, so
-// that what heads a report (the verdict, what was tolerated) goes out first. Neither is called when
-// the file does not evaluate.
+// The same, each differing cell put into words by line(cell, &text) as it is found, and the words
+// handed to write in reading order, a few cells at a time; never held (report->cells stays empty).
+// With many differences, line runs on two threads at once, each appending to a text of its own.
+// counted is called before the first with the report but for them, so that what heads a report (the
+// verdict, what was tolerated) goes out first. None is called when the file does not evaluate.
 void CheckWorkbookReport(SubstituteHost& host, const std::string& path, uint64_t toleranceUlps, WorkbookReport* report,
                          const std::function<void(const WorkbookReport& counted)>& counted,
-                         const std::function<void(const ReportedCell& cell)>& cell);
+                         const std::function<void(const ReportedCell& cell, std::string* text)>& line,
+                         const std::function<void(const std::string& text)>& write);
 // recalc: in recalculated and written to out as a copy whose only changes are the recomputed cells'
 // cached values, renamed into place when whole. The differing cells are listed when keepCells.
 void RecalculateWorkbookReport(SubstituteHost& host, const std::string& in, const std::string& out, bool keepCells,

@@ -119,10 +119,11 @@ static int CheckRead(SubstituteHost& host, const std::string& path, uint64_t tol
             std::printf("%s %s\n", counted.differing == 0 ? "same  " : "DIFFER", path.c_str());
             std::fputs(ToleratedText(counted).c_str(), stdout);
         },
-        [](const ReportedCell& cell) {
-            std::printf("    %s  %s  cached %s  computed %s  (%s)\n", cell.cell.c_str(), cell.formula.c_str(),
-                        Shown(cell.cached).c_str(), Shown(cell.computed).c_str(), HowFar(cell).c_str());
-        });
+        [](const ReportedCell& cell, std::string* text) {
+            *text += "    " + cell.cell + "  " + cell.formula + "  cached " + Shown(cell.cached) + "  computed " + Shown(cell.computed) +
+                     "  (" + HowFar(cell) + ")\n";
+        },
+        [](const std::string& text) { std::fwrite(text.data(), 1, text.size(), stdout); });
     if (!report.evaluated) {
         PrintMessages(report);
         std::printf("FAILED %s\n", path.c_str());

@@ -184,6 +184,16 @@ const Value& CellStore::Get(uint32_t sheet, uint32_t row, uint16_t column, bool*
     return found == added.end() ? NoValue() : found->second;
 }
 
+Value CellStore::Copy(uint32_t sheet, uint32_t row, uint16_t column, bool* there) const
+{
+    const Entry* e = Find(sheet, row, column);
+    if (e == nullptr || TagOf(e->key) != Number) return Get(sheet, row, column, there);
+    if (there != nullptr) *there = true;
+    double number = 0.0;
+    std::memcpy(&number, &e->bits, sizeof number);
+    return Value::Number(number);
+}
+
 void CellStore::Set(uint32_t sheet, uint32_t row, uint16_t column, Value value)
 {
     if (Entry* e = Find(sheet, row, column)) {

@@ -36,6 +36,8 @@ public:
     // The cell's value, empty where there is none (*there, when given, says which); valid until the
     // next Get or Set.
     const Value& Get(uint32_t sheet, uint32_t row, uint16_t column, bool* there = nullptr) const;
+    // The same as a copy, which threads may read at once: Get's answer may lie in one place it reuses.
+    Value Copy(uint32_t sheet, uint32_t row, uint16_t column, bool* there = nullptr) const;
     // Changes a cell's value; a cell not there is added.
     void Set(uint32_t sheet, uint32_t row, uint16_t column, Value value);
 

@@ -128,6 +128,8 @@ struct FormulaResult {
 class WorkbookEvaluation : public CellSource {
 public:
     const Value& CellAt(uint32_t sheet, uint32_t row, uint16_t column) const override;
+    // The same as a copy, which threads may read at once once the evaluation is done.
+    Value CopyAt(uint32_t sheet, uint32_t row, uint16_t column) const { return store_.Copy(sheet, row, column); }
     // An area of at least RecordsFrom cells read by a call is built into records once and handed to
     // every call reading it after: the cells a formula reads are computed before it and never again.
     const XLOPER* Records(const Area& area, size_t* rowStride, bool* lasting) const override;

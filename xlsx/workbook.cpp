@@ -124,12 +124,13 @@ void AddTheRest(const XlsxBook& xlsx, Workbook* book)
 }
 
 // Every cell a computed formula fills, against its cache, in the order of the evaluation's formulas
-// (an array formula's area row by row); stale formulas go to stale.
+// (an array formula's area row by row), of formulas [first, last); stale formulas go to stale. Cells
+// are read as copies, so that threads may compare parts of one evaluation at once.
 template <typename Visit>
 void EachRecomputed(const Workbook& book, const WorkbookEvaluation& evaluation, uint64_t toleranceUlps, Visit visit,
-                    std::vector<StaleFormula>* stale)
+                    std::vector<StaleFormula>* stale, size_t first = 0, size_t last = SIZE_MAX)
 {
-    for (size_t k = 0; k < evaluation.formulas.size(); ++k) {
+    for (size_t k = first; k < std::min(last, evaluation.formulas.size()); ++k) {
         const FormulaResult& result = evaluation.formulas[k];
         const StoredFormula& anchor = book.formulas[result.formula];
         if (result.outcome == FormulaOutcome::Stale && stale != nullptr) {
@@ -145,8 +146,8 @@ void EachRecomputed(const Workbook& book, const WorkbookEvaluation& evaluation, 
                 cell.sheet = result.sheet;
                 cell.row = r;
                 cell.column = static_cast<uint16_t>(c);
-                cell.cached = book.values.Get(result.sheet, r, cell.column, &cell.inFile);
-                cell.computed = evaluation.CellAt(result.sheet, r, cell.column);
+                cell.cached = book.values.Copy(result.sheet, r, cell.column, &cell.inFile);
+                cell.computed = evaluation.CopyAt(result.sheet, r, cell.column);
                 cell.comparison = CompareCached(cell.cached, cell.computed, toleranceUlps);
                 visit(anchor, cell);
             }
@@ -252,7 +253,7 @@ CellComparison CompareCached(const Value& cached, const Value& computed, uint64_
 // Counts every recomputed cell into comparison and hands over those keep asks for, their formula shown.
 template <typename Hand>
 void Compare(const Workbook& book, const WorkbookEvaluation& evaluation, uint64_t toleranceUlps, KeepCells keep, BookComparison* comparison,
-             Hand hand)
+             Hand hand, size_t first = 0, size_t last = SIZE_MAX)
 {
     comparison->keptCached = evaluation.keptCached;
     const StoredFormula* shownFor = nullptr;
@@ -267,7 +268,7 @@ void Compare(const Workbook& book, const WorkbookEvaluation& evaluation, uint64_
         if (shownFor != &anchor) shown = ShownFormula(book, anchor), shownFor = &anchor;
         cell.formula = shown;
         hand(cell);
-    }, &comparison->stale);
+    }, &comparison->stale, first, last);
 }
 
 BookComparison CompareBook(const Workbook& book, const WorkbookEvaluation& evaluation, uint64_t toleranceUlps, KeepCells keep)
@@ -281,10 +282,10 @@ BookComparison CompareBook(const Workbook& book, const WorkbookEvaluation& evalu
 }
 
 BookComparison CompareBook(const Workbook& book, const WorkbookEvaluation& evaluation, uint64_t toleranceUlps,
-                           const std::function<void(const RecomputedCell& cell)>& visit)
+                           const std::function<void(const RecomputedCell& cell)>& visit, size_t first, size_t last)
 {
     BookComparison comparison;
-    Compare(book, evaluation, toleranceUlps, KeepCells::NotSame, &comparison, [&](const RecomputedCell& cell) { visit(cell); });
+    Compare(book, evaluation, toleranceUlps, KeepCells::NotSame, &comparison, [&](const RecomputedCell& cell) { visit(cell); }, first, last);
     return comparison;
 }
 

@@ -91,9 +91,11 @@ BookComparison CompareBook(const Workbook& book, const WorkbookEvaluation& evalu
 
 // The same, every recomputed cell not the same bits as its cache handed to visit as it is compared,
 // in reading order (an array formula's area with its first cell), none kept: cells stays empty. A
-// report goes out as it is found, in memory that does not grow with the differences.
+// report goes out as it is found, in memory that does not grow with the differences. Only the
+// evaluation's formulas [first, last) are compared when given: threads may compare parts at once.
 BookComparison CompareBook(const Workbook& book, const WorkbookEvaluation& evaluation, uint64_t toleranceUlps,
-                           const std::function<void(const RecomputedCell& cell)>& visit);
+                           const std::function<void(const RecomputedCell& cell)>& visit, size_t first = 0,
+                           size_t last = SIZE_MAX);
 
 // The updates that make a copy cache what was computed: every cell in the file whose cached value
 // is not the computed one bit for bit; from a comparison that kept them, or from the evaluation itself.

@@ -11,21 +11,14 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
-#include <condition_variable>
-#include <deque>
-#include <exception>
 #include <map>
-#include <mutex>
 #include <new>
 #include <string_view>
-#include <system_error>
-#include <thread>
 #include <vector>
-
-#include <zlib.h>
 
 #include "engine/text_file.h"
 #include "xlsx/archive.h"
+#include "xlsx/deflate.h"
 #include "xlsx/sheet_stream.h"
 
 namespace quorin_host {
@@ -50,129 +43,6 @@ struct DeflatedPart {
     uint32_t crc = 0;
     uint64_t offset = 0;  // libzip's reading position
     zip_error_t error;
-};
-
-// zlib's default level, as a spreadsheet saves: a sheet of a million cells deflates five times faster
-// than at the slowest (9) for 3 % more bytes.
-constexpr int DeflateLevel = 6;
-// The copy is handed over in blocks of about this size; a few wait at most, so that memory holds the
-// deflated part and a few blocks, never the part itself.
-constexpr size_t DeflateBlock = size_t{1} << 20;
-constexpr size_t DeflateWaiting = 4;
-
-// A part deflated on a thread of its own as its bytes are made: a stale workbook's copy spends about
-// as long deflating its sheet as making it (parsing it again around the changed cells), and on two
-// cores the one now hides the other. One stream, so the bytes are those of deflating the part whole.
-class Deflater {
-public:
-    explicit Deflater(DeflatedPart* part) : part_(part)
-    {
-        part_->crc = static_cast<uint32_t>(crc32(0L, Z_NULL, 0));
-        if (deflateInit2(&stream_, DeflateLevel, Z_DEFLATED, -MAX_WBITS, 8, Z_DEFAULT_STRATEGY) != Z_OK) throw std::bad_alloc();
-        try {
-            worker_ = std::thread([this] { Run(); });
-        } catch (const std::system_error&) {
-            // No thread to be had: each block is deflated as it is handed over.
-        }
-    }
-
-    ~Deflater()
-    {
-        if (worker_.joinable()) {
-            {
-                const std::lock_guard<std::mutex> lock(mutex_);
-                stop_ = true;
-            }
-            changed_.notify_all();
-            worker_.join();
-        }
-        deflateEnd(&stream_);
-    }
-
-    // Takes the bytes of *block, leaving it empty; last: the part's end.
-    void Add(std::string* block, bool last)
-    {
-        if (!worker_.joinable()) {
-            Deflate(*block, last);
-            block->clear();
-            return;
-        }
-        std::unique_lock<std::mutex> lock(mutex_);
-        changed_.wait(lock, [this] { return queue_.size() < DeflateWaiting || failure_; });
-        if (failure_) std::rethrow_exception(failure_);
-        queue_.emplace_back(std::move(*block), last);
-        block->clear();
-        changed_.notify_all();
-    }
-
-    // Waits for the last block to be deflated. zlib fails for want of memory alone.
-    void Finish()
-    {
-        if (worker_.joinable()) {
-            std::unique_lock<std::mutex> lock(mutex_);
-            changed_.wait(lock, [this] { return done_ || failure_; });
-            if (failure_) std::rethrow_exception(failure_);
-        }
-    }
-
-private:
-    void Run()
-    {
-        for (;;) {
-            std::pair<std::string, bool> block;
-            {
-                std::unique_lock<std::mutex> lock(mutex_);
-                changed_.wait(lock, [this] { return stop_ || !queue_.empty(); });
-                if (queue_.empty()) return;
-                block = std::move(queue_.front());
-                queue_.pop_front();
-                changed_.notify_all();
-            }
-            try {
-                Deflate(block.first, block.second);
-            } catch (...) {
-                const std::lock_guard<std::mutex> lock(mutex_);
-                failure_ = std::current_exception();
-                changed_.notify_all();
-                return;
-            }
-            if (block.second) {
-                const std::lock_guard<std::mutex> lock(mutex_);
-                done_ = true;
-                changed_.notify_all();
-                return;
-            }
-        }
-    }
-
-    void Deflate(const std::string& block, bool last)
-    {
-        part_->size += block.size();
-        part_->crc = static_cast<uint32_t>(crc32(part_->crc, reinterpret_cast<const Bytef*>(block.data()), static_cast<uInt>(block.size())));
-        stream_.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(block.data()));
-        stream_.avail_in = static_cast<uInt>(block.size());
-        std::string& out = part_->bytes;
-        for (;;) {
-            const size_t had = out.size();
-            const size_t room = std::max<size_t>(block.size() / 4, size_t{64} << 10);
-            out.resize(had + room);
-            stream_.next_out = reinterpret_cast<Bytef*>(&out[had]);
-            stream_.avail_out = static_cast<uInt>(room);
-            const int status = deflate(&stream_, last ? Z_FINISH : Z_NO_FLUSH);
-            out.resize(had + room - stream_.avail_out);
-            if (status == Z_STREAM_ERROR || status == Z_MEM_ERROR) throw std::bad_alloc();
-            if (stream_.avail_out != 0 && (!last || status == Z_STREAM_END)) break;
-        }
-    }
-
-    DeflatedPart* part_;
-    z_stream stream_{};
-    std::mutex mutex_;
-    std::condition_variable changed_;
-    std::deque<std::pair<std::string, bool>> queue_;
-    bool stop_ = false, done_ = false;
-    std::exception_ptr failure_;
-    std::thread worker_;
 };
 
 // libzip reads a deflated part through this: its stat says the bytes are deflated already, so they
@@ -311,7 +181,7 @@ bool EditSheet(zip_t* archive, const std::string& part, std::vector<const Cached
     });
     std::vector<bool> done(updates.size(), false);
     edited->name = part;
-    Deflater deflater(edited);
+    PartDeflater deflater(&edited->bytes);
     std::string copy;
     const bool streamed = StreamSheetCells(archive, part, limits, budget,
         [&](const CellMarkup& cell, std::string_view raw, std::string* replacement, std::string*) {
@@ -329,9 +199,11 @@ bool EditSheet(zip_t* archive, const std::string& part, std::vector<const Cached
             }
             return true;
         },
-        &copy, [&](std::string* copied, bool last) { if (last || copied->size() >= DeflateBlock) deflater.Add(copied, last); }, error);
+        &copy, [&](std::string* copied, bool) { deflater.Add(copied->data(), copied->size()), copied->clear(); }, error);
     if (!streamed) return false;
     deflater.Finish();
+    edited->size = deflater.Size();
+    edited->crc = deflater.Crc();
     const auto missing = std::find(done.begin(), done.end(), false);
     if (missing != done.end()) {
         const CachedUpdate& update = *updates[static_cast<size_t>(missing - done.begin())];

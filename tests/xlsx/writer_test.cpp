@@ -159,7 +159,7 @@ TEST(WriteRecalculated, RewrittenSheetDiffersOnlyInTheUpdatedCell)
         {Source, Update(0, "D4", CachedKind::String, 0.0, "a <b> & \"c\"")}, {Source, Update(0, "B13", CachedKind::Number, 7.0)},
         {Source, Update(0, "G2", CachedKind::Boolean, 1.0)}, {Source, Update(2, "A3", CachedKind::Number, 2.5)},
         {emptyElement, Update(0, "B12", CachedKind::Number, 3.5)},
-        // Past a megabyte, the copy is deflated in two halves: a wrong join or CRC fails the read back.
+        // Past a megabyte, the copy is deflated in blocks: a wrong join or CRC fails the read back.
         {std::string(QUORIN_WORKBOOKS) + "/big_sheet.xlsx", Update(0, "B14999", CachedKind::Number, 0.5)},
     };
     const char* const parts[] = {"xl/worksheets/sheet1.xml", "", "xl/worksheets/my_data.xml"};
