@@ -171,6 +171,8 @@ static int ShowRead(SubstituteHost& host, const std::string& path, bool csv)
     Recalculate(host, path, &run);
     PrintMessages(run.read, path + ": " + run.error, run.evaluation.notes, run.evaluation.problems);
     if (!run.read) return 1;
+    // The table goes to stdout as data; what the reader read around is said beside it.
+    for (const std::string& line : ToleratedLines(run.xlsx)) std::fprintf(stderr, "tolerated: %s\n", line.c_str());
     const std::vector<XlsxSheet>& sheets = run.xlsx.sheets;
     bool shown = true;
     for (uint32_t s = 0; s < sheets.size(); ++s) {

@@ -37,6 +37,11 @@ void CellStore::SetSheets(size_t count)
     for (size_t k = had; k < count; ++k) sheets_[k] = std::make_shared<Sheet>();
 }
 
+void CellStore::ClearSheet(uint32_t sheet)
+{
+    if (sheet < sheets_.size()) sheets_[sheet] = std::make_shared<Sheet>();
+}
+
 CellStore::Sheet& CellStore::Own(uint32_t sheet)
 {
     std::shared_ptr<Sheet>& s = sheets_[sheet];

@@ -27,6 +27,8 @@ public:
     // no cached value), and blank a cell a file writes with no value at all (formatting only), which is
     // there but spans no rows or columns. Of a cell added twice, the last stands.
     void Add(uint32_t sheet, uint32_t row, uint16_t column, const Value& value, bool blank = false);
+    // Forgets every cell of a sheet (one that turned out unreadable); its values' text may stay held.
+    void ClearSheet(uint32_t sheet);
     // Orders what was added; Has, Get and Set read only what was added before. Sealing again after no
     // Add costs nothing.
     void Seal();

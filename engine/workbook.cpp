@@ -145,6 +145,14 @@ void Workbook::SetValue(uint32_t sheet, uint32_t row, uint16_t column, const Val
 
 void Workbook::SetBlank(uint32_t sheet, uint32_t row, uint16_t column) { values.Add(sheet, row, column, Value{}, true); }
 
+void Workbook::SetUnreadable(uint32_t sheet, const std::string& why)
+{
+    unreadable[sheet] = why;
+    values.ClearSheet(sheet);
+    formulas.erase(std::remove_if(formulas.begin(), formulas.end(), [&](const StoredFormula& f) { return f.sheet == sheet; }), formulas.end());
+    recentTexts_.clear();
+}
+
 void Workbook::SetFormula(uint32_t sheet, uint32_t row, uint16_t column, const WorkbookFormula& formula)
 {
     StoredFormula stored;
@@ -306,6 +314,7 @@ private:
         bool evaluable = false;   // computed if it must be (keeping foreign formulas: if it is recomputed)
         bool recomputed = false;  // keeping foreign formulas: it depends on a registered function
         bool staleInput = false;  // it reads a formula left stale
+        uint32_t unreadSheet = 0;  // 1 + a sheet it reads whose cells could not be read, 0 for none
         uint32_t runEnd = 0;  // spilling: the columns before this one to the right of the cell are its own
     };
     using Message = std::pair<uint32_t, std::string>;  // a formula's problem or note, by formula
@@ -659,6 +668,7 @@ private:
                     Area area = n.area;
                     area.sheet = s;
                     EdgesFrom(area, to);
+                    if (book_.unreadable.count(s) != 0) formulas_[to].unreadSheet = s + 1;
                 }
             } else if (n.type == NodeType::Table) {
                 Area area;
@@ -668,6 +678,7 @@ private:
                     area.sheet = t->sheet;
                 }
                 if (t != nullptr) EdgesFrom(area, to);
+                if (t != nullptr && book_.unreadable.count(t->sheet) != 0) formulas_[to].unreadSheet = t->sheet + 1;
             } else if ((n.type == NodeType::Name || n.type == NodeType::Call) && depth < MaxNameDepth) {
                 const NameEntry* entry = FindNameEntry(n.name, NameSheet(n, cell.sheet));
                 if (entry == nullptr || entry->walk == walks_) continue;
@@ -856,6 +867,7 @@ private:
                 parses.Take(rank[k], &parsed);
                 if (parsed.read) parsed.whyNot = UnregisteredCall(parsed.formula);
                 if (!parsed.whyNot.empty()) LeaveStale(k, parsed.whyNot);
+                else if (formulas_[k].unreadSheet != 0) LeaveStale(k, "reads sheet " + book_.sheets[formulas_[k].unreadSheet - 1] + ", which could not be read");
                 else if (formulas_[k].staleInput) LeaveStale(k, "reads a formula left stale");
                 else ComputeOne(k, parsed.formula);
             }

@@ -77,12 +77,17 @@ struct Workbook {
     std::vector<DefinedName> names;
     std::vector<WorkbookTable> tables;
     std::vector<LinkedBook> links;         // [1] is links[0]
+    // Sheets whose cells could not be read (a damaged part), with why: each keeps its place and name
+    // and holds nothing, and a formula that must be recomputed but reads one is stale.
+    std::map<uint32_t, std::string> unreadable;
 
     uint32_t AddSheet(const std::string& name);
     void SetValue(uint32_t sheet, uint32_t row, uint16_t column, const Value& value);
     // A cell a file writes with no value (formatting only): there, but holding nothing.
     void SetBlank(uint32_t sheet, uint32_t row, uint16_t column);
     void SetFormula(uint32_t sheet, uint32_t row, uint16_t column, const WorkbookFormula& formula);
+    // The sheet's cells turned out unreadable: the cells and formulas added to it are forgotten.
+    void SetUnreadable(uint32_t sheet, const std::string& why);
     const std::string& TextOf(const StoredFormula& formula) const { return formulaTexts[formula.text]; }
     // Ends the adding: the cells are ordered for reading (EvaluateWorkbook does it on its own copy).
     void Seal() { values.Seal(); }

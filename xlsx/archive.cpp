@@ -187,8 +187,9 @@ static std::string BombText(const std::string& part, const char* how, uint64_t s
 uint64_t DeclaredSize(zip_t* archive, const std::string& part) { return DeclaredSize(archive, LocatePart(archive, part)); }
 
 bool StreamPart(zip_t* archive, const std::string& part, const XlsxLimits& limits, uint64_t* budget,
-                const PartConsumer& consume, std::string* error)
+                const PartConsumer& consume, std::string* error, bool* refused)
 {
+    if (refused != nullptr) *refused = false;
     const zip_int64_t index = LocatePart(archive, part);
     if (index < 0) {
         *error = part + ": part missing from the archive";
@@ -246,6 +247,7 @@ bool StreamPart(zip_t* archive, const std::string& part, const XlsxLimits& limit
     }
     if (inflated && consumed) consumed = consume(nullptr, 0, true, &refusal);
     if (inflated && !consumed) *error = refusal;
+    if (refused != nullptr) *refused = inflated && !consumed;
     if (!inflated || !consumed) return false;
     *budget -= size;
     return true;

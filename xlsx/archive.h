@@ -46,9 +46,10 @@ uint64_t DeclaredSize(zip_t* archive, const std::string& part);
 // The same read handed over in pieces as it inflates: consume(data, size, false, refusal) for each
 // piece, then consume(nullptr, 0, true, refusal) at the end; false from it stops the read with its
 // refusal as the error, unless the part itself then proves damaged or too big, which is reported first.
+// *refused, when given, says whether the error is the consumer's refusal of a sound part.
 using PartConsumer = std::function<bool(const char* data, size_t size, bool last, std::string* refusal)>;
 bool StreamPart(zip_t* archive, const std::string& part, const XlsxLimits& limits, uint64_t* budget,
-                const PartConsumer& consume, std::string* error);
+                const PartConsumer& consume, std::string* error, bool* refused = nullptr);
 
 // Parses a part's bytes. Running out of memory throws std::bad_alloc, as any allocation does, rather
 // than passing for malformed XML.

@@ -288,7 +288,11 @@ bool ReadFormula(const std::string& part, const CellMarkup& markup, std::unorder
     return true;
 }
 
-bool ReadSheet(BookReader& reader, size_t index, XlsxSheet* sheet, std::string* error)
+// How a sheet's read ended: read, or its markup damaged (a sheet other readers leave out, whose cells
+// are dropped), or failed as the whole workbook fails (a damaged archive, a bomb, a bound).
+enum class SheetRead { Read, Unreadable, Failed };
+
+SheetRead ReadSheet(BookReader& reader, size_t index, XlsxSheet* sheet, std::string* error)
 {
     const std::string& part = sheet->part;
     // The <dimension> is a writer's hint, often stale or in a form of its own ("1:4"): not read.
@@ -299,7 +303,7 @@ bool ReadSheet(BookReader& reader, size_t index, XlsxSheet* sheet, std::string* 
     // write) cannot have a cell twice, and holds none of it.
     std::deque<uint64_t> positions;
     uint64_t last = 0;
-    bool ordered = true, any = false;
+    bool ordered = true, any = false, bounded = false;
     uint64_t budget = reader.budget;
     const auto visit = [&](const CellMarkup& markup, std::string_view, std::string*, std::string* fault) {
             if (reader.again) {
@@ -313,6 +317,7 @@ bool ReadSheet(BookReader& reader, size_t index, XlsxSheet* sheet, std::string* 
             }
             if (++reader.cells > reader.limits.maxCells) {
                 *fault = part + ": more than " + std::to_string(reader.limits.maxCells) + " cells in the workbook";
+                bounded = true;
                 return false;
             }
             XlsxCell cell;
@@ -332,8 +337,9 @@ bool ReadSheet(BookReader& reader, size_t index, XlsxSheet* sheet, std::string* 
             else sheet->cells.push_back(std::move(cell));
             return true;
         };
-    const bool read = StreamSheetCells(reader.archive, part, reader.limits, &reader.budget, visit, nullptr, error);
-    if (!read) return false;
+    bool refused = false;
+    const auto failed = [&] { return refused && !bounded ? SheetRead::Unreadable : SheetRead::Failed; };
+    if (!StreamSheetCells(reader.archive, part, reader.limits, &reader.budget, visit, nullptr, error, &refused)) return failed();
     // The count is known only now; the record outlives the reading, so it gives back its spare room.
     sheet->cells.shrink_to_fit();
     // A follower whose master never comes keeps its cached value, as a cell of an array does.
@@ -345,12 +351,12 @@ bool ReadSheet(BookReader& reader, size_t index, XlsxSheet* sheet, std::string* 
         for (const XlsxCell& cell : sheet->cells) (*reader.sink)(index, cell);
         sheet->cells = std::vector<XlsxCell>();
     }
-    if (ordered) return true;
+    if (ordered) return SheetRead::Read;
     reader.again = true;
     shared.clear();
-    const bool again = StreamSheetCells(reader.archive, part, reader.limits, &budget, visit, nullptr, error);
+    const bool again = StreamSheetCells(reader.archive, part, reader.limits, &budget, visit, nullptr, error, &refused);
     reader.again = false;
-    if (!again) return false;
+    if (!again) return failed();
     // Of a cell written twice the last stands (values do so in the engine; its formulas are told).
     std::stable_sort(positions.begin(), positions.end(), [](uint64_t a, uint64_t b) { return (a >> 1) < (b >> 1); });
     for (size_t k = 1; k < positions.size(); ++k) {
@@ -362,7 +368,7 @@ bool ReadSheet(BookReader& reader, size_t index, XlsxSheet* sheet, std::string* 
         Tolerate(reader, XlsxTolerance::WrittenTwice, [&] { return SheetCellName(sheet->name, row, column); });
         reader.book->writtenTwice.push_back({index, row, column, (positions[k] & 1) != 0});
     }
-    return true;
+    return SheetRead::Read;
 }
 
 // The tables of a worksheet, through its relationships; a sheet with no relationships part has none.
@@ -507,22 +513,33 @@ bool ReadBook(zip_t* archive, const XlsxLimits& limits, bool withCells, XlsxBook
     } else if (strings != nullptr && !ReadSharedStrings(reader, strings->target, error)) {
         return false;
     }
-    // A worksheet whose part is missing is an empty sheet, unless no worksheet is there to read.
-    std::string firstMissing;
-    size_t worksheets = 0, missing = 0;
+    // A worksheet whose part is missing is an empty sheet, and one whose markup is damaged holds no
+    // cells, unless no worksheet is there to read.
+    std::string firstLost;
+    size_t worksheets = 0, lost = 0;
     for (size_t s = 0; s < book->sheets.size(); ++s) {
         XlsxSheet& sheet = book->sheets[s];
         if (sheet.part.empty()) continue;
         ++worksheets;
         if (LocatePart(archive, sheet.part) < 0) {
-            if (missing++ == 0) firstMissing = sheet.part;
+            if (lost++ == 0) firstLost = sheet.part + ": part missing from the archive";
             Tolerate(reader, XlsxTolerance::MissingSheet, [&] { return sheet.name + ", " + sheet.part; });
             continue;
         }
-        if (!ReadSheet(reader, s, &sheet, error) || !ReadTables(reader, s, sheet.part, &book->tables, error)) return false;
+        const SheetRead read = ReadSheet(reader, s, &sheet, error);
+        if (read == SheetRead::Failed) return false;
+        if (read == SheetRead::Unreadable) {
+            if (lost++ == 0) firstLost = *error;
+            Tolerate(reader, XlsxTolerance::UnreadableSheet, [&] { return sheet.name + ": " + *error; });
+            sheet.unreadable = std::move(*error);
+            error->clear();
+            sheet.cells = std::vector<XlsxCell>();
+            continue;
+        }
+        if (!ReadTables(reader, s, sheet.part, &book->tables, error)) return false;
     }
-    if (worksheets > 0 && missing == worksheets) {
-        *error = firstMissing + ": part missing from the archive, as is every other worksheet's";
+    if (worksheets > 0 && lost == worksheets) {
+        *error = firstLost + (worksheets == 1 ? "" : "; no other worksheet can be read either");
         return false;
     }
     // A link whose part is not there keeps its place in the count, with no cells.
@@ -554,6 +571,9 @@ std::vector<std::string> ToleratedLines(const XlsxBook& book)
         case XlsxTolerance::WrittenTwice: what = "cells written twice, read as written last"; break;
         case XlsxTolerance::TextForNumber: what = "numeric cells holding text, read as #REF! (a formula there kept as stored)"; break;
         case XlsxTolerance::MissingSheet: what = "worksheets missing from the archive, read as empty"; break;
+        case XlsxTolerance::UnreadableSheet:
+            what = "worksheets whose markup cannot be read, left without cells (formulas of ours reading them kept as stored)";
+            break;
         }
         lines.push_back(what + (": " + std::to_string(t.count)) + " (first " + t.first + ")");
     }

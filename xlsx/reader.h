@@ -6,8 +6,8 @@
 // Sheet parts are read as a stream, so memory follows the cells kept, not the part's size; running out
 // of memory throws std::bad_alloc.
 // Bad input (a corrupt or truncated archive, a CRC error, a missing part the workbook cannot do
-// without, malformed XML, an archive bomb, a cell past the sheet's bounds) gives false and one message
-// naming the part, and the cell where there is one.
+// without, malformed XML outside the worksheets, an archive bomb, no worksheet that can be read) gives
+// false and one message naming the part, and the cell where there is one.
 // What other readers open is read: an archive whose local headers disagree with its directory or
 // that has bytes after its end record, an empty <v/> (no stored value), any dimension (a hint only),
 // and the faults XlsxTolerance lists, each as LibreOffice reads it, counted in XlsxBook::tolerated.
@@ -57,6 +57,7 @@ struct XlsxSheet {
     std::string name;
     std::string part;  // e.g. "xl/worksheets/sheet1.xml"; empty for a sheet that is not a worksheet
     std::vector<XlsxCell> cells;  // document order: by row, then column
+    std::string unreadable;       // why its markup could not be read (XlsxTolerance::UnreadableSheet): no cells
 };
 
 struct XlsxName {
@@ -93,6 +94,8 @@ enum class XlsxTolerance : uint8_t {
     WrittenTwice,    // a cell written twice: the last one written
     TextForNumber,   // text in a numeric cell's <v>: unreadable, #REF! for what reads it, its formula kept as stored
     MissingSheet,    // a worksheet whose part is not in the archive: an empty sheet
+    UnreadableSheet, // a worksheet whose markup is damaged (malformed XML, a cell that does not read):
+                     // no cells, and a formula of ours that reads it keeps its cached value
 };
 struct XlsxTolerated {
     XlsxTolerance kind;

@@ -345,7 +345,8 @@ public:
     }
 
     // *started is false when no thread is to be had: nothing was read.
-    bool Read(zip_t* archive, const std::string& part, const XlsxLimits& limits, uint64_t* budget, std::string* error, bool* started)
+    bool Read(zip_t* archive, const std::string& part, const XlsxLimits& limits, uint64_t* budget, std::string* error, bool* started,
+              bool* refused)
     {
         for (size_t k = 0; k < Ring; ++k) pieces_[k].bytes.resize(std::max<size_t>(limits.pieceBytes, 1)), batches_[k].cells.resize(CellsPerBatch);
         try {
@@ -358,7 +359,8 @@ public:
         XlsxLimits here = limits;
         here.aheadFrom = UINT64_MAX;  // inflated on this thread, between visits
         return StreamPart(archive, part, here, budget,
-            [this](const char* data, size_t size, bool last, std::string* refusal) { return Consume(data, size, last, refusal); }, error);
+            [this](const char* data, size_t size, bool last, std::string* refusal) { return Consume(data, size, last, refusal); }, error,
+            refused);
     }
 
 private:
@@ -508,19 +510,20 @@ private:
 }  // namespace
 
 bool StreamSheetCells(zip_t* archive, const std::string& part, const XlsxLimits& limits, uint64_t* budget,
-                      const CellMarkupVisitor& visit, std::string* copy, std::string* error)
+                      const CellMarkupVisitor& visit, std::string* copy, std::string* error, bool* refused)
 {
     if (copy == nullptr && DeclaredSize(archive, part) >= limits.aheadFrom) {
         CellRelay relay(visit);
         bool started = false;
-        const bool read = relay.Read(archive, part, limits, budget, error, &started);
+        const bool read = relay.Read(archive, part, limits, budget, error, &started, refused);
         if (started) return read;
     }
-    return StreamSheetCells(archive, part, limits, budget, visit, copy, CopyDrain(), error);
+    return StreamSheetCells(archive, part, limits, budget, visit, copy, CopyDrain(), error, refused);
 }
 
 bool StreamSheetCells(zip_t* archive, const std::string& part, const XlsxLimits& limits, uint64_t* budget,
-                      const CellMarkupVisitor& visit, std::string* copy, const CopyDrain& copied, std::string* error)
+                      const CellMarkupVisitor& visit, std::string* copy, const CopyDrain& copied, std::string* error,
+                      bool* refused)
 {
     SheetReader reader(part, visit, copy);
     return StreamPart(archive, part, limits, budget,
@@ -529,7 +532,7 @@ bool StreamSheetCells(zip_t* archive, const std::string& part, const XlsxLimits&
             if (copied) copied(copy, last);
             return true;
         },
-        error);
+        error, refused);
 }
 
 std::string DecodeText(const char* text)

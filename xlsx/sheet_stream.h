@@ -51,13 +51,15 @@ using CellMarkupVisitor =
 // there as they were, but for the cells visit replaced. False, naming the part (and the cell or row),
 // for a damaged part, malformed XML, an entity declaration (a sheet has none to expand), a reference
 // that does not parse or lies past the sheet's bounds. Running out of memory throws std::bad_alloc.
+// *refused, when given, tells such faults of the markup (and visit's refusals) from a damaged part.
 bool StreamSheetCells(zip_t* archive, const std::string& part, const XlsxLimits& limits, uint64_t* budget,
-                      const CellMarkupVisitor& visit, std::string* copy, std::string* error);
+                      const CellMarkupVisitor& visit, std::string* copy, std::string* error, bool* refused = nullptr);
 // The same, the copy handed to copied after each piece (and at the end, last true), which may take its
 // bytes and leave it empty: the copy is then never whole in memory.
 using CopyDrain = std::function<void(std::string* copy, bool last)>;
 bool StreamSheetCells(zip_t* archive, const std::string& part, const XlsxLimits& limits, uint64_t* budget,
-                      const CellMarkupVisitor& visit, std::string* copy, const CopyDrain& copied, std::string* error);
+                      const CellMarkupVisitor& visit, std::string* copy, const CopyDrain& copied, std::string* error,
+                      bool* refused = nullptr);
 
 // Text as the format escapes it in a string item: _xHHHH_ stands for the character U+HHHH.
 std::string DecodeText(const char* text);

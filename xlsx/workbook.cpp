@@ -101,6 +101,10 @@ void KeepLastWritten(const XlsxBook& xlsx, Workbook* book)
 void AddTheRest(const XlsxBook& xlsx, Workbook* book)
 {
     while (book->sheets.size() < xlsx.sheets.size()) book->AddSheet(xlsx.sheets[book->sheets.size()].name);
+    // A damaged sheet may have handed over cells before its damage was met: none of them stands.
+    for (uint32_t s = 0; s < xlsx.sheets.size(); ++s) {
+        if (!xlsx.sheets[s].unreadable.empty()) book->SetUnreadable(s, xlsx.sheets[s].unreadable);
+    }
     KeepLastWritten(xlsx, book);
     for (const XlsxName& name : xlsx.names) {
         if (name.name.compare(0, 6, "_xlnm.") == 0) continue;

@@ -63,9 +63,9 @@ def test_recalc_writes_quorin_hosts_copy_byte_for_byte(host, workbooks, tmp_path
 
 
 def test_a_refused_workbook_raises_quorin_hosts_message_and_writes_nothing(host, workbooks, tmp_path):
-    *_, message = host_report(host, "recalc", workbooks / "huge_row.xlsx", tmp_path / "host.xlsx")
+    *_, message = host_report(host, "recalc", workbooks / "crc_error.xlsx", tmp_path / "host.xlsx")
     with pytest.raises(quorin.QuorinError) as refused:
-        quorin.recalc(workbooks / "huge_row.xlsx", tmp_path / "ours.xlsx")
+        quorin.recalc(workbooks / "crc_error.xlsx", tmp_path / "ours.xlsx")
     assert message.splitlines()[0] in str(refused.value)
     assert not (tmp_path / "ours.xlsx").exists()
     with pytest.raises(quorin.QuorinError, match="not a readable zip archive"):

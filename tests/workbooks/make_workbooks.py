@@ -172,6 +172,8 @@ def corrupt_variants(good, folder):
     sheet1 = 'xl/worksheets/sheet1.xml'
     variant('missing_part.xlsx', {'xl/worksheets/sheet2.xml': None})
     variant('malformed_xml.xlsx', {sheet1: lambda text: text[:len(text) // 2]})
+    # The data the model's formulas read, damaged: they keep their cached values.
+    variant('damaged_data.xlsx', {'xl/worksheets/sheet2.xml': lambda text: text[:len(text) // 2]})
     end_rows = '</sheetData>'
     variant('huge_row.xlsx', {sheet1: lambda t: t.replace(end_rows, '<row r="1048577"><c r="A1048577"><v>1</v></c></row>' + end_rows)})
     # Entities that grow a thousandfold per level if expanded; a worksheet declares none.

@@ -117,6 +117,24 @@ TEST_F(XlsxCheck, UnreadableFormulaIsStaleWithItsColumn)
     EXPECT_EQ(evaluation.Reason(0), "column 12: expected ',' or ')'");
 }
 
+// The data sheet damaged half-way: the cells it handed over before the damage are dropped, and the
+// formulas of ours reading it keep their cached values, saying why, instead of computing on nothing.
+TEST_F(XlsxCheck, FormulasReadingADamagedSheetAreStale)
+{
+    XlsxBook xlsx;
+    Workbook book;
+    std::string error;
+    ASSERT_TRUE(ReadWorkbook(Workbooks + "/damaged_data.xlsx", &xlsx, &book, &error)) << error;
+    EXPECT_FALSE(book.values.Has(1, 1, 0)) << "Data!A2, read before the damage, kept";
+    WorkbookEvaluation evaluation;
+    EvaluateWorkbook(host, book, EvaluationOptions{"damaged_data.xlsx", true, false}, &evaluation);
+    const BookComparison comparison = CompareBook(book, evaluation, 0);
+    EXPECT_EQ(comparison.differing, 0u) << "a formula computed over the missing data";
+    EXPECT_GT(comparison.matching, 0u) << "formulas not reading the damaged sheet left out too";
+    const auto reason = [](const StaleFormula& f) { return f.reason == "reads sheet Data, which could not be read"; };
+    EXPECT_TRUE(std::any_of(comparison.stale.begin(), comparison.stale.end(), reason));
+}
+
 // Read cell by cell into the engine, a workbook evaluates as it does read whole, also with its
 // formulas scanned and parsed ahead on a second thread; a comparison that keeps fewer cells counts the
 // same and keeps every cell a copy rewrites.
