@@ -26,7 +26,7 @@ struct ParserFree {
     void operator()(XML_ParserStruct* parser) const { XML_ParserFree(parser); }
 };
 
-bool Named(const char* name, const char* localName) { return std::strcmp(LocalPart(name), localName) == 0; }
+bool Named(const char* local, const char* localName) { return std::strcmp(local, localName) == 0; }
 
 const char* Attribute(const char** attributes, const char* name)
 {
@@ -131,22 +131,28 @@ private:
     uint64_t EventBegin() const { return copy_ == nullptr ? 0 : static_cast<uint64_t>(XML_GetCurrentByteIndex(parser_.get())); }
     uint64_t EventEnd() const { return copy_ == nullptr ? 0 : EventBegin() + static_cast<uint64_t>(XML_GetCurrentByteCount(parser_.get())); }
 
+    // Names are compared without their namespace prefix, found once per element: a sheet has millions.
     void Start(const char* name, const char** attributes)
     {
         ++depth_;
         settled_ = EventEnd();
+        const char* local = nullptr;
+        const auto named = [&](const char* localName) {
+            if (local == nullptr) local = LocalPart(name);
+            return Named(local, localName);
+        };
         if (depth_ == SheetDataDepth) {
-            inSheetData_ = Named(name, "sheetData");
-        } else if (depth_ == RowDepth && inSheetData_ && Named(name, "row")) {
+            inSheetData_ = named("sheetData");
+        } else if (depth_ == RowDepth && inSheetData_ && named("row")) {
             inRow_ = StartRow(Attribute(attributes, "r"));
-        } else if (depth_ == CellDepth && inRow_ && Named(name, "c")) {
+        } else if (depth_ == CellDepth && inRow_ && named("c")) {
             StartCell(name, attributes);
         } else if (depth_ == CellChildDepth && inCell_) {
-            StartCellChild(name, attributes);
+            StartCellChild(LocalPart(name), attributes);
         } else if (depth_ == ItemChildDepth && inInline_) {
-            if (Named(name, "t")) Capture(&text_);
-            inRun_ = Named(name, "r");
-        } else if (depth_ == RunChildDepth && inRun_ && Named(name, "t")) {
+            if (named("t")) Capture(&text_);
+            inRun_ = named("r");
+        } else if (depth_ == RunChildDepth && inRun_ && named("t")) {
             Capture(&text_);
         }
     }
@@ -201,7 +207,13 @@ private:
 
     void StartCell(const char* name, const char** attributes)
     {
-        const char* reference = Attribute(attributes, "r");
+        // One pass over the attributes for the two read: r= and t=.
+        const char* reference = nullptr;
+        const char* type = nullptr;
+        for (const char** a = attributes; *a != nullptr; a += 2) {
+            if (a[0][0] == 'r' && a[0][1] == '\0') reference = a[1];
+            else if (a[0][0] == 't' && a[0][1] == '\0') type = a[1];
+        }
         uint32_t cellRow = row_;
         if (reference != nullptr) {
             if (!ParseCellName(reference, &cellRow, &column_)) {
@@ -222,8 +234,8 @@ private:
         cell_->row = cellRow;
         cell_->outsideRow = cellRow != row_;
         cell_->column = column_;
-        cell_->name = name;
-        // Only a copy rewrites the element, from its attributes.
+        // Only a copy rewrites the element, from its name and attributes.
+        if (copy_ != nullptr) cell_->name = name;
         size_t n = 0;
         for (const char** a = attributes; copy_ != nullptr && *a != nullptr; a += 2, ++n) {
             if (n == cell_->attributes.size()) cell_->attributes.emplace_back();
@@ -231,8 +243,8 @@ private:
             cell_->attributes[n].second = a[1];
         }
         cell_->attributes.resize(n);
-        const char* type = Attribute(attributes, "t");
-        cell_->type = type != nullptr ? type : "";
+        if (type != nullptr) cell_->type = type;
+        else cell_->type.clear();
         cell_->hasFormula = cell_->hasValue = cell_->hasInline = false;
         cell_->formulaType.clear();
         cell_->formulaRef.clear();
@@ -246,9 +258,9 @@ private:
         cell_->emptyElement = false;
     }
 
-    void StartCellChild(const char* name, const char** attributes)
+    void StartCellChild(const char* local, const char** attributes)
     {
-        if (Named(name, "f") && !cell_->hasFormula) {
+        if (Named(local, "f") && !cell_->hasFormula) {
             cell_->hasFormula = true;
             const char* type = Attribute(attributes, "t");
             const char* ref = Attribute(attributes, "ref");
@@ -258,12 +270,12 @@ private:
             cell_->formulaShared = shared != nullptr ? shared : "";
             formulaOpen_ = true;
             Capture(&cell_->formulaText);
-        } else if (Named(name, "v") && !cell_->hasValue) {
+        } else if (Named(local, "v") && !cell_->hasValue) {
             cell_->hasValue = true;
             cell_->valueBegin = EventBegin();
             valueOpen_ = true;
             Capture(&cell_->value);
-        } else if (Named(name, "is") && !cell_->hasInline) {
+        } else if (Named(local, "is") && !cell_->hasInline) {
             cell_->hasInline = true;
             cell_->inlineBegin = EventBegin();
             inInline_ = true;

@@ -23,7 +23,7 @@ struct CellMarkup {
     uint32_t row = 0;     // 0-based; a row or cell without r= follows the previous one
     uint16_t column = 0;
     bool outsideRow = false;  // its reference names another row than its <row>'s: it is placed there
-    std::string name;     // the element's name, with any namespace prefix
+    std::string name;     // the element's name, with any namespace prefix; only when copying
     std::vector<std::pair<std::string, std::string>> attributes;  // in the order written; only when copying
     std::string type;     // t=, empty when absent
     bool hasFormula = false;
