@@ -17,22 +17,15 @@ constexpr int Level = 5;
 // Deflate looks back at most this far: a block primed with as much loses nothing to being cut.
 constexpr size_t Window = size_t{1} << 15;
 
-// Threads beyond the cores would only take turns; one block deflates in a few milliseconds, so more
-// than these would wait for the bytes anyway.
-size_t Workers()
-{
-    const unsigned cores = std::thread::hardware_concurrency();
-    return std::clamp<size_t>(cores, 1, 8);
-}
-
 }  // namespace
 
-PartDeflater::PartDeflater(std::string* deflated) : deflated_(deflated)
+size_t PartDeflater::Cores() { return std::clamp<size_t>(std::thread::hardware_concurrency(), 1, 8); }
+
+PartDeflater::PartDeflater(std::string* deflated, size_t threads) : deflated_(deflated)
 {
     crc_ = static_cast<uint32_t>(crc32(0L, Z_NULL, 0));
-    const size_t workers = Workers();
     try {
-        for (size_t k = 0; workers > 1 && k < workers; ++k) workers_.emplace_back([this] { Work(); });
+        for (size_t k = 0; threads > 1 && k < threads; ++k) workers_.emplace_back([this] { Work(); });
     } catch (const std::system_error&) {
         // Fewer threads or none: the blocks the threads do not take are deflated as they are handed over.
     }
@@ -79,8 +72,10 @@ void PartDeflater::Dispatch(bool last)
     if (workers_.empty()) {
         lock.unlock();
         DeflateBlock(block.get());
+        block->done = true;
         lock.lock();
         blocks_.push_back(std::move(block));
+        ++nextToTake_;
         Collect(lock, false);
         return;
     }
@@ -142,7 +137,7 @@ void PartDeflater::DeflateBlock(Block* block)
     stream.avail_out = static_cast<uInt>(block->output.size());
     // A block not the last ends on a byte boundary and leaves the stream open for the next.
     const int status = ok ? deflate(&stream, block->last ? Z_FINISH : Z_SYNC_FLUSH) : Z_STREAM_ERROR;
-    ok = ok && (block->last ? status == Z_STREAM_END : status == Z_OK && stream.avail_in == 0);
+    ok = ok && (block->last ? status == Z_STREAM_END : status == Z_OK && stream.avail_in == 0 && stream.avail_out != 0);
     block->output.resize(block->output.size() - stream.avail_out);
     deflateEnd(&stream);
     if (!ok) throw std::bad_alloc();

@@ -24,8 +24,13 @@ class PartDeflater {
 public:
     static constexpr size_t BlockBytes = size_t{1} << 20;
 
-    // deflated: where the stream goes, in order, as the blocks are done.
-    explicit PartDeflater(std::string* deflated);
+    // The threads a part is deflated on: the cores, at most 8 (one block deflates in a few
+    // milliseconds; more threads would wait for the bytes).
+    static size_t Cores();
+
+    // deflated: where the stream goes, in order, as the blocks are done; with fewer than two
+    // threads, each block is deflated as it is handed over.
+    explicit PartDeflater(std::string* deflated, size_t threads = Cores());
     ~PartDeflater();
     PartDeflater(const PartDeflater&) = delete;
     PartDeflater& operator=(const PartDeflater&) = delete;
