@@ -130,7 +130,7 @@ void PartDeflater::DeflateBlock(Block* block)
     const auto* dictionary = reinterpret_cast<const Bytef*>(block->dictionary.data());
     bool ok = block->dictionary.empty() || deflateSetDictionary(&stream, dictionary, static_cast<uInt>(block->dictionary.size())) == Z_OK;
     // Room for the worst case and the empty stored block a flush ends with.
-    block->output.resize(deflateBound(&stream, block->input.size()) + 16);
+    block->output.resize(deflateBound(&stream, static_cast<uLong>(block->input.size())) + 16);
     stream.next_in = const_cast<Bytef*>(input);
     stream.avail_in = static_cast<uInt>(block->input.size());
     stream.next_out = reinterpret_cast<Bytef*>(&block->output[0]);

@@ -312,9 +312,9 @@ std::vector<CachedUpdate> UpdatesFor(const Workbook& book, const WorkbookEvaluat
     EachRecomputed(book, evaluation, 0, [&](const StoredFormula&, const RecomputedCell& cell) {
         if (NeedsUpdate(cell)) updates.push_back(UpdateOf(cell));
     }, nullptr);
-    std::sort(updates.begin(), updates.end(), [](const CachedUpdate& a, const CachedUpdate& b) {
-        return std::tie(a.sheet, a.row, a.column) < std::tie(b.sheet, b.row, b.column);
-    });
+    // Reading order already, unless an array formula's area reaches past the formulas after it.
+    const auto before = [](const CachedUpdate& a, const CachedUpdate& b) { return std::tie(a.sheet, a.row, a.column) < std::tie(b.sheet, b.row, b.column); };
+    if (!std::is_sorted(updates.begin(), updates.end(), before)) std::sort(updates.begin(), updates.end(), before);
     return updates;
 }
 
