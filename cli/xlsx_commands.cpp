@@ -120,8 +120,9 @@ static int CheckRead(SubstituteHost& host, const std::string& path, uint64_t tol
             std::fputs(ToleratedText(counted).c_str(), stdout);
         },
         [](const ReportedCell& cell, std::string* text) {
-            *text += "    " + cell.cell + "  " + cell.formula + "  cached " + Shown(cell.cached) + "  computed " + Shown(cell.computed) +
-                     "  (" + HowFar(cell) + ")\n";
+            // Appended piece by piece: a sum of strings would copy the line once per piece.
+            text->append("    ").append(cell.cell).append("  ").append(cell.formula).append("  cached ").append(Shown(cell.cached));
+            text->append("  computed ").append(Shown(cell.computed)).append("  (").append(HowFar(cell)).append(")\n");
         },
         [](const std::string& text) { std::fwrite(text.data(), 1, text.size(), stdout); });
     if (!report.evaluated) {
