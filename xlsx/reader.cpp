@@ -534,8 +534,8 @@ bool ReadBook(zip_t* archive, const XlsxLimits& limits, bool withCells, XlsxBook
             sheet.unreadable = std::move(*error);
             error->clear();
             sheet.cells = std::vector<XlsxCell>();
-            continue;
         }
+        // A damaged sheet's tables are read still, so that a formula naming one is known to read it.
         if (!ReadTables(reader, s, sheet.part, &book->tables, error)) return false;
     }
     if (worksheets > 0 && lost == worksheets) {
