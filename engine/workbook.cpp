@@ -315,6 +315,7 @@ private:
         bool recomputed = false;  // keeping foreign formulas: it depends on a registered function
         bool staleInput = false;  // it reads a formula left stale
         uint32_t unreadSheet = 0;  // 1 + a sheet it reads whose cells could not be read, 0 for none
+        bool unknownTable = false;  // it names a table not found while a table's part could not be read
         uint32_t runEnd = 0;  // spilling: the columns before this one to the right of the cell are its own
     };
     using Message = std::pair<uint32_t, std::string>;  // a formula's problem or note, by formula
@@ -679,6 +680,7 @@ private:
                 }
                 if (t != nullptr) EdgesFrom(area, to);
                 if (t != nullptr && book_.unreadable.count(t->sheet) != 0) formulas_[to].unreadSheet = t->sheet + 1;
+                if (t == nullptr && book_.tableUnreadable) formulas_[to].unknownTable = true;
             } else if ((n.type == NodeType::Name || n.type == NodeType::Call) && depth < MaxNameDepth) {
                 const NameEntry* entry = FindNameEntry(n.name, NameSheet(n, cell.sheet));
                 if (entry == nullptr || entry->walk == walks_) continue;
@@ -868,6 +870,7 @@ private:
                 if (parsed.read) parsed.whyNot = UnregisteredCall(parsed.formula);
                 if (!parsed.whyNot.empty()) LeaveStale(k, parsed.whyNot);
                 else if (formulas_[k].unreadSheet != 0) LeaveStale(k, "reads sheet " + book_.sheets[formulas_[k].unreadSheet - 1] + ", which could not be read");
+                else if (formulas_[k].unknownTable) LeaveStale(k, "names a table not found, which may be the one whose part could not be read");
                 else if (formulas_[k].staleInput) LeaveStale(k, "reads a formula left stale");
                 else ComputeOne(k, parsed.formula);
             }

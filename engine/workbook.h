@@ -80,6 +80,8 @@ struct Workbook {
     // Sheets whose cells could not be read (a damaged part), with why: each keeps its place and name
     // and holds nothing, and a formula that must be recomputed but reads one is stale.
     std::map<uint32_t, std::string> unreadable;
+    // A table's part could not be read: a table a formula names but that is not found may be it.
+    bool tableUnreadable = false;
 
     uint32_t AddSheet(const std::string& name);
     void SetValue(uint32_t sheet, uint32_t row, uint16_t column, const Value& value);

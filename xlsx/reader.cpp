@@ -98,11 +98,15 @@ std::string ResolveTarget(const std::string& folder, const std::string& target)
     return resolved;
 }
 
-bool ReadXmlPart(BookReader& reader, const std::string& part, pugi::xml_document* document, std::string* error)
+// *malformed, when given, tells markup that does not parse from a part the archive cannot give.
+bool ReadXmlPart(BookReader& reader, const std::string& part, pugi::xml_document* document, std::string* error,
+                 bool* malformed = nullptr)
 {
     std::string bytes;
-    return ReadPart(reader.archive, part, reader.limits, &reader.budget, &bytes, error) &&
-           ParseXml(part, bytes, document, error);
+    if (!ReadPart(reader.archive, part, reader.limits, &reader.budget, &bytes, error)) return false;
+    const bool parsed = ParseXml(part, bytes, document, error);
+    if (malformed != nullptr) *malformed = !parsed;
+    return parsed;
 }
 
 // Where the relationships of sourcePart are kept: _rels/NAME.rels beside it.
@@ -380,7 +384,14 @@ bool ReadTables(BookReader& reader, size_t sheet, const std::string& part, std::
     for (const auto& entry : relationships) {
         if (!EndsWith(entry.second.type, "/table")) continue;
         pugi::xml_document document;
-        if (!ReadXmlPart(reader, entry.second.target, &document, error)) return false;
+        bool malformed = false;
+        if (!ReadXmlPart(reader, entry.second.target, &document, error, &malformed)) {
+            if (!malformed) return false;
+            // Left out, as other readers leave it: formulas naming it answer as for no such table.
+            Tolerate(reader, XlsxTolerance::UnreadableTable, [&] { return *error; });
+            error->clear();
+            continue;
+        }
         const pugi::xml_node root = document.document_element();
         XlsxTable table;
         table.name = root.attribute("displayName") ? root.attribute("displayName").value() : root.attribute("name").value();
@@ -408,7 +419,14 @@ bool ReadTables(BookReader& reader, size_t sheet, const std::string& part, std::
 bool ReadLink(BookReader& reader, const std::string& part, XlsxLink* link, std::string* error)
 {
     pugi::xml_document document;
-    if (!ReadXmlPart(reader, part, &document, error)) return false;
+    bool malformed = false;
+    if (!ReadXmlPart(reader, part, &document, error, &malformed)) {
+        if (!malformed) return false;
+        // Its place in the count is kept, with no cells, as for a link whose part is missing.
+        Tolerate(reader, XlsxTolerance::UnreadableLink, [&] { return *error; });
+        error->clear();
+        return true;
+    }
     const pugi::xml_node book = ChildElement(document.document_element(), "externalBook");
     const pugi::xml_node names = ChildElement(book, "sheetNames");
     for (pugi::xml_node name = ChildElement(names, "sheetName"); name; name = NextElement(name, "sheetName")) {
@@ -468,6 +486,8 @@ bool ReadBook(zip_t* archive, const XlsxLimits& limits, bool withCells, XlsxBook
     }
     const pugi::xml_node root = workbook.document_element();
     const pugi::xml_node sheets = ChildElement(root, "sheets");
+    size_t unnamed = 0;  // sheets whose relationship is not there
+    std::string firstUnnamed;
     for (pugi::xml_node node = ChildElement(sheets, "sheet"); node; node = NextElement(node, "sheet")) {
         XlsxSheet sheet;
         sheet.name = node.attribute("name").value();
@@ -479,9 +499,12 @@ bool ReadBook(zip_t* archive, const XlsxLimits& limits, bool withCells, XlsxBook
             continue;
         }
         const auto relationship = relationships.find(id);
+        // A sheet whose relationship is not there is read as a missing worksheet: empty, in its place.
         if (relationship == relationships.end()) {
-            *error = workbookPart + ": sheet \"" + sheet.name + "\": relationship \"" + id + "\" not found";
-            return false;
+            Tolerate(reader, XlsxTolerance::MissingSheet, [&] { return sheet.name + ", relationship " + id + " not found"; });
+            if (unnamed++ == 0) firstUnnamed = workbookPart + ": sheet \"" + sheet.name + "\": relationship \"" + id + "\" not found";
+            book->sheets.push_back(std::move(sheet));
+            continue;
         }
         // Chart sheets keep their place in the order (names count sheets by it) but hold no cells.
         if (EndsWith(relationship->second.type, "/worksheet")) sheet.part = relationship->second.target;
@@ -515,8 +538,8 @@ bool ReadBook(zip_t* archive, const XlsxLimits& limits, bool withCells, XlsxBook
     }
     // A worksheet whose part is missing is an empty sheet, and one whose markup is damaged holds no
     // cells, unless no worksheet is there to read.
-    std::string firstLost;
-    size_t worksheets = 0, lost = 0;
+    std::string firstLost = firstUnnamed;
+    size_t worksheets = unnamed, lost = unnamed;
     for (size_t s = 0; s < book->sheets.size(); ++s) {
         XlsxSheet& sheet = book->sheets[s];
         if (sheet.part.empty()) continue;
@@ -574,6 +597,10 @@ std::vector<std::string> ToleratedLines(const XlsxBook& book)
         case XlsxTolerance::UnreadableSheet:
             what = "worksheets whose markup cannot be read, left without cells (formulas of ours reading them kept as stored)";
             break;
+        case XlsxTolerance::UnreadableTable:
+            what = "tables whose markup cannot be read, left out (formulas of ours naming a table not found kept as stored)";
+            break;
+        case XlsxTolerance::UnreadableLink: what = "linked workbooks' caches whose markup cannot be read, read as none"; break;
         }
         lines.push_back(what + (": " + std::to_string(t.count)) + " (first " + t.first + ")");
     }

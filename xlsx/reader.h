@@ -6,8 +6,8 @@
 // Sheet parts are read as a stream, so memory follows the cells kept, not the part's size; running out
 // of memory throws std::bad_alloc.
 // Bad input (a corrupt or truncated archive, a CRC error, a missing part the workbook cannot do
-// without, malformed XML outside the worksheets, an archive bomb, no worksheet that can be read) gives
-// false and one message naming the part, and the cell where there is one.
+// without, malformed XML in the workbook, relationships or shared strings, an archive bomb, no
+// worksheet that can be read) gives false and one message naming the part, and the cell where there is one.
 // What other readers open is read: an archive whose local headers disagree with its directory or
 // that has bytes after its end record, an empty <v/> (no stored value), any dimension (a hint only),
 // and the faults XlsxTolerance lists, each as LibreOffice reads it, counted in XlsxBook::tolerated.
@@ -93,9 +93,12 @@ enum class XlsxTolerance : uint8_t {
     OutsideRow,      // a cell whose reference lies in another row than its <row>: at its own reference
     WrittenTwice,    // a cell written twice: the last one written
     TextForNumber,   // text in a numeric cell's <v>: unreadable, #REF! for what reads it, its formula kept as stored
-    MissingSheet,    // a worksheet whose part is not in the archive: an empty sheet
+    MissingSheet,    // a worksheet whose part (or relationship) is not in the archive: an empty sheet
     UnreadableSheet, // a worksheet whose markup is damaged (malformed XML, a cell that does not read):
                      // no cells, and a formula of ours that reads it keeps its cached value
+    UnreadableTable, // a table whose part's markup is damaged: left out, and a formula of ours naming a
+                     // table not found keeps its cached value, since it may be that one
+    UnreadableLink,  // a linked workbook's cache whose markup is damaged: no cells, as a missing one
 };
 struct XlsxTolerated {
     XlsxTolerance kind;

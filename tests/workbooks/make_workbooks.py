@@ -337,6 +337,7 @@ def tolerated_variants(good, folder):
     variant('text_for_number.xlsx', {data: lambda t: t.replace('<c r="B3"><v>5</v>', '<c r="B3"><v>abc</v>'),
                                      'xl/worksheets/sheet1.xml': lambda t: re.sub(r'(<c r="B2"[^>]*><f>[^<]*</f><v>)[^<]*', r'\1abc', t)})
     variant('no_sheets.xlsx', {'xl/worksheets/sheet1.xml': None, data: None, 'xl/worksheets/my_data.xml': None})
+    variant('unnamed_sheet.xlsx', {'xl/workbook.xml': lambda t: t.replace('r:id="rId2"', 'r:id="rId99"')})
 
 
 # Workbooks as people keep them, one per kind of formula that is not ours: each must read, recompute
@@ -630,6 +631,11 @@ def main():
     kept_special_cells(os.path.join(folder, 'kept_special_cells.xlsx'))
     for name, formulas in OURS:
         ours_workbook(os.path.join(folder, name), formulas)
+    # A table's part and a link's cache damaged: LibreOffice opens both, leaving them out.
+    for source, name, part in (('ours_table.xlsx', 'damaged_table.xlsx', 'xl/tables/table1.xml'),
+                               ('ours_link.xlsx', 'damaged_link.xlsx', 'xl/externalLinks/externalLink1.xml')):
+        with open(os.path.join(folder, source), 'rb') as f:
+            write_variant(f.read(), folder, name, {part: lambda text: text[:len(text) // 2]})
 
 
 if __name__ == '__main__':

@@ -223,6 +223,9 @@ const ToleratedFileCase ToleratedFileCases[] = {
     {"huge_row.xlsx", XlsxTolerance::UnreadableSheet, 1, "Data!A2", Value::Number(0), "a row past the grid refused the workbook"},
     {"huge_column.xlsx", XlsxTolerance::UnreadableSheet, 1, "Model!A2", Value{}, "a cell before the damage kept"},
     {"entity_sheet.xlsx", XlsxTolerance::UnreadableSheet, 1, "Data!A2", Value::Number(0), "an entity declaration refused the workbook"},
+    {"unnamed_sheet.xlsx", XlsxTolerance::MissingSheet, 1, "Data!A2", Value{}, "a sheet named by no relationship refused the workbook"},
+    {"damaged_table.xlsx", XlsxTolerance::UnreadableTable, 1, "Sheet1!A2", Value::Number(1), "a damaged table part refused the workbook"},
+    {"damaged_link.xlsx", XlsxTolerance::UnreadableLink, 1, "Sheet1!A1", Value::Number(1), "a damaged link cache refused the workbook"},
 };
 
 TEST(ReadXlsx, FaultOtherReadersOpenIsReadAsTheyReadIt)
