@@ -486,8 +486,13 @@ bool ReadBook(zip_t* archive, const XlsxLimits& limits, bool withCells, XlsxBook
     }
     const pugi::xml_node root = workbook.document_element();
     const pugi::xml_node sheets = ChildElement(root, "sheets");
-    size_t unnamed = 0;  // sheets whose relationship is not there
-    std::string firstUnnamed;
+    // Worksheets, and those lost (missing, named by no relationship, unreadable): the workbook is
+    // refused, naming the first, only when every one is.
+    size_t worksheets = 0, lost = 0;
+    std::string firstLost;
+    const auto lose = [&](std::string why) {
+        if (lost++ == 0) firstLost = std::move(why);
+    };
     for (pugi::xml_node node = ChildElement(sheets, "sheet"); node; node = NextElement(node, "sheet")) {
         XlsxSheet sheet;
         sheet.name = node.attribute("name").value();
@@ -502,7 +507,8 @@ bool ReadBook(zip_t* archive, const XlsxLimits& limits, bool withCells, XlsxBook
         // A sheet whose relationship is not there is read as a missing worksheet: empty, in its place.
         if (relationship == relationships.end()) {
             Tolerate(reader, XlsxTolerance::MissingSheet, [&] { return sheet.name + ", relationship " + id + " not found"; });
-            if (unnamed++ == 0) firstUnnamed = workbookPart + ": sheet \"" + sheet.name + "\": relationship \"" + id + "\" not found";
+            ++worksheets;
+            lose(workbookPart + ": sheet \"" + sheet.name + "\": relationship \"" + id + "\" not found");
             book->sheets.push_back(std::move(sheet));
             continue;
         }
@@ -538,21 +544,19 @@ bool ReadBook(zip_t* archive, const XlsxLimits& limits, bool withCells, XlsxBook
     }
     // A worksheet whose part is missing is an empty sheet, and one whose markup is damaged holds no
     // cells, unless no worksheet is there to read.
-    std::string firstLost = firstUnnamed;
-    size_t worksheets = unnamed, lost = unnamed;
     for (size_t s = 0; s < book->sheets.size(); ++s) {
         XlsxSheet& sheet = book->sheets[s];
         if (sheet.part.empty()) continue;
         ++worksheets;
         if (LocatePart(archive, sheet.part) < 0) {
-            if (lost++ == 0) firstLost = sheet.part + ": part missing from the archive";
+            lose(sheet.part + ": part missing from the archive");
             Tolerate(reader, XlsxTolerance::MissingSheet, [&] { return sheet.name + ", " + sheet.part; });
             continue;
         }
         const SheetRead read = ReadSheet(reader, s, &sheet, error);
         if (read == SheetRead::Failed) return false;
         if (read == SheetRead::Unreadable) {
-            if (lost++ == 0) firstLost = *error;
+            lose(*error);
             Tolerate(reader, XlsxTolerance::UnreadableSheet, [&] { return sheet.name + ": " + *error; });
             sheet.unreadable = std::move(*error);
             error->clear();
