@@ -29,7 +29,6 @@ def resource_versions(path, data=None):
         for table in getattr(info, 'StringTable', []):
             for key in (b'FileVersion', b'ProductVersion'):
                 found[key.decode()] = table.entries.get(key, b'').decode()
-            found['ProductName is Quorin'] = table.entries.get(b'ProductName') == b'Quorin' and found['FileVersion']
     return found
 
 

@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Signs a release with a throwaway code-signing certificate through scripts/release, then checks that
-# osslsigncode accepts each signed Windows file, refuses a copy with one byte changed, and that the
-# signed module still loads and answers in the signed quorin-host.exe under Wine, and that each, its
-# signature removed, is the unsigned release's file byte for byte.
+# osslsigncode accepts each signed Windows file, that each, its signature removed, is the unsigned
+# release's file byte for byte, and that the signed module still loads and answers in the signed
+# quorin-host.exe under Wine. (That a changed byte breaks a signature is osslsigncode's to prove.)
 # Usage: tests/release/signing.sh WORK UNSIGNED_RELEASE   (WINEPREFIX set; the release builds already made)
 set -euo pipefail
 cd "$(dirname "$0")/../.."
@@ -33,15 +33,6 @@ for file in "$root/quorin64.xll" "$root/quorin-host/quorin-host.exe" "$root/quor
     failed=1
   fi
   rm -f "$work/removed"
-  # One byte of the code, halfway through the file, changed: the signature must no longer match.
-  tampered=$work/tampered-$(basename "$file")
-  cp "$file" "$tampered"
-  offset=$(( $(stat -c %s "$file") / 2 ))
-  /usr/bin/python3 -c 'import sys; f = open(sys.argv[1], "r+b"); f.seek(int(sys.argv[2])); b = f.read(1)[0]; f.seek(int(sys.argv[2])); f.write(bytes([b ^ 1]))' "$tampered" "$offset"
-  if osslsigncode verify -CAfile "$work/certificate.pem" -in "$tampered" >"$work/verify.log" 2>&1; then
-    echo "signing: osslsigncode accepts $file with byte $offset changed" >&2
-    failed=1
-  fi
 done
 wine=$(scripts/wine-prefix)
 answer=$("$wine" "$root/quorin-host/quorin-host.exe" eval '=StudentT(10)')
@@ -49,5 +40,5 @@ if [ "$answer" != "=StudentT(10)  ->  2.2281411036749326" ]; then
   echo "signing: the signed module answers '$answer' under Wine" >&2
   failed=1
 fi
-[ "$failed" -eq 0 ] && echo "signing: 4 signed files verify, are the unsigned files once their signature is removed, are refused with one byte changed; the signed module answers under Wine"
+[ "$failed" -eq 0 ] && echo "signing: 4 signed files verify and are the unsigned files once their signature is removed; the signed module answers under Wine"
 exit "$failed"
