@@ -136,23 +136,19 @@ private:
     {
         ++depth_;
         settled_ = EventEnd();
-        const char* local = nullptr;
-        const auto named = [&](const char* localName) {
-            if (local == nullptr) local = LocalPart(name);
-            return Named(local, localName);
-        };
+        const char* local = LocalPart(name);
         if (depth_ == SheetDataDepth) {
-            inSheetData_ = named("sheetData");
-        } else if (depth_ == RowDepth && inSheetData_ && named("row")) {
+            inSheetData_ = Named(local, "sheetData");
+        } else if (depth_ == RowDepth && inSheetData_ && Named(local, "row")) {
             inRow_ = StartRow(Attribute(attributes, "r"));
-        } else if (depth_ == CellDepth && inRow_ && named("c")) {
+        } else if (depth_ == CellDepth && inRow_ && Named(local, "c")) {
             StartCell(name, attributes);
         } else if (depth_ == CellChildDepth && inCell_) {
-            StartCellChild(LocalPart(name), attributes);
+            StartCellChild(local, attributes);
         } else if (depth_ == ItemChildDepth && inInline_) {
-            if (named("t")) Capture(&text_);
-            inRun_ = named("r");
-        } else if (depth_ == RunChildDepth && inRun_ && named("t")) {
+            if (Named(local, "t")) Capture(&text_);
+            inRun_ = Named(local, "r");
+        } else if (depth_ == RunChildDepth && inRun_ && Named(local, "t")) {
             Capture(&text_);
         }
     }
