@@ -4,6 +4,7 @@
 
 #include <expat.h>
 #include <libxml/parser.h>
+#include <libxml/tree.h>
 #include <libxml/xmlerror.h>
 
 #include <algorithm>
@@ -28,7 +29,13 @@ struct ParserFree {
     void operator()(XML_ParserStruct* parser) const { XML_ParserFree(parser); }
 };
 struct ContextFree {
-    void operator()(xmlParserCtxt* context) const { xmlFreeParserCtxt(context); }
+    // A document type declaring an entity gets a document of its own to hold it, which is the
+    // caller's to free, even with no tree asked for.
+    void operator()(xmlParserCtxt* context) const
+    {
+        if (context->myDoc != nullptr) xmlFreeDoc(context->myDoc);
+        xmlFreeParserCtxt(context);
+    }
 };
 
 bool Named(const char* local, const char* localName) { return std::strcmp(local, localName) == 0; }
