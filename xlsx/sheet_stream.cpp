@@ -74,7 +74,6 @@ private:
     int count_ = 0;
 };
 
-
 // The element depths that matter: <worksheet> is 1, so <sheetData> 2, <row> 3, <c> 4, its <f>, <v>
 // and <is> 5, a string item's <t> and <r> 6, a run's <t> 7.
 enum Depth : int { SheetDataDepth = 2, RowDepth = 3, CellDepth = 4, CellChildDepth = 5, ItemChildDepth = 6, RunChildDepth = 7 };
