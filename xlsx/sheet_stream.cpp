@@ -137,6 +137,15 @@ public:
     bool Feed(const char* data, size_t size, bool last, std::string* error)
     {
         if (sax_) return FeedSax(data, size, last, error);
+        // The cells a copy writes are UTF-8: spliced into a sheet stored in UTF-16 (a byte order
+        // mark, or '<' as two bytes), they would break it.
+        if (head_.size() < 2) {
+            head_.append(data, std::min(size, 2 - head_.size()));
+            if (head_ == "\xFF\xFE" || head_ == "\xFE\xFF" || head_ == std::string("<\0", 2) || head_ == std::string("\0<", 2)) {
+                *error = part_ + ": stored in UTF-16, which a copy cannot write its cells into (UTF-8 only)";
+                return false;
+            }
+        }
         pending_.append(data, size);
         const XML_Status status = XML_Parse(expat_.get(), data, static_cast<int>(size), last ? XML_TRUE : XML_FALSE);
         if (failure_) std::rethrow_exception(failure_);
@@ -479,6 +488,7 @@ private:
     // settled_ ends the last event expat reported; bytes after it may belong to a cell not yet seen.
     std::string pending_;
     uint64_t pendingStart_ = 0, flushed_ = 0, settled_ = 0;
+    std::string head_;  // the part's first two bytes, which tell UTF-16
 };
 
 // A large sheet read for its cells on two threads: this one inflates the part and visits the cells,

@@ -103,7 +103,7 @@ def build(path, planted):
 
 
 def rewrite(path, edits):
-    """Rewrites the archive with edits: {part: function(text) -> text, or None to drop the part}."""
+    """Rewrites the archive with edits: {part: function(text) -> text (or bytes), or None to drop the part}."""
     with zipfile.ZipFile(path) as source:
         entries = [(info, source.read(info.filename)) for info in source.infolist()]
     with zipfile.ZipFile(path, 'w', zipfile.ZIP_DEFLATED) as target:
@@ -111,7 +111,8 @@ def rewrite(path, edits):
             edit = edits.get(info.filename, lambda text: text)
             if edit is None:
                 continue
-            target.writestr(info, edit(data.decode('utf-8')).encode('utf-8') if info.filename in edits else data)
+            edited = edit(data.decode('utf-8')) if info.filename in edits else data
+            target.writestr(info, edited if isinstance(edited, bytes) else edited.encode('utf-8'))
 
 
 def shared_formula(text):
@@ -295,6 +296,7 @@ def accepted_variants(good, folder):
     # Row 3, with a shared formula's follower, written before row 2, with its master.
     variant('shared_before_master.xlsx', {sheet1: lambda t: re.sub(r'(<row r="2".*?</row>)(<row r="3".*?</row>)',
                                                                      r'\2\1', t)})
+    variant('utf16_sheet.xlsx', {sheet1: lambda t: t.replace('encoding="UTF-8"', 'encoding="UTF-16"').encode('utf-16')})
     variant('array_off_cell.xlsx', {sheet1: lambda t: t.replace('t="array" ref="F2:I2"', 't="array" ref="E2:I2"')})
     # Layout a writer may keep: a byte order mark, single quotes, a space before "/>", a line break
     # as &#10; in an attribute. A recalculated copy keeps all of it outside the edited cells.

@@ -214,6 +214,7 @@ TEST(WriteRecalculated, FailureLeavesNoFileBehind)
 {
     const std::filesystem::path folder = FreshFolder("xlsx_writer_failures");
     const std::string corrupt = std::string(QUORIN_WORKBOOKS) + "/malformed_xml.xlsx";
+    const std::string utf16 = std::string(QUORIN_WORKBOOKS) + "/utf16_sheet.xlsx";
     const struct {
         std::string in;
         std::filesystem::path out;
@@ -223,6 +224,8 @@ TEST(WriteRecalculated, FailureLeavesNoFileBehind)
         {Source, folder / "out.xlsx", Update(0, "Z99", CachedKind::Number, 1.0), "xl/worksheets/sheet1.xml: cell Z99: not in the sheet"},
         {Source, folder / "out.xlsx", Update(7, "A1", CachedKind::Number, 1.0), "no worksheet number 8"},
         {corrupt, folder / "out.xlsx", Update(0, "B2", CachedKind::Number, 1.0), "xl/worksheets/sheet1.xml: malformed XML"},
+        // UTF-8 cells spliced into UTF-16 once made a broken sheet, reported as written.
+        {utf16, folder / "out.xlsx", Update(0, "B2", CachedKind::Number, 1.0), "xl/worksheets/sheet1.xml: stored in UTF-16"},
         {Source, folder / "missing" / "out.xlsx", Update(0, "B2", CachedKind::Number, 1.0), "cannot create a file beside it"},
     };
     for (const auto& c : cases) {
