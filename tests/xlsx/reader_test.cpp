@@ -164,6 +164,7 @@ const AcceptedFileCase AcceptedFileCases[] = {
     {"empty_element.xlsx", "B12", XlsxKind::Empty, "", "a cell written as an empty-element tag lost, or its end taken from the next"},
     {"shared_before_master.xlsx", nullptr, XlsxKind::Empty, "", "a shared formula's follower before its master refused, or left without its text"},
     {"array_off_cell.xlsx", nullptr, XlsxKind::Empty, "", "an array area not starting at its cell refused"},
+    {"escaped_text.xlsx", "B13", XlsxKind::InlineString, "R&D <1> A\n", "text split at a reference kept only its last piece"},
     {"utf16_sheet.xlsx", nullptr, XlsxKind::Empty, "", "a sheet in UTF-16 taken for UTF-8, whether pushed its bytes or pulling them"},
     {"empty_sheet_id.xlsx", nullptr, XlsxKind::Empty, "", "a sheet with an empty relationship id refused"},
     {"backslash_names.xlsx", nullptr, XlsxKind::Empty, "", "entries named with backslashes taken for missing parts"},
