@@ -98,15 +98,26 @@ std::string ResolveTarget(const std::string& folder, const std::string& target)
     return resolved;
 }
 
-// *malformed, when given, tells markup that does not parse from a part the archive cannot give.
-bool ReadXmlPart(BookReader& reader, const std::string& part, pugi::xml_document* document, std::string* error,
-                 bool* malformed = nullptr)
+bool ReadXmlPart(BookReader& reader, const std::string& part, pugi::xml_document* document, std::string* error)
+{
+    std::string bytes;
+    return ReadPart(reader.archive, part, reader.limits, &reader.budget, &bytes, error) &&
+           ParseXml(part, bytes, document, error);
+}
+
+// A part other readers leave out when its markup does not parse: that is tolerated as kind and
+// *parsed is false; false only for what the archive cannot give.
+bool ReadXmlPartOrTolerate(BookReader& reader, const std::string& part, XlsxTolerance kind, pugi::xml_document* document,
+                           bool* parsed, std::string* error)
 {
     std::string bytes;
     if (!ReadPart(reader.archive, part, reader.limits, &reader.budget, &bytes, error)) return false;
-    const bool parsed = ParseXml(part, bytes, document, error);
-    if (malformed != nullptr) *malformed = !parsed;
-    return parsed;
+    *parsed = ParseXml(part, bytes, document, error);
+    if (!*parsed) {
+        Tolerate(reader, kind, [&] { return *error; });
+        error->clear();
+    }
+    return true;
 }
 
 // Where the relationships of sourcePart are kept: _rels/NAME.rels beside it.
@@ -384,14 +395,10 @@ bool ReadTables(BookReader& reader, size_t sheet, const std::string& part, std::
     for (const auto& entry : relationships) {
         if (!EndsWith(entry.second.type, "/table")) continue;
         pugi::xml_document document;
-        bool malformed = false;
-        if (!ReadXmlPart(reader, entry.second.target, &document, error, &malformed)) {
-            if (!malformed) return false;
-            // Left out, as other readers leave it: formulas naming it answer as for no such table.
-            Tolerate(reader, XlsxTolerance::UnreadableTable, [&] { return *error; });
-            error->clear();
-            continue;
-        }
+        bool parsed = false;
+        if (!ReadXmlPartOrTolerate(reader, entry.second.target, XlsxTolerance::UnreadableTable, &document, &parsed, error)) return false;
+        // Left out, as other readers leave it: formulas naming it answer as for no such table.
+        if (!parsed) continue;
         const pugi::xml_node root = document.document_element();
         XlsxTable table;
         table.name = root.attribute("displayName") ? root.attribute("displayName").value() : root.attribute("name").value();
@@ -419,14 +426,10 @@ bool ReadTables(BookReader& reader, size_t sheet, const std::string& part, std::
 bool ReadLink(BookReader& reader, const std::string& part, XlsxLink* link, std::string* error)
 {
     pugi::xml_document document;
-    bool malformed = false;
-    if (!ReadXmlPart(reader, part, &document, error, &malformed)) {
-        if (!malformed) return false;
-        // Its place in the count is kept, with no cells, as for a link whose part is missing.
-        Tolerate(reader, XlsxTolerance::UnreadableLink, [&] { return *error; });
-        error->clear();
-        return true;
-    }
+    bool parsed = false;
+    if (!ReadXmlPartOrTolerate(reader, part, XlsxTolerance::UnreadableLink, &document, &parsed, error)) return false;
+    // Its place in the count is kept, with no cells, as for a link whose part is missing.
+    if (!parsed) return true;
     const pugi::xml_node book = ChildElement(document.document_element(), "externalBook");
     const pugi::xml_node names = ChildElement(book, "sheetNames");
     for (pugi::xml_node name = ChildElement(names, "sheetName"); name; name = NextElement(name, "sheetName")) {

@@ -105,7 +105,8 @@ void AddTheRest(const XlsxBook& xlsx, Workbook* book)
     for (uint32_t s = 0; s < xlsx.sheets.size(); ++s) {
         if (!xlsx.sheets[s].unreadable.empty()) book->SetUnreadable(s, xlsx.sheets[s].unreadable);
     }
-    for (const XlsxTolerated& t : xlsx.tolerated) book->tableUnreadable = book->tableUnreadable || t.kind == XlsxTolerance::UnreadableTable;
+    book->tableUnreadable = std::any_of(xlsx.tolerated.begin(), xlsx.tolerated.end(),
+                                        [](const XlsxTolerated& t) { return t.kind == XlsxTolerance::UnreadableTable; });
     KeepLastWritten(xlsx, book);
     for (const XlsxName& name : xlsx.names) {
         if (name.name.compare(0, 6, "_xlnm.") == 0) continue;
