@@ -166,5 +166,5 @@ int32_t ReadRecordArgument(void* records, int32_t index, RangeBuffer* buffer, bo
 
 RangeArguments RecordArguments(XLOPER** records)
 {
-    return RangeArguments{ReadRecordArgument, records};
+    return RangeArguments{ReadRecordArgument, records, StaticRangeBuffers};
 }

@@ -81,7 +81,7 @@ static int32_t ReadTable(void* arguments, int32_t index, RangeBuffer* buffer, bo
 
 RangeArguments TableArguments(CallTables* call)
 {
-    return RangeArguments{ReadTable, call};
+    return RangeArguments{ReadTable, call, StaticRangeBuffers};
 }
 
 bool ReadNumber(const Any& value, double* number, uint32_t* error)

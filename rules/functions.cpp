@@ -24,9 +24,9 @@ static int32_t ReadArgument(const RangeArguments& ranges, int32_t index, RangeBu
 // failing x is answered without touching y.
 static int32_t ReadPairs(const RangeArguments& ranges, int32_t* n)
 {
-    *n = ReadArgument(ranges, 0, &XBuffer, false);
+    *n = ReadArgument(ranges, 0, ranges.buffers.x, false);
     if (*n < 2) return (*n < 0) ? *n : RuleTooFewValues;
-    const int32_t yCount = ReadArgument(ranges, 1, &YBuffer, false);
+    const int32_t yCount = ReadArgument(ranges, 1, ranges.buffers.y, false);
     if (yCount < 0) return yCount;
     if (yCount < 2) return RuleTooFewValues;
     if (yCount != *n) return RuleCountsDiffer;
@@ -99,7 +99,7 @@ int32_t AnswerCountBetween(const RangeArguments& ranges, double low, double high
 {
     // Counted block by block during the read, while each block's values are still in the cache.
     IntervalTally tally = {low, high, 0};
-    const int32_t n = ranges.read(ranges.arguments, 0, &XBuffer, false, TallyInInterval, &tally);
+    const int32_t n = ranges.read(ranges.arguments, 0, ranges.buffers.x, false, TallyInInterval, &tally);
     if (n < 1) return (n < 0) ? n : RuleTooFewValues;
     *answer = static_cast<double>(tally.inside);
     return RuleOk;
@@ -111,7 +111,7 @@ int32_t AnswerInterp1Points(const RangeArguments& ranges, const double* x, int64
     int32_t n = 0;
     const int32_t status = ReadPairs(ranges, &n);
     if (status != RuleOk) return status;
-    InterpolateLinearPoints(XBuffer.items, YBuffer.items, n, x, count, extrapolate, answers);
+    InterpolateLinearPoints(ranges.buffers.x->items, ranges.buffers.y->items, n, x, count, extrapolate, answers);
     return RuleOk;
 }
 
@@ -119,11 +119,12 @@ int32_t AnswerInterp2Points(const RangeArguments& ranges, const double* X, const
                             int32_t extrapolate, double* answers)
 {
     // The corner cell holds no axis value, so it is read as 0 whatever the sheet puts there.
-    const int32_t values = ReadArgument(ranges, 0, &ZBuffer, true);
+    const RangeBuffer& table = *ranges.buffers.z;
+    const int32_t values = ReadArgument(ranges, 0, ranges.buffers.z, true);
     if (values < 9) return (values < 0) ? values : RuleTooFewValues;
-    if (ZBuffer.rows < 3 || ZBuffer.columns < 3) return RuleSmallTable;
+    if (table.rows < 3 || table.columns < 3) return RuleSmallTable;
     for (int64_t i = 0; i < count; ++i) {
-        answers[i] = InterpolateTable(ZBuffer.items, ZBuffer.rows, ZBuffer.columns, X[i], Y[i], extrapolate);
+        answers[i] = InterpolateTable(table.items, table.rows, table.columns, X[i], Y[i], extrapolate);
     }
     return RuleOk;
 }
@@ -133,7 +134,7 @@ int32_t AnswerLagrangePoints(const RangeArguments& ranges, const double* x, int6
     int32_t n = 0;
     const int32_t status = ReadPairs(ranges, &n);
     if (status != RuleOk) return status;
-    for (int64_t i = 0; i < count; ++i) answers[i] = InterpolateLagrange(XBuffer.items, YBuffer.items, n, x[i]);
+    for (int64_t i = 0; i < count; ++i) answers[i] = InterpolateLagrange(ranges.buffers.x->items, ranges.buffers.y->items, n, x[i]);
     return RuleOk;
 }
 
@@ -147,8 +148,8 @@ int32_t AnswerSplinePoints(const RangeArguments& ranges, const double* x, int64_
     const std::size_t size = static_cast<std::size_t>(n);
     double* points = static_cast<double*>(std::calloc(2 * size, sizeof(double)));
     if (points == nullptr) return RuleNoStorage;
-    std::memcpy(points, XBuffer.items, size * sizeof(double));
-    std::memcpy(points + size, YBuffer.items, size * sizeof(double));
+    std::memcpy(points, ranges.buffers.x->items, size * sizeof(double));
+    std::memcpy(points + size, ranges.buffers.y->items, size * sizeof(double));
     double* coefficients = SplineCoefficients(points, points + size, n);
     if (coefficients == nullptr) {
         status = RuleNoCoefficients;
@@ -162,9 +163,9 @@ int32_t AnswerSplinePoints(const RangeArguments& ranges, const double* x, int64_
 
 int32_t AnswerPolynomialPoints(const RangeArguments& ranges, const double* x, int64_t count, double* answers)
 {
-    const int32_t n = ReadArgument(ranges, 0, &XBuffer, false);
+    const int32_t n = ReadArgument(ranges, 0, ranges.buffers.x, false);
     if (n < 1) return (n < 0) ? n : RuleTooFewValues;
-    EvaluatePolynomialPoints(XBuffer.items, n, x, count, answers);
+    EvaluatePolynomialPoints(ranges.buffers.x->items, n, x, count, answers);
     return RuleOk;
 }
 
@@ -207,7 +208,7 @@ int32_t AnswerLLSQ(const RangeArguments& ranges, int32_t terms, double* coeffici
     int32_t n = 0;
     const int32_t status = ReadFitPoints(ranges, terms, &n);
     if (status != RuleOk) return status;
-    return FitPolynomial(XBuffer.items, YBuffer.items, n, coefficients, terms);
+    return FitPolynomial(ranges.buffers.x->items, ranges.buffers.y->items, n, coefficients, terms);
 }
 
 int32_t AnswerLLSQLC(const RangeArguments& ranges, int32_t terms, double* coefficients)
@@ -215,12 +216,13 @@ int32_t AnswerLLSQLC(const RangeArguments& ranges, int32_t terms, double* coeffi
     int32_t n = 0;
     const int32_t status = ReadFitPoints(ranges, terms, &n);
     if (status != RuleOk) return status;
-    const int32_t k = ReadArgument(ranges, 2, &XcBuffer, false);
+    const int32_t k = ReadArgument(ranges, 2, ranges.buffers.xc, false);
     if (k < 1) return (k < 0) ? k : RuleTooFewValues;
-    const int32_t ycCount = ReadArgument(ranges, 3, &YcBuffer, false);
+    const int32_t ycCount = ReadArgument(ranges, 3, ranges.buffers.yc, false);
     if (ycCount < 0) return ycCount;
     if (ycCount < 1) return RuleTooFewValues;
     if (ycCount != k) return RuleCountsDiffer;
-    return FitPolynomialConstrained(XBuffer.items, YBuffer.items, n, terms, XcBuffer.items, YcBuffer.items, k,
-                                    coefficients);
+    const RangeBuffers& buffers = ranges.buffers;
+    return FitPolynomialConstrained(buffers.x->items, buffers.y->items, n, terms, buffers.xc->items, buffers.yc->items,
+                                    k, coefficients);
 }

@@ -1,4 +1,4 @@
-// range_source.cpp - the five argument buffers and their growth.
+// range_source.cpp - the argument buffers, the statics and a call's own, and their growth.
 #include "rules/range_source.h"
 
 #include <cstdlib>
@@ -9,6 +9,8 @@ RangeBuffer YBuffer;
 RangeBuffer ZBuffer;
 RangeBuffer XcBuffer;
 RangeBuffer YcBuffer;
+
+const RangeBuffers StaticRangeBuffers = {&XBuffer, &YBuffer, &ZBuffer, &XcBuffer, &YcBuffer};
 
 // First capacity of a buffer, so that small ranges never reallocate.
 constexpr int32_t InitialCapacity = 1024;
@@ -29,10 +31,23 @@ bool GrowRangeBuffer(RangeBuffer* buffer, int32_t count)
     return true;
 }
 
+void ReleaseRangeBuffer(RangeBuffer* buffer)
+{
+    std::free(buffer->items);
+    *buffer = RangeBuffer{};
+}
+
 void ReleaseRangeBuffers()
 {
-    for (RangeBuffer* buffer : {&XBuffer, &YBuffer, &ZBuffer, &XcBuffer, &YcBuffer}) {
-        std::free(buffer->items);
-        *buffer = RangeBuffer{};
-    }
+    for (RangeBuffer* buffer : {&XBuffer, &YBuffer, &ZBuffer, &XcBuffer, &YcBuffer}) ReleaseRangeBuffer(buffer);
+}
+
+RangeBuffers BuffersOf(CallBuffers* own)
+{
+    return RangeBuffers{&own->x, &own->y, &own->z, &own->xc, &own->yc};
+}
+
+void ReleaseCallBuffers(CallBuffers* own)
+{
+    for (RangeBuffer* buffer : {&own->x, &own->y, &own->z, &own->xc, &own->yc}) ReleaseRangeBuffer(buffer);
 }

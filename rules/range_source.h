@@ -23,12 +23,33 @@ enum ReadStatus : int32_t {
 };
 
 // Argument buffers, one per argument role: zeroed at load, grown by the readers, never shrunk or
-// freed. Static so that recalculating a sheet does not allocate. Written only by a RangeReader.
+// freed. Static so that recalculating a sheet does not allocate. Written only by a RangeReader, for
+// the add-in's entry points, which the host calls one at a time.
 extern RangeBuffer XBuffer;   // first range argument of every function (Polynomial: coefficients)
 extern RangeBuffer YBuffer;   // y values
 extern RangeBuffer ZBuffer;   // the Interp2 table
 extern RangeBuffer XcBuffer;  // LLSQLC x constraints
 extern RangeBuffer YcBuffer;  // LLSQLC y constraints
+
+// The buffers one call reads its ranges into, by argument role.
+struct RangeBuffers {
+    RangeBuffer* x;
+    RangeBuffer* y;
+    RangeBuffer* z;
+    RangeBuffer* xc;
+    RangeBuffer* yc;
+};
+// The five statics above, for the doors whose calls never overlap (the add-in's, the Calc component's).
+extern const RangeBuffers StaticRangeBuffers;
+
+// Buffers of one call's own, for a door whose calls may run at once on several threads: zeroed, grown
+// by the readers as the statics are, released by the door once the call has answered. A door may also
+// stage a range into a role's buffer itself, so that its reader only answers the count and shape.
+struct CallBuffers {
+    RangeBuffer x, y, z, xc, yc;
+};
+RangeBuffers BuffersOf(CallBuffers* own);
+void ReleaseCallBuffers(CallBuffers* own);
 
 // Receives each block of values just read, at most 1,024, while they are still in the cache.
 typedef void BlockVisitor(const double* items, int32_t n, void* context);
@@ -41,7 +62,8 @@ typedef int32_t RangeReader(void* arguments, int32_t index, RangeBuffer* buffer,
                             BlockVisitor* visit, void* context);
 struct RangeArguments {
     RangeReader* read;
-    void* arguments;  // the door's own description of the call, passed back to read
+    void* arguments;       // the door's own description of the call, passed back to read
+    RangeBuffers buffers;  // where the call's ranges are read into
 };
 
 // Values of a buffer block handed over at once.
@@ -49,5 +71,7 @@ constexpr int32_t ReadBlock = 1024;
 
 // Makes room for count doubles; false, leaving the buffer as it was and usable, if storage is lacking.
 bool GrowRangeBuffer(RangeBuffer* buffer, int32_t count);
-// Returns the five buffers to their zeroed state; only when the module is unloaded.
+// Returns a buffer to its zeroed state.
+void ReleaseRangeBuffer(RangeBuffer* buffer);
+// Returns the five statics to their zeroed state; only when the module is unloaded.
 void ReleaseRangeBuffers();

@@ -38,7 +38,7 @@ int32_t WebReadStaged(void*, int32_t index, RangeBuffer* buffer, bool zeroCorner
 
 RangeArguments StagedArguments()
 {
-    return RangeArguments{WebReadStaged, nullptr};
+    return RangeArguments{WebReadStaged, nullptr, StaticRangeBuffers};
 }
 
 WEB_EXPORT("stageRange") double* WebStageRange(int32_t index, int32_t rows, int32_t columns)

@@ -221,7 +221,7 @@ int32_t ReadRanges(void* arguments, int32_t index, RangeBuffer* buffer, bool zer
 
 RangeArguments ArgumentsOf(CallRanges* call)
 {
-    return RangeArguments{ReadRanges, call};
+    return RangeArguments{ReadRanges, call, StaticRangeBuffers};
 }
 
 void FailStatus(const char* function, int32_t status, const CallRanges& call)
