@@ -6,7 +6,7 @@
 #include <filesystem>
 #include <new>
 
-#include "cli/workbook_report.h"
+#include "report/workbook_report.h"
 #include "engine/text_file.h"
 #include "engine/workbook.h"
 #include "rules/number.h"

@@ -18,7 +18,7 @@ HERE = Path(__file__).resolve().parent
 # What the extension's build reads from the tree: the numeric libraries, the rules, the catalogue,
 # the host, the engine, the .xlsx layer, the report library, and the build files that join them.
 TREE_PARTS = ["CMakeLists.txt", "VERSION", "quorin64.def", "cmake", "addin", "rules", "stats", "interp", "fit",
-              "host", "engine", "xlsx", "cli", "calc", "python/CMakeLists.txt", "python/src"]
+              "host", "engine", "xlsx", "report", "cli", "calc", "python/CMakeLists.txt", "python/src"]
 
 
 def tree() -> Path:

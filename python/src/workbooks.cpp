@@ -8,7 +8,7 @@
 
 #include <pybind11/stl.h>
 
-#include "cli/workbook_report.h"
+#include "report/workbook_report.h"
 #include "engine/evaluate.h"
 #include "engine/formula.h"
 #include "host/xlcall32.h"

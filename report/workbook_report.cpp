@@ -1,5 +1,5 @@
 // workbook_report.cpp - one workbook read, recalculated, compared with its cache or written as a copy.
-#include "cli/workbook_report.h"
+#include "report/workbook_report.h"
 
 #include <filesystem>
 
