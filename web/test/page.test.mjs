@@ -1,106 +1,140 @@
-// page.test.mjs - dist/ in Debian's Chromium, headless, served over HTTPS with the page's
-// Content-Security-Policy: Office's library is replaced by office-stub.js; the custom functions give
-// bench/answers.txt bit for bit inside the page, the reference lists the catalogue, the plot is drawn
-// with the module's answers, and nothing is written to the console as an error.
+// page.test.mjs - dist/ served over local HTTPS with the page's Content-Security-Policy, Office's
+// library replaced by office-stub.js, and the same tests in every engine of engines.mjs (Chromium and
+// WebKitGTK): the custom functions give bench/answers.txt bit for bit inside the page, with the SIMD
+// module and with the baseline one an engine without SIMD loads; the reference lists the catalogue;
+// each plot is drawn with the module's answers on labelled axes from the used part of a whole-column
+// selection, 10^5 points among them; a refused selection shows its rule; nothing reaches the console.
 import assert from 'node:assert/strict';
-import { mkdtempSync, readFileSync, rmSync } from 'node:fs';
-import { tmpdir } from 'node:os';
-import { join } from 'node:path';
-import { after, before, test } from 'node:test';
+import { readFileSync } from 'node:fs';
+import { after, before, describe, test } from 'node:test';
 
-import puppeteer from 'puppeteer-core';
-
-import { ChromiumFlags, Dist, Root } from './support.mjs';
+import { EngineNames, openEngine } from './engines.mjs';
+import { Dist, Root } from './support.mjs';
 import { serveDist } from './server.mjs';
 
-const OfficeLibrary = 'https://appsforoffice.microsoft.com/lib/1/hosted/office.js';
+const Recorded = readFileSync(`${Root}bench/answers.txt`, 'utf8');
+const FivePoints = [[0, 0], [1, 1], [2, 0], [3, 1], [4, 0]];
+const WholeColumns = { top: 0, left: 0, rows: 1048576, columns: 2 };
 
-let served;
-let browser;
-let page;
-const problems = [];
-const profile = mkdtempSync(join(tmpdir(), 'quorin-chromium-'));
-
-before(async () => {
-  served = await serveDist();
-  browser = await puppeteer.launch({
-    executablePath: process.env.CHROMIUM ?? '/usr/bin/chromium',
-    headless: true,
-    args: ChromiumFlags,
-    userDataDir: profile,
-    acceptInsecureCerts: true,
-  });
-  page = await browser.newPage();
-  page.on('console', (message) => {
-    if (message.type() === 'error') problems.push(message.text());
-  });
-  page.on('pageerror', (error) => problems.push(error.message));
-  await page.setRequestInterception(true);
-  const stub = readFileSync(new URL('./office-stub.js', import.meta.url), 'utf8');
-  page.on('request', (request) => {
-    if (request.url() === OfficeLibrary) {
-      request.respond({ status: 200, contentType: 'text/javascript', body: stub });
-    } else if (request.url().startsWith(served.origin)) {
-      request.continue();
-    } else {
-      // Nothing else may be fetched: the add-in is served whole from its own origin.
-      problems.push(`request outside the origin: ${request.url()}`);
-      request.abort();
-    }
-  });
-  await page.goto(`${served.origin}/index.html`, { waitUntil: 'load' });
-  await page.waitForFunction(() => document.querySelectorAll('#reference h3').length > 0);
+// In the page: each function runs there from its source alone.
+const referenceShown = () => new Promise((resolve) => {
+  const poll = () => (document.querySelectorAll('#reference h3').length > 0 ? resolve() : setTimeout(poll, 20));
+  poll();
 });
 
-after(async () => {
-  await browser?.close();
-  served?.server.close();
-  rmSync(profile, { recursive: true, force: true });
-});
+const answersInPage = async () => {
+  const { benchAnswers } = await import('/test/answers.mjs');
+  const modules = performance.getEntriesByType('resource').map((e) => e.name).filter((n) => n.endsWith('.wasm'));
+  return { text: await benchAnswers(window.associated), modules: modules.map((n) => n.slice(n.lastIndexOf('/') + 1)) };
+};
 
-test('inside the page the custom functions give bench/answers.txt bit for bit', async () => {
-  const answers = await page.evaluate(async () => {
-    const { benchAnswers } = await import('/test/answers.mjs');
-    return benchAnswers(window.associated);
+const plotInPage = (kind, sheet, selection) => new Promise((resolve) => {
+  window.testSheet = sheet;
+  window.testSelection = selection;
+  const svg = document.getElementById('plot');
+  document.getElementById('plot-function').value = kind;
+  document.getElementById('plot-button').click();
+  const labels = (name, at) => [...svg.querySelectorAll(name)].map((t) => ({ value: Number(t.textContent), at: t.getAttribute(at) }));
+  const read = () => ({
+    message: document.getElementById('plot-message').textContent,
+    curve: [...svg.querySelectorAll('polyline')].flatMap((l) => l.getAttribute('points').split(' ')),
+    points: [...svg.querySelectorAll('circle')].map((c) => `${c.getAttribute('cx')},${c.getAttribute('cy')}`),
+    xLabels: labels('.x-label', 'x'),
+    yLabels: labels('.y-label', 'y'),
+    elements: svg.childElementCount,
   });
-  const recorded = readFileSync(`${Root}bench/answers.txt`, 'utf8');
-  assert.equal(answers, recorded);
+  const poll = () => (svg.getAttribute('aria-busy') === 'true' ? setTimeout(poll, 20) : resolve(read()));
+  poll();
 });
 
-test('the reference lists every function of functions.json with its arguments', async () => {
-  const metadata = JSON.parse(readFileSync(`${Dist}functions.json`, 'utf8'));
-  const headings = await page.$$eval('#reference h3', (nodes) => nodes.map((n) => n.textContent));
-  assert.deepEqual(headings, metadata.functions.map((f) => `${f.name}(${f.parameters.map((p) => p.name).join(', ')})`));
-});
+for (const name of EngineNames) {
+  describe(name, () => {
+    let served;
+    let engine;
+    const problems = [];
+    // What a page kept is read before the next load replaces it.
+    const load = async (query = '') => {
+      if (served.loaded) problems.push(...(await engine.run(() => window.problems)));
+      await engine.load(`${served.origin}/index.html${query}`);
+      await engine.run(referenceShown);
+      served.loaded = true;
+    };
 
-test('each curve is drawn from the functions\' answers, the interpolants through the selected points', async () => {
-  for (const kind of ['Spline', 'Interp1', 'Lagrange', 'LLSQ']) {
-    await page.select('#plot-function', kind);
-    await page.click('#plot-button');
-    await page.waitForFunction(() => document.querySelectorAll('#plot circle').length === 5);
-    const drawn = await page.evaluate(() => {
-      const points = [...document.querySelectorAll('#plot polyline')].flatMap((l) => l.getAttribute('points').split(' '));
-      const node = document.querySelectorAll('#plot circle')[2];
-      return { count: points.length, middle: points[100], node: `${node.getAttribute('cx')},${node.getAttribute('cy')}` };
+    before(async () => {
+      served = await serveDist({ officeStub: true });
+      engine = await openEngine(name);
+      await load();
     });
-    assert.equal(drawn.count, 201, kind);
-    // Sample 100 of 201 over x = 0 .. 4 is x = 2, the third selected point: an interpolant's answer
-    // there is that point's y, so it is drawn on the point; the fit's is not.
-    if (kind === 'LLSQ') assert.notEqual(drawn.middle, drawn.node);
-    else assert.equal(drawn.middle, drawn.node, kind);
-  }
-  assert.equal(await page.$eval('#plot-message', (n) => n.textContent), '');
-});
 
-test('a selection the function refuses shows its rule, and draws nothing', async () => {
-  await page.evaluate(() => { window.testSelection = [[0, 0], [1, 1], [2, 'x'], [3, 1]]; });
-  await page.select('#plot-function', 'Spline');
-  await page.click('#plot-button');
-  await page.waitForFunction(() => document.getElementById('plot-message').textContent !== '');
-  assert.match(await page.$eval('#plot-message', (n) => n.textContent), /^Spline: a range holds text/);
-  assert.equal(await page.$$eval('#plot *', (nodes) => nodes.length), 0);
-});
+    after(async () => {
+      await engine?.close();
+      served?.server.close();
+    });
 
-test('no error reached the console, the policy held and nothing left the origin', () => {
-  assert.deepEqual(problems, []);
-});
+    test('inside the page the SIMD module gives bench/answers.txt bit for bit', async () => {
+      const { text, modules } = await engine.run(answersInPage);
+      assert.deepEqual(modules, ['quorin-simd.wasm']);
+      assert.equal(text, Recorded);
+    });
+
+    test('the reference lists every function of functions.json with its arguments', async () => {
+      const metadata = JSON.parse(readFileSync(`${Dist}functions.json`, 'utf8'));
+      const headings = await engine.run(() => [...document.querySelectorAll('#reference h3')].map((n) => n.textContent));
+      assert.deepEqual(headings, metadata.functions.map((f) => `${f.name}(${f.parameters.map((p) => p.name).join(', ')})`));
+    });
+
+    test('each curve is drawn from the functions\' answers, the interpolants through the selected points', async () => {
+      for (const kind of ['Spline', 'Interp1', 'Lagrange', 'LLSQ']) {
+        const drawn = await engine.run(plotInPage, kind, FivePoints, WholeColumns);
+        assert.equal(drawn.message, '', kind);
+        assert.equal(drawn.points.length, 5, kind);
+        assert.equal(drawn.curve.length, 201, kind);
+        // Sample 100 of 201 over x = 0 .. 4 is x = 2, the third selected point: an interpolant's answer
+        // there is that point's y, so it is drawn on the point; the fit's is not.
+        if (kind === 'LLSQ') assert.notEqual(drawn.curve[100], drawn.points[2]);
+        else assert.equal(drawn.curve[100], drawn.points[2], kind);
+      }
+    });
+
+    test('a tick label stands where its value is drawn: on the selected points of that x or y', async () => {
+      const drawn = await engine.run(plotInPage, 'Interp1', FivePoints, WholeColumns);
+      const [xs, ys] = [0, 1].map((c) => drawn.points.map((p) => p.split(',')[c]));
+      const onPoints = (labels, coordinate, at) => labels.filter(({ value }) => FivePoints.some((p) => p[coordinate] === value))
+        .map(({ value, at: where }) => assert.equal(where, at[FivePoints.findIndex((p) => p[coordinate] === value)], `label ${value}`));
+      assert.ok(onPoints(drawn.xLabels, 0, xs).length >= 2 && onPoints(drawn.yLabels, 1, ys).length >= 2);
+    });
+
+    test('10^5 points selected as whole columns plot from the used range alone', async () => {
+      const sheet = Array.from({ length: 100000 }, (_, k) => [k / 8, Math.sin(k / 4000)]);
+      const drawn = await engine.run(plotInPage, 'Spline', sheet, WholeColumns);
+      assert.equal(drawn.message, '');
+      assert.equal(drawn.curve.length, 201);
+      const values = drawn.xLabels.map((l) => l.value);
+      assert.ok(values.length >= 2 && values[0] >= 0 && values.at(-1) <= sheet.at(-1)[0], `x labels ${values}`);
+    });
+
+    test('a selection the function refuses, or one outside the used range, says why and draws nothing', async () => {
+      const cases = [
+        { why: 'the rule of the function', sheet: [[0, 0], [1, 1], [2, 'x'], [3, 1]], selection: WholeColumns, message: /^Spline: a range holds text/ },
+        { why: 'nothing selected holds a value', sheet: FivePoints, selection: { top: 10, left: 0, rows: 5, columns: 2 }, message: /^Select at least two rows/ },
+      ];
+      for (const c of cases) {
+        const drawn = await engine.run(plotInPage, 'Spline', c.sheet, c.selection);
+        assert.match(drawn.message, c.message, c.why);
+        assert.equal(drawn.elements, 0, c.why);
+      }
+    });
+
+    test('where the engine refuses SIMD the baseline module loads and gives bench/answers.txt bit for bit', async () => {
+      await load('?simd=refused');
+      const { text, modules } = await engine.run(answersInPage);
+      assert.deepEqual(modules, ['quorin.wasm']);
+      assert.equal(text, Recorded);
+    });
+
+    test('no error reached the console, the policy held and nothing left the origin', async () => {
+      problems.push(...(await engine.run(() => window.problems)), ...engine.seen());
+      assert.deepEqual(problems, []);
+    });
+  });
+}

@@ -1,6 +1,6 @@
-// server.mjs - dist/ over local HTTPS with a throwaway certificate and the page's Content-Security-
-// Policy as a header, as a static host would serve it; the test and benchmark scripts under /test/
-// and /bench/.
+// server.mjs - a folder of the add-in (dist/ by default) over local HTTPS with the page's Content-
+// Security-Policy as a header, as a static host would serve it, under the path its base URL names;
+// the test and benchmark scripts under /test/ and /bench/.
 import { execFileSync } from 'node:child_process';
 import { mkdtempSync, readFileSync, rmSync } from 'node:fs';
 import { readFile } from 'node:fs/promises';
@@ -21,10 +21,15 @@ const Types = {
   '.xml': 'application/xml',
 };
 
-// The policy index.html declares, read from it so that the header and the page never differ.
-export const Policy = /http-equiv="Content-Security-Policy" content="([^"]*)"/.exec(readFileSync(`${Dist}index.html`, 'utf8'))[1];
+const OfficeLibrary = 'https://appsforoffice.microsoft.com/lib/1/hosted/office.js';
 
-function certificate() {
+// The policy a page declares, read from it so that the header and the page never differ.
+function policyOf(html) {
+  return /http-equiv="Content-Security-Policy" content="([^"]*)"/.exec(html)[1];
+}
+
+// A certificate and key for localhost and 127.0.0.1 that last a day, made by openssl; nothing trusts them.
+export function throwawayCertificate() {
   const folder = mkdtempSync(join(tmpdir(), 'quorin-cert-'));
   try {
     execFileSync('openssl', ['req', '-x509', '-newkey', 'rsa:2048', '-nodes', '-days', '1', '-subj', '/CN=localhost',
@@ -36,17 +41,24 @@ function certificate() {
   }
 }
 
-// Listens on port of 127.0.0.1 (0: a free one); answers { server, origin }.
-export async function serveDist(port = 0) {
-  const server = createServer(certificate(), async (request, response) => {
+// Listens on port of 127.0.0.1 (0: a free one), serving folder under base (a path ending in /) with
+// tls ({ key, cert }); with officeStub, index.html loads office-stub.js in place of Office's library,
+// for engines whose driver cannot answer a request itself. Answers { server, origin }.
+export async function serveDist({ port = 0, folder = Dist, base = '/', tls = throwawayCertificate(), officeStub = false } = {}) {
+  const page = readFileSync(join(folder, 'index.html'), 'utf8');
+  const index = officeStub ? page.replace(OfficeLibrary, '/test/office-stub.js') : page;
+  const policy = policyOf(page);
+  const server = createServer(tls, async (request, response) => {
     const path = normalize(decodeURIComponent(new URL(request.url, 'https://localhost').pathname));
     const ours = path.startsWith('/test/') || path.startsWith('/bench/');
-    const file = ours ? join(Root, 'web', path) : join(Dist, path === '/' ? 'index.html' : path);
+    const inFolder = path.startsWith(base) ? path.slice(base.length) || 'index.html' : null;
+    const file = ours ? join(Root, 'web', path) : inFolder !== null ? join(folder, inFolder) : null;
     try {
-      const body = await readFile(file);
+      if (file === null) throw new Error('outside the base path');
+      const body = file === join(folder, 'index.html') ? index : await readFile(file);
       response.writeHead(200, {
         'Content-Type': Types[extname(file)] ?? 'application/octet-stream',
-        'Content-Security-Policy': Policy,
+        'Content-Security-Policy': policy,
         'X-Content-Type-Options': 'nosniff',
       });
       response.end(body);
@@ -55,6 +67,9 @@ export async function serveDist(port = 0) {
       response.end();
     }
   });
-  await new Promise((resolve) => server.listen(port, '127.0.0.1', resolve));
+  await new Promise((resolve, reject) => {
+    server.once('error', reject);
+    server.listen(port, '127.0.0.1', resolve);
+  });
   return { server, origin: `https://localhost:${server.address().port}` };
 }
