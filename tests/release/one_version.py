@@ -1,7 +1,8 @@
 #!/usr/bin/python3
 """Every package made from the tree carries the one version: a Windows file's version resource (its
 numbers and its texts, read with pefile), the Calc extension's description.xml, the Office add-in's
-manifest (four parts, as Office wants them), the Python wheel's metadata; the Windows zip's files.
+manifest (four parts, as Office wants them, and the last folder of its base URL), the Python wheel's
+metadata; the Windows zip's files.
 
 usage: one_version.py VERSION FILE...
   .xll .exe .dll: the resource; .oxt: description.xml; .whl: METADATA; quorin-web-*.zip: manifest.xml;
@@ -50,10 +51,15 @@ def manifest_version(path):
     with zipfile.ZipFile(path) as package:
         manifest = next(name for name in package.namelist() if name.endswith('/manifest.xml'))
         root = ElementTree.fromstring(package.read(manifest))
-    element = root.find('{http://schemas.microsoft.com/office/appforoffice/1.1}Version')
+    namespace = '{http://schemas.microsoft.com/office/appforoffice/1.1}'
+    element = root.find(namespace + 'Version')
     value = None if element is None else element.text
+    # The page's address ends in VERSION/index.html: Office's cache keys on addresses.
+    source = root.find('.//%sSourceLocation' % namespace)
+    folders = [] if source is None else source.get('DefaultValue', '').split('/')
     # Office takes four parts; the fourth is always 0.
-    return {'manifest.xml': value[:-2] if value and value.endswith('.0') and value.count('.') == 3 else value}
+    return {'manifest.xml': value[:-2] if value and value.endswith('.0') and value.count('.') == 3 else value,
+            'manifest.xml base URL': folders[-2] if len(folders) > 1 else None}
 
 
 def windows_zip_versions(path):
