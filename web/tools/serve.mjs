@@ -42,6 +42,7 @@ const { values: options, positionals } = parseArgs({
   allowPositionals: true,
 });
 if (positionals.length > 1) fail('one folder at most');
+const { tls, from } = certificate(options);
 const folder = resolve(positionals[0] ?? Dist);
 let manifest;
 try {
@@ -52,7 +53,6 @@ try {
 const base = new URL(/<SourceLocation DefaultValue="([^"]*)index\.html"/.exec(manifest)?.[1] ?? 'https://localhost:3000/');
 const port = Number(options.port ?? (base.port || 443));
 if (!Number.isInteger(port) || port < 0 || port > 65535) fail(`not a port: ${options.port}`);
-const { tls, from } = certificate(options);
 try {
   const { origin } = await serveDist({ port, folder, base: base.pathname, tls });
   console.log(`serving ${folder} at ${origin}${base.pathname} with ${from} (Ctrl+C stops)`);
