@@ -7,6 +7,7 @@
 #include "rules/number.h"
 
 StagedRange StagedRanges[4];
+StagedPointList StagedPoints;
 double WebAnswers[MaxTerms];
 char WebText[TextCapacity];
 
@@ -62,6 +63,15 @@ WEB_EXPORT("rangeStaged") void WebRangeStaged(int32_t index, int32_t others, int
     if (index < 0 || index > 3) return;
     StagedRanges[index].others = others;
     StagedRanges[index].cornerOther = cornerOther;
+}
+
+WEB_EXPORT("stagePoints") double* WebStagePoints(int32_t count)
+{
+    StagedPoints.count = 0;
+    // Three doubles a point; the buffer counts in int32_t.
+    if (count < 1 || count > INT32_MAX / 3 || !GrowRangeBuffer(&StagedPoints.values, 3 * count)) return nullptr;
+    StagedPoints.count = count;
+    return StagedPoints.values.items;
 }
 
 WEB_EXPORT("answers") double* WebAnswerAddress()

@@ -4,6 +4,9 @@
 // A call: stage each range argument (WebStageRange, fill the values, WebRangeStaged), then call the
 // function's export by its worksheet name with its scalars; a status of 0 means WebAnswers holds
 // the answer (one value, or terms values for LLSQ and LLSQLC); any other is the failure.
+// Many calls over the same ranges: stage the ranges once, their points once (WebStagePoints), then
+// call the function's export named with "Points" appended; a status of 0 means every point has its
+// answer, the very double the call at that point alone answers.
 #pragma once
 
 #include <cstdint>
@@ -29,6 +32,13 @@ struct StagedRange {
 // Written by the script through the exports below, read by WebReadStaged during the next call; the
 // buffers grow and are never shrunk, like the rules' own. Static: the module serves one call at a time.
 extern StagedRange StagedRanges[4];
+// The points of a many-point call: count x values, then count y values (Interp2's second
+// coordinate), then room for count answers, in values.items.
+struct StagedPointList {
+    int64_t count;
+    RangeBuffer values;
+};
+extern StagedPointList StagedPoints;
 extern double WebAnswers[MaxTerms];
 // Text the script writes for WebReadNumber, at most TextCapacity bytes of UTF-8.
 constexpr int32_t TextCapacity = 256;
@@ -46,6 +56,9 @@ extern "C" {
 double* WebStageRange(int32_t index, int32_t rows, int32_t columns);
 // Records how many staged elements were not numbers, and whether the first was one.
 void WebRangeStaged(int32_t index, int32_t others, int32_t cornerOther);
+// Room for count points as StagedPointList lays them out: its address, or 0 when there is none (count
+// below 1 or too large, no storage).
+double* WebStagePoints(int32_t count);
 double* WebAnswerAddress();
 char* WebTextAddress();
 // The first length bytes of WebText as a number (the one number grammar) into WebAnswers[0]: 0 when

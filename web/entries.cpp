@@ -3,6 +3,22 @@
 // answer in WebAnswers; the status is the rule's, 0 for an answer.
 #include "web/boundary.h"
 
+// The staged points' three lists: x, y, the answers.
+static const double* PointsX()
+{
+    return StagedPoints.values.items;
+}
+
+static const double* PointsY()
+{
+    return StagedPoints.values.items + StagedPoints.count;
+}
+
+static double* PointAnswers()
+{
+    return StagedPoints.values.items + 2 * StagedPoints.count;
+}
+
 extern "C" {
 
 WEB_EXPORT("StudentT") int32_t WebStudentT(int32_t DOF)
@@ -51,6 +67,31 @@ WEB_EXPORT("Spline") int32_t WebSpline(double x)
 WEB_EXPORT("Polynomial") int32_t WebPolynomial(double x)
 {
     return AnswerPolynomial(StagedArguments(), x, WebAnswers);
+}
+
+WEB_EXPORT("Interp1Points") int32_t WebInterp1Points(int32_t extrapolate)
+{
+    return AnswerInterp1Points(StagedArguments(), PointsX(), StagedPoints.count, extrapolate, PointAnswers());
+}
+
+WEB_EXPORT("Interp2Points") int32_t WebInterp2Points(int32_t extrapolate)
+{
+    return AnswerInterp2Points(StagedArguments(), PointsX(), PointsY(), StagedPoints.count, extrapolate, PointAnswers());
+}
+
+WEB_EXPORT("LagrangePoints") int32_t WebLagrangePoints()
+{
+    return AnswerLagrangePoints(StagedArguments(), PointsX(), StagedPoints.count, PointAnswers());
+}
+
+WEB_EXPORT("SplinePoints") int32_t WebSplinePoints()
+{
+    return AnswerSplinePoints(StagedArguments(), PointsX(), StagedPoints.count, PointAnswers());
+}
+
+WEB_EXPORT("PolynomialPoints") int32_t WebPolynomialPoints()
+{
+    return AnswerPolynomialPoints(StagedArguments(), PointsX(), StagedPoints.count, PointAnswers());
 }
 
 WEB_EXPORT("LLSQ") int32_t WebLLSQ(int32_t terms)

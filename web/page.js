@@ -25,7 +25,10 @@ function svgElement(name, attributes, text) {
 function showReference() {
   const reference = document.getElementById('reference');
   for (const entry of Catalogue) {
-    reference.append(element('h3', `${entry.name}(${entry.arguments.map((a) => a.name).join(', ')})`));
+    // Each function's heading is the target of its help address (functions.json's helpUrl).
+    const heading = element('h3', `${entry.name}(${entry.arguments.map((a) => a.name).join(', ')})`);
+    heading.id = entry.name;
+    reference.append(heading);
     reference.append(element('p', entry.help));
     if (entry.arguments.length === 0) continue;
     const list = element('dl');
@@ -56,25 +59,23 @@ function failureText(kind, failure) {
   return `${kind}: ${failure?.code ?? String(failure)}`;
 }
 
-// The curve's y at each x: the custom functions' own answers; an error answer leaves a gap.
+// The curve's y at each x: the custom functions' own answers, every sample in one batch, as the
+// cells of one recalculation reading the same ranges would be; an error answer leaves a gap.
 async function curve(kind, X, Y, terms, xs) {
+  const ranges = { parameterAddresses: ['curve x', 'curve y'] };
   const at = {
-    Interp1: (x) => byName.Interp1(X, Y, x, 0),
-    Lagrange: (x) => byName.Lagrange(X, Y, x),
-    Spline: (x) => byName.Spline(X, Y, x),
+    Interp1: (x) => byName.Interp1(X, Y, x, 0, ranges),
+    Lagrange: (x) => byName.Lagrange(X, Y, x, ranges),
+    Spline: (x) => byName.Spline(X, Y, x, ranges),
   };
   if (kind === 'LLSQ') {
-    const coefficients = await byName.LLSQ(X, Y, terms);
-    if (!Array.isArray(coefficients)) return { failure: coefficients };
-    at.LLSQ = (x) => byName.Polynomial(coefficients, x);
+    const [coefficients] = await byName.LLSQ(X, Y, terms, ranges);
+    if (typeof coefficients[0] !== 'number') return { failure: coefficients[0] };
+    at.LLSQ = (x) => byName.Polynomial([coefficients], x, { parameterAddresses: ['curve coefficients'] });
   }
-  const ys = [];
-  for (const x of xs) {
-    const y = await at[kind](x);
-    if (typeof y !== 'number' && xs.length === 1) return { failure: y };
-    ys.push(typeof y === 'number' ? y : null);
-  }
-  return { ys };
+  const ys = (await Promise.all(xs.map(at[kind]))).map(([[y]]) => y);
+  if (typeof ys[0] !== 'number' && xs.length === 1) return { failure: ys[0] };
+  return { ys: ys.map((y) => (typeof y === 'number' ? y : null)) };
 }
 
 // The least and greatest of the finite values (gaps are null); a loop, since spreading 10^5

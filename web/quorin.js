@@ -9,15 +9,26 @@ const SimdProbe = new Uint8Array([0, 97, 115, 109, 1, 0, 0, 0, 1, 5, 1, 96, 0, 1
 export const ModuleUrl = new URL(WebAssembly.validate(SimdProbe) ? './quorin-simd.wasm' : './quorin.wasm',
   import.meta.url);
 
-// Excel's values become doubles as the add-in's host converts them; what it refuses is named by the
-// error the host shows for it.
-export const Refusal = Object.freeze({ value: 'invalidValue', number: 'invalidNumber' });
+// A value the add-in's host refuses before the add-in sees the call, named by the error code
+// (CustomFunctions.ErrorCode) the host shows for it.
+export class Refusal extends Error {
+  constructor(code) {
+    super(code);
+    this.code = code;
+  }
+}
 
 // What the custom functions declare beyond the catalogue: the random numbers are recalculated with
 // every recalculation (the add-in registers them without the volatile mark), and the fits answer a
 // row of terms values, which spills.
 export const Volatile = new Set(['RandNorm', 'RandDist']);
 export const RowAnswers = new Set(['LLSQ', 'LLSQLC']);
+
+// Whether the function is declared to take its arguments' addresses: those that read ranges, so that
+// calls over the same ranges can be answered together. Excel then wants a matrix result.
+export function takesAddresses(entry) {
+  return entry.arguments.some((argument) => argument.type === 'R');
+}
 
 // A function's custom-function id: its registered name in the upper case the Office tooling gives
 // every id, for functions.json and for the association alike.
@@ -42,12 +53,16 @@ async function instantiate(url) {
 let loading = null;
 
 // The module, instantiated on first use from url (the first call's decides); every caller shares the
-// one instance and so the one random generator, as the add-in's callers share the add-in's.
+// one instance and so the one random generator, as the add-in's callers share the add-in's. A load
+// that fails is forgotten, so that the next caller tries again.
 export function loadQuorin(url = ModuleUrl) {
   if (loading === null) {
     loading = instantiate(url).then((instance) => {
       instance.exports._initialize?.();
       return new Quorin(instance.exports);
+    });
+    loading.catch(() => {
+      loading = null;
     });
   }
   return loading;
@@ -59,13 +74,23 @@ const Utf8Decoder = new TextDecoder();
 export class Quorin {
   constructor(exports) {
     this.exports = exports;
-    this.answers = exports.answers();
+    this.answers = exports.answers() / 8;
     this.text = exports.text();
+    this.viewed = null;
+    this.heap = null;
+    // A call's converted scalars; every export takes at most three, and ignores any beyond its own.
+    this.scalars = [0, 0, 0];
   }
 
-  // Views are taken after every call that may grow the memory: growing detaches the old ones.
-  doubles(address, count) {
-    return new Float64Array(this.exports.memory.buffer, address, count);
+  // The memory as doubles, indexed by address / 8: one view, taken again only after growing the
+  // memory has detached it.
+  doubles() {
+    const { buffer } = this.exports.memory;
+    if (buffer !== this.viewed) {
+      this.viewed = buffer;
+      this.heap = new Float64Array(buffer);
+    }
+    return this.heap;
   }
 
   string(address) {
@@ -95,7 +120,7 @@ export class Quorin {
 
   // A scalar argument as the host converts a cell for a number: a number as it is, TRUE/FALSE as 1/0,
   // an empty cell (null) as 0, text through the module's one number grammar, a one-cell range as its
-  // value. Anything else, an argument left out among them, is refused.
+  // value. Anything else, an error value or an argument left out among them, is refused.
   number(value) {
     if (typeof value === 'number') return value;
     if (typeof value === 'boolean') return value ? 1 : 0;
@@ -103,61 +128,61 @@ export class Quorin {
     if (typeof value === 'string') {
       const room = new Uint8Array(this.exports.memory.buffer, this.text, 256);
       const { read, written } = Utf8.encodeInto(value, room);
-      if (read !== value.length || this.exports.readNumber(written) !== 0) throw Refusal.value;
-      return this.doubles(this.answers, 1)[0];
+      if (read !== value.length || this.exports.readNumber(written) !== 0) throw new Refusal('invalidValue');
+      return this.doubles()[this.answers];
     }
     if (Array.isArray(value) && value.length === 1 && Array.isArray(value[0]) && value[0].length === 1) {
       return this.number(value[0][0]);
     }
-    throw Refusal.value;
+    throw new Refusal('invalidValue');
   }
 
   // An integer argument: number, then truncated toward zero; outside 32 bits the host refuses it.
   integer(value) {
     const number = this.number(value);
-    if (!(Math.abs(number) < 2147483648)) throw Refusal.number;
+    if (!(Math.abs(number) < 2147483648)) throw new Refusal('invalidNumber');
     return Math.trunc(number);
   }
 
-  // A range argument into the module's staging slot index: its rows laid end to end. Only numbers
-  // are values; whatever else an element holds is counted, and the rules decide what that means.
+  // A range argument into the module's staging slot index, its rows laid end to end in one pass that
+  // also checks they are rows of one length. Only numbers are values; whatever else an element holds
+  // (text, a boolean, null, an error value) is counted, and the rules decide what that means.
   stage(index, range) {
     const rows = Array.isArray(range) ? range.length : -1;
     const columns = rows > 0 && Array.isArray(range[0]) ? range[0].length : 0;
-    let rectangular = rows >= 0;
-    for (let r = 0; rectangular && r < rows; ++r) rectangular = Array.isArray(range[r]) && range[r].length === columns;
-    if (!rectangular) {
-      this.exports.stageRange(index, -1, 0);
+    // No room (too many values, no memory) or not a range: the module answers the reader's failure.
+    const address = rows < 0 ? 0 : this.exports.stageRange(index, rows, columns);
+    if (address === 0) {
+      if (rows < 0) this.exports.stageRange(index, -1, 0);
       return;
     }
-    // No room (too many values, no memory): the module answers the function's failure for it.
-    const address = this.exports.stageRange(index, rows, columns);
-    if (address === 0) return;
-    const items = this.doubles(address, rows * columns);
+    const heap = this.doubles();
+    let at = address / 8;
     let others = 0;
-    if (columns === 1) {
-      // A column, the usual shape of a range argument: one element per row, no inner loop.
-      for (let r = 0; r < rows; ++r) {
-        const value = range[r][0];
+    for (let r = 0; r < rows; ++r) {
+      const row = range[r];
+      if (!Array.isArray(row) || row.length !== columns) {
+        this.exports.stageRange(index, -1, 0);
+        return;
+      }
+      // A column, the usual shape of a range argument, needs no inner loop.
+      if (columns === 1) {
+        const value = row[0];
         if (typeof value === 'number') {
-          items[r] = value;
+          heap[at++] = value;
         } else {
-          items[r] = 0;
+          heap[at++] = 0;
           ++others;
         }
+        continue;
       }
-    } else {
-      let at = 0;
-      for (let r = 0; r < rows; ++r) {
-        const row = range[r];
-        for (let c = 0; c < columns; ++c, ++at) {
-          const value = row[c];
-          if (typeof value === 'number') {
-            items[at] = value;
-          } else {
-            items[at] = 0;
-            ++others;
-          }
+      for (let c = 0; c < columns; ++c, ++at) {
+        const value = row[c];
+        if (typeof value === 'number') {
+          heap[at] = value;
+        } else {
+          heap[at] = 0;
+          ++others;
         }
       }
     }
@@ -165,24 +190,60 @@ export class Quorin {
     this.exports.rangeStaged(index, others, cornerOther);
   }
 
-  // Calls the function described by entry (a catalogue entry) with Excel's values. Answers
-  // { status: 0, values } with the answer's doubles, { status, rule } for the add-in's failure, or
-  // throws a Refusal where the host refuses an argument before the add-in sees the call.
-  call(entry, values) {
-    const scalars = [];
-    let ranges = 0;
+  // The range arguments of a call to the function entry describes (a catalogue entry), staged in order.
+  stageRanges(entry, values) {
     const { arguments: args } = entry;
-    for (let a = 0; a < args.length; ++a) {
+    for (let a = 0, ranges = 0; a < args.length; ++a) if (args[a].type === 'R') this.stage(ranges++, values[a]);
+  }
+
+  // The scalars of a call, converted into this.scalars; throws a Refusal where the host refuses one.
+  convertScalars(entry, values) {
+    const { arguments: args } = entry;
+    for (let a = 0, s = 0; a < args.length; ++a) {
       const type = args[a].type;
-      if (type === 'R') this.stage(ranges++, values[a]);
-      else if (type === 'J') scalars.push(this.integer(values[a]));
-      else scalars.push(this.number(values[a]));
+      if (type === 'J') this.scalars[s++] = this.integer(values[a]);
+      else if (type !== 'R') this.scalars[s++] = this.number(values[a]);
     }
-    const status = this.exports[entry.name](...scalars);
-    if (status !== 0) return { status, rule: this.string(this.exports.statusText(status)) };
-    // A fit's only scalar is its terms, the length of its row.
-    const count = RowAnswers.has(entry.name) ? scalars[0] : 1;
-    const answers = this.doubles(this.answers, count);
-    return { status, values: count === 1 ? [answers[0]] : Array.from(answers) };
+  }
+
+  // Calls the function with its ranges staged already and the scalars converted: its status, 0 when
+  // answer(0), ... hold the answer.
+  callStaged(entry) {
+    const { scalars } = this;
+    return this.exports[entry.name](scalars[0], scalars[1], scalars[2]);
+  }
+
+  // Calls the function entry describes with Excel's values: its status, as callStaged's. Throws a
+  // Refusal where the host refuses an argument before the add-in sees the call.
+  call(entry, values) {
+    this.convertScalars(entry, values);
+    this.stageRanges(entry, values);
+    return this.callStaged(entry);
+  }
+
+  answer(k) {
+    return this.doubles()[this.answers + k];
+  }
+
+  rule(status) {
+    return this.string(this.exports.statusText(status));
+  }
+
+  // Whether the function has a many-point export: the points of calls over the same ranges are then
+  // answered together.
+  hasPoints(entry) {
+    return typeof this.exports[`${entry.name}Points`] === 'function';
+  }
+
+  // Room for count points in the module, as the index of the first x in doubles(): the y values
+  // start count later and the answers 2 * count later; -1 when there is none.
+  stagePoints(count) {
+    const address = this.exports.stagePoints(count);
+    return address === 0 ? -1 : address / 8;
+  }
+
+  // The function's many-point export over the staged ranges and points: its status.
+  callPoints(entry, flag) {
+    return this.exports[`${entry.name}Points`](flag);
   }
 }

@@ -36,6 +36,8 @@ function bits(answer) {
     view.setFloat64(0, v);
     return view.getBigUint64(0).toString(16).padStart(16, '0');
   };
+  // A function that reads ranges answers a matrix, one cell of it where the native answers one double.
+  if (Array.isArray(answer) && answer[0].length === 1) return bits(answer[0][0]);
   if (answer instanceof globalThis.CustomFunctions.Error) return 'type16/999';
   if (Array.isArray(answer)) return answer[0].map((v) => `${word(v)} `).join('');
   return word(answer);

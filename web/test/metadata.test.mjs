@@ -29,10 +29,13 @@ test('the official tooling writes the same metadata from the same declarations, 
     ` * ${f.description}`,
     ` * @customfunction ${f.id} ${f.name}`,
     ...f.parameters.map((p) => ` * @param {${type(p.dimensionality, p.type)}} ${p.name} ${p.description}`),
+    ' * @param {CustomFunctions.Invocation} invocation',
     ` * @returns {${type(f.result.dimensionality, f.result.type)}}`,
+    ` * @helpurl ${f.helpUrl}`,
     ...(f.options?.volatile ? [' * @volatile'] : []),
+    ...(f.options?.requiresParameterAddresses ? [' * @requiresParameterAddresses'] : []),
     ' */',
-    `function ${f.name}(${f.parameters.map((p) => p.name).join(', ')}) {}`,
+    `function ${f.name}(${[...f.parameters.map((p) => p.name), 'invocation'].join(', ')}) {}`,
   ].join('\n')).join('\n\n');
   const parsed = parseTree(declarations, 'functions.js');
   assert.deepEqual(parsed.extras.flatMap((extra) => extra.errors), []);
