@@ -14,6 +14,7 @@
 #include <windows.h>
 #endif
 
+#include "cli/call_log.h"
 #include "engine/csv.h"
 #include "engine/evaluate.h"
 #include "engine/formula.h"
@@ -39,9 +40,12 @@ static const char Usage[] =
     "  eval FORMULA...   evaluate each formula, e.g. '=StudentT(10)' or '=LLSQ({0,1,2},{1,3,5},2)'\n"
     "  functions         list the registered functions as the function wizard shows them\n"
     "  manager           show the add-in manager's title and the add and remove alerts\n"
-    "  sheet FILE.csv [--csv]\n"
+    "  sheet FILE.csv [--csv | --calls]\n"
     "                    recalculate a sheet: cells hold numbers, text, or formulas starting with '='\n"
-    "                    (quote those with commas); print it as a table, or as CSV with --csv\n"
+    "                    (quote those with commas); print it as a table, or as CSV with --csv, or\n"
+    "                    each call of the add-in as a line of JSON with --calls: its arguments as a\n"
+    "                    custom function receives them, their addresses on the sheet named as the\n"
+    "                    file, and its answer\n"
     "  check DIR|FILE.csv...\n"
     "                    recalculate every NAME.csv and compare it with NAME.expected.csv beside it;\n"
     "                    then check every .xlsx and .xlsm workbook in DIR as below, by name\n"
@@ -146,18 +150,32 @@ static int EvaluateSheetFile(SubstituteHost& host, const std::vector<std::string
 {
     std::string path;
     bool csv = false;
+    bool calls = false;
     for (const std::string& a : arguments) {
         if (a == "--csv") csv = true;
+        else if (a == "--calls") calls = true;
         else if (path.empty()) path = a;
         else return UsageFailure("sheet takes one file");
     }
     if (path.empty()) return UsageFailure("sheet needs a file");
-    if (NamesWorkbook({path})) return ShowWorkbook(host, path, csv);
+    if (NamesWorkbook({path})) {
+        if (calls) return UsageFailure("--calls is for a CSV sheet");
+        return ShowWorkbook(host, path, csv);
+    }
     CsvRows cells;
     if (!LoadCsv(path, &cells)) return Failed;
     EvaluatedSheet sheet;
+    std::string callLines;
+    if (calls) {
+        // A spreadsheet opening a CSV file names its one sheet after the file.
+        const std::string sheetName = FileName(std::filesystem::path(path).stem());
+        host.callObserver = [&](const std::string& name, const std::vector<Value>& given, const Value& answer) {
+            callLines += CallJson(host.Cells(), sheetName, host.TypeTextOf(name), name, given, answer);
+        };
+    }
     const bool evaluated = EvaluateOnOwnThread(host, cells, path, &sheet);
-    const std::string text = csv ? SheetCsv(sheet) : SheetTable(sheet);
+    host.callObserver = nullptr;
+    const std::string text = calls ? callLines : csv ? SheetCsv(sheet) : SheetTable(sheet);
     std::fwrite(text.data(), 1, text.size(), stdout);
     return evaluated ? Done : Failed;
 }

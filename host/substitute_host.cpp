@@ -86,6 +86,13 @@ const std::string& SubstituteHost::TypeTextOf(const std::string& name) const
 
 Value SubstituteHost::Call(const std::string& name, const std::vector<Value>& arguments, std::string* error)
 {
+    Value answer = CallModule(name, arguments, error);
+    if (callObserver) callObserver(name, arguments, answer);
+    return answer;
+}
+
+Value SubstituteHost::CallModule(const std::string& name, const std::vector<Value>& arguments, std::string* error)
+{
     const Registration* r = Find(name);
     if (r == nullptr || r->texts[2].empty()) {
         if (error != nullptr) *error = "no registered function " + name;

@@ -6,6 +6,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <memory>
 #include <string>
@@ -74,6 +75,9 @@ public:
     // cannot take, #NUM! for an integer argument beyond 32 bits) or why it refused a coercion the
     // module asked for (a range too large for an array record).
     Value Call(const std::string& name, const std::vector<Value>& arguments, std::string* error);
+    // Told of each call Call answers, refused ones included, on the calling thread: the name as the
+    // formula spells it, the arguments as given (references unread) and the answer. Empty: nobody is.
+    std::function<void(const std::string& name, const std::vector<Value>& arguments, const Value& answer)> callObserver;
     // Calls a procedure with ready-made arguments; returns the module's own record.
     static XLOPER* Invoke(void* procedure, const std::string& typeText, const std::vector<RawArgument>& arguments)
     {
@@ -108,6 +112,7 @@ public:
 private:
     friend class ScopedCellSource;
     SubstituteHost();
+    Value CallModule(const std::string& name, const std::vector<Value>& arguments, std::string* error);
     int Coerce(XLOPER* source, XLOPER* target, XLOPER* result);
     int CoerceToArray(const Value& source, XLOPER* result);
     int RegisterFunction(XLOPER* result, int count, XLOPER* opers[]);

@@ -3,10 +3,13 @@
 // answers through both modules (baseline and SIMD), the random sequence, and the contract's
 // association of every id.
 import assert from 'node:assert/strict';
-import { readFileSync, readdirSync } from 'node:fs';
+import { cpSync, mkdtempSync, readFileSync, readdirSync, rmSync } from 'node:fs';
+import { tmpdir } from 'node:os';
+import { join } from 'node:path';
+import { pathToFileURL } from 'node:url';
 import { test } from 'node:test';
 
-import { Dist, Root, inFreshLoad, nativeSheet, native, sameAsNative } from './support.mjs';
+import { Dist, Root, inFreshLoad, native, sameAsNative } from './support.mjs';
 
 const sheets = [
   ...readdirSync(`${Root}examples`).filter((f) => f.endsWith('.csv') && !f.endsWith('.expected.csv'))
@@ -14,27 +17,86 @@ const sheets = [
   `${Root}web/test/entries.csv`,
 ];
 
+// Each call's native answer, and the same call through the custom functions in a fresh load: alone,
+// and again with every call of the sheet in one batch.
 for (const path of sheets) {
-  test(`${path.slice(Root.length)}: every formula answers the native module's bits`, async () => {
-    const expected = nativeSheet(path);
-    const answers = await inFreshLoad('sheet', { csv: readFileSync(path, 'utf8') });
-    assert.ok(answers.length > 0);
-    for (const { row, column, formula, answer } of answers) {
-      const cells = Array.isArray(answer) ? answer[0] : [answer];
-      cells.forEach((cell, k) => {
-        const text = expected[row][column + k];
-        assert.ok(sameAsNative(text, cell), `${formula} at row ${row + 1}: native ${text}, web ${cell}`);
+  for (const batched of [false, true]) {
+    test(`${path.slice(Root.length)}: every call answers the native module's bits${batched ? ', in one batch' : ''}`, async () => {
+      const calls = native('sheet', path, '--calls').trim().split('\n').map((line) => JSON.parse(line));
+      const answers = await inFreshLoad('replay', { calls, batched });
+      assert.ok(calls.length > 0);
+      calls.forEach((call, k) => {
+        const cells = Array.isArray(answers[k]) ? answers[k][0] : [answers[k]];
+        const text = JSON.stringify(call.arguments);
+        assert.equal(cells.length, call.answer.length, `${call.function}(${text})`);
+        cells.forEach((cell, c) => assert.ok(sameAsNative(call.answer[c], cell),
+          `${call.function}(${text}): native ${call.answer[c]}, web ${cell}`));
       });
-    }
-  });
+    });
+  }
 }
 
-test('random numbers from a fresh load follow the native sequence', async () => {
+test('random numbers from a fresh load follow the native sequence; a value preview draws none', async () => {
   const formulas = Array.from({ length: 60 }, (_, k) => (k % 3 === 2 ? '=RandDist(10,2.5)' : '=RandNorm()'));
   const expected = native('eval', ...formulas).trim().split('\n').map((line) => line.split('  ->  ')[1]);
-  const calls = formulas.map((f) => (f === '=RandNorm()' ? ['RANDNORM', []] : ['RANDDIST', [10, 2.5]]));
+  const preview = { isInValuePreview: true };
+  const calls = formulas.flatMap((f, k) => {
+    const call = f === '=RandNorm()' ? ['RANDNORM', []] : ['RANDDIST', [10, 2.5]];
+    return k % 7 === 3 ? [[call[0], [...call[1], preview]], call] : [call];
+  });
   const answers = await inFreshLoad('calls', { calls });
-  answers.forEach((a, k) => assert.ok(sameAsNative(expected[k], a), `draw ${k}: native ${expected[k]}, web ${a}`));
+  const previewed = (k) => calls[k][1].length > 0 && calls[k][1].at(-1).isInValuePreview;
+  assert.deepEqual(new Set(answers.filter((_, k) => previewed(k))), new Set(['#ERR999']));
+  const drawn = answers.filter((_, k) => !previewed(k));
+  assert.equal(drawn.length, expected.length);
+  drawn.forEach((a, k) => assert.ok(sameAsNative(expected[k], a), `draw ${k}: native ${expected[k]}, web ${a}`));
+});
+
+// Each batch's answers are the calls' answers alone: ranges under one address on two sheets are not
+// shared, a range whose values change is staged again in the next batch, a refused point or flag
+// stays its call's own.
+test('batches answer what each call answers alone', async () => {
+  const x = [[0], [1], [2.5], [4]];
+  const y = [[1], [-2], [0.5], [3]];
+  const other = [[0], [2], [3], [5]];
+  const table = [[0, 1, 2], [1, 10, 20], [2, 30, 40]];
+  const batches = [
+    [
+      ['INTERP1', [x, y, 1.7, 0], ['Sheet1!$A$1:$A$4', 'Sheet1!$B$1:$B$4']],
+      ['INTERP1', [other, y, 1.7, 0], ['Sheet2!$A$1:$A$4', 'Sheet1!$B$1:$B$4']],
+      ['INTERP1', [x, y, 5, 1], ['Sheet1!$A$1:$A$4', 'Sheet1!$B$1:$B$4']],
+      ['INTERP1', [x, y, 'x', 0], ['Sheet1!$A$1:$A$4', 'Sheet1!$B$1:$B$4']],
+      ['SPLINE', [x, y, 3.2], ['Sheet1!$A$1:$A$4', 'Sheet1!$B$1:$B$4']],
+      ['SPLINE', [x, y, -1], ['Sheet1!$A$1:$A$4', 'Sheet1!$B$1:$B$4']],
+      ['LAGRANGE', [x, y, 0.3], ['Sheet1!$A$1:$A$4', 'Sheet1!$B$1:$B$4']],
+      ['POLYNOMIAL', [y, 0.3], ['Sheet1!$B$1:$B$4']],
+      ['INTERP2', [table, 1.5, 1.5, 0], ['Sheet1!$D$1:$F$3']],
+      ['INTERP2', [table, 3, 0.5, 1], ['Sheet1!$D$1:$F$3']],
+      ['COUNTBETWEEN', [y, 0, 2], ['Sheet1!$B$1:$B$4']],
+      ['LLSQ', [x, y, 2], ['Sheet1!$A$1:$A$4', 'Sheet1!$B$1:$B$4']],
+      ['LLSQ', [x, y, 3], ['Sheet1!$A$1:$A$4', 'Sheet1!$B$1:$B$4']],
+      ['LLSQLC', [x, y, 2, [[0]], [[1]]], ['Sheet1!$A$1:$A$4', 'Sheet1!$B$1:$B$4', null, 'Sheet1!$C$1', 'Sheet1!$C$2']],
+      ['SPLINE', [[[0], [1], [1], [3]], y, 0.5], ['Sheet1!$H$1:$H$4', 'Sheet1!$B$1:$B$4']],
+      ['INTERP1', [x, y, 2, 0], [null, null]],
+    ],
+    [['INTERP1', [other, y, 1.7, 0], ['Sheet1!$A$1:$A$4', 'Sheet1!$B$1:$B$4']]],
+  ];
+  const { batched, alone } = await inFreshLoad('batches', { batches });
+  assert.deepEqual(batched, alone);
+  assert.notDeepEqual(batched[0][0], batched[0][1]);
+});
+
+test('a module that failed to load answers #N/A with its reason, and is loaded by a later call', async () => {
+  const dist = mkdtempSync(join(tmpdir(), 'quorin-dist-'));
+  try {
+    cpSync(Dist, dist, { recursive: true, filter: (path) => !path.endsWith('.wasm') });
+    const answers = await inFreshLoad('reload', { dist: pathToFileURL(`${dist}/`).href, modules: pathToFileURL(Dist).href });
+    assert.deepEqual(answers.failed, [['#ERR999']]);
+    assert.equal(answers.message, 'StudentT: the module could not be loaded');
+    assert.equal(typeof answers.recovered[0][0], 'number');
+  } finally {
+    rmSync(dist, { recursive: true, force: true });
+  }
 });
 
 for (const module of ['quorin.wasm', 'quorin-simd.wasm']) {

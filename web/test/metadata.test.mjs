@@ -41,3 +41,12 @@ test('the official tooling writes the same metadata from the same declarations, 
   assert.deepEqual(parsed.extras.flatMap((extra) => extra.errors), []);
   assert.deepEqual(JSON.parse(JSON.stringify(parsed.functions)), metadata.functions);
 });
+
+// A workbook saved on Windows names the functions by the namespace and the ids Excel stores for them:
+// both stay those of the first release, whose functions.json is kept beside this test.
+test('ids, names and the namespace are those of the first release', () => {
+  const released = JSON.parse(readFileSync(new URL('./functions.released.json', import.meta.url), 'utf8'));
+  const pairs = (functions) => functions.map((f) => [f.id, f.name]);
+  assert.deepEqual(pairs(metadata.functions), pairs(released.functions));
+  assert.match(readFileSync(`${Dist}manifest.xml`, 'utf8'), /<bt:String id="Functions.Namespace" DefaultValue="QUORIN"\/>/);
+});

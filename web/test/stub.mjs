@@ -6,6 +6,8 @@ export const ErrorCode = Object.freeze({
   invalidNumber: '#NUM!',
   divisionByZero: '#DIV/0!',
   nullReference: '#NULL!',
+  invalidName: '#NAME?',
+  invalidReference: '#REF!',
 });
 
 export class CellError extends Error {

@@ -17,7 +17,7 @@ export const ChromiumFlags = ['--no-sandbox', '--disable-gpu', '--disable-quic',
 export function inFreshLoad(job, data = {}) {
   return new Promise((resolve, reject) => {
     const worker = new Worker(new URL('./worker.mjs', import.meta.url), {
-      workerData: { ...data, job, dist: pathToFileURL(Dist).href },
+      workerData: { dist: pathToFileURL(Dist).href, ...data, job },
     });
     worker.once('message', resolve);
     worker.once('error', reject);
