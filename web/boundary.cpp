@@ -13,6 +13,8 @@ char WebText[TextCapacity];
 
 int32_t WebReadStaged(void*, int32_t index, RangeBuffer* buffer, bool zeroCorner, BlockVisitor* visit, void* context)
 {
+    // buffer is the slot's own (StagedArguments): the values are where the script wrote them, so the
+    // reader only answers their count and shape.
     const StagedRange& staged = StagedRanges[index];
     if (staged.refused != 0) return staged.refused;
     const int64_t count = static_cast<int64_t>(staged.rows) * staged.columns;
@@ -23,23 +25,20 @@ int32_t WebReadStaged(void*, int32_t index, RangeBuffer* buffer, bool zeroCorner
     // A table's corner is read as 0 whatever it held, so a text there is no failure.
     const int32_t others = staged.others - ((zeroCorner && staged.cornerOther != 0) ? 1 : 0);
     if (others > 0) return ReadNotNumber;
-    if (!GrowRangeBuffer(buffer, buffer->count)) return ReadNoStorage;
-
-    double* items = buffer->items;
-    const double* values = staged.values.items;
-    // Copied and handed over a block at a time, as the add-in's reader does, while the block is cached.
-    for (int32_t from = 0; from < buffer->count; from += ReadBlock) {
-        const int32_t n = (buffer->count - from < ReadBlock) ? buffer->count - from : ReadBlock;
-        for (int32_t i = 0; i < n; ++i) items[from + i] = values[from + i];
-        if (zeroCorner && from == 0) items[0] = 0.0;
-        if (visit != nullptr) visit(items + from, n, context);
+    if (zeroCorner) buffer->items[0] = 0.0;
+    for (int32_t from = 0; visit != nullptr && from < buffer->count; from += ReadBlock) {
+        visit(buffer->items + from, (buffer->count - from < ReadBlock) ? buffer->count - from : ReadBlock, context);
     }
     return buffer->count;
 }
 
 RangeArguments StagedArguments()
 {
-    return RangeArguments{WebReadStaged, nullptr, StaticRangeBuffers};
+    // Argument index i is read into slot i: the rules read a function's first range into x (Interp2:
+    // z), its second into y, then xc and yc.
+    const RangeBuffers slots = {&StagedRanges[0].values, &StagedRanges[1].values, &StagedRanges[0].values,
+                                &StagedRanges[2].values, &StagedRanges[3].values};
+    return RangeArguments{WebReadStaged, nullptr, slots};
 }
 
 WEB_EXPORT("stageRange") double* WebStageRange(int32_t index, int32_t rows, int32_t columns)

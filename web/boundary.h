@@ -44,7 +44,7 @@ extern double WebAnswers[MaxTerms];
 constexpr int32_t TextCapacity = 256;
 extern char WebText[TextCapacity];
 
-// The RangeReader over StagedRanges, as the rules call it.
+// The RangeReader over StagedRanges, as the rules call it: the rules read each range where it was staged.
 int32_t WebReadStaged(void* arguments, int32_t index, RangeBuffer* buffer, bool zeroCorner, BlockVisitor* visit,
                       void* context);
 RangeArguments StagedArguments();
