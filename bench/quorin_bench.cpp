@@ -392,7 +392,7 @@ void RegisterAll(int32_t repetitions)
         Register("LLSQLC.m8k3/quorin" + size, n, BenchLLSQLC<8, 3>, repetitions);
         Register("LLSQLC.m20k3/quorin" + size, n, BenchLLSQLC<20, 3>, repetitions);
     }
-    for (int64_t n : {100, 1000, 3000}) Register("Lagrange/quorin/" + std::to_string(n), n, BenchLagrange, repetitions);
+    for (int64_t n : {20, 100, 1000, 3000}) Register("Lagrange/quorin/" + std::to_string(n), n, BenchLagrange, repetitions);
     Register("StudentT/quorin/1", 1, BenchStudentT, repetitions);
     Register("RandNorm/quorin/1", 1, BenchRandNorm, repetitions);
     Register("RandDist/quorin/1", 1, BenchRandDist, repetitions);

@@ -156,7 +156,7 @@ function answerWaiting() {
 }
 
 function enqueue(entry, key, values) {
-  if (waiting.size === 0) setTimeout(answerWaiting, 0);
+  if (waiting.size === 0) queueMicrotask(answerWaiting);
   let group = waiting.get(key);
   if (group === undefined) {
     group = { entry, calls: [] };

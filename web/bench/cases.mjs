@@ -128,3 +128,44 @@ export function runBenchmark(f, sizes, peers = {}, minimum = 0.1, report = null)
   for (const n of sizes) for (const make of benchmarkCases(f, n, peers)) measure(make());
   return rows;
 }
+
+// Median seconds of five runs of an asynchronous job, after one untimed run.
+export async function timeJob(job) {
+  await job();
+  const runs = [];
+  for (let k = 0; k < 5; ++k) {
+    const t0 = performance.now();
+    await job();
+    runs.push((performance.now() - t0) / 1000);
+  }
+  return runs.sort((a, b) => a - b)[2];
+}
+
+// The filled-down column: cells formulas of one function over one table of n rows, its ranges as
+// Excel hands them (arrays of one-value rows, the x column whole numbers), each cell at its own x.
+// Answers [{ name, n, cells, alone, batch }] in seconds per column: alone, each call answered before
+// the next is made, as a host without addresses calls; batch, every call made in one tick with the
+// addresses of its ranges, as one recalculation calls them.
+export async function runColumns(f, n = 100000, cells = 1000, report = null) {
+  const whole = (count) => Array.from({ length: count }, (_, i) => [i]);
+  const at = (count, span) => Array.from({ length: cells }, (_, k) => ((k + 0.37) * span) / count);
+  const table = ['Sheet1!$A$2:$A$100001', 'Sheet1!$B$2:$B$100001'];
+  const columns = [
+    { name: 'Interp1', ranges: [whole(n), column(uniformValues(n, 12, -1.0, 1.0))], xs: at(cells, n - 1), tail: [0] },
+    { name: 'Spline', ranges: [whole(n), column(uniformValues(n, 42, -1.0, 1.0))], xs: at(cells, n - 1), tail: [] },
+    { name: 'Lagrange', ranges: [whole(20), column(uniformValues(20, 52, -1.0, 1.0))], xs: at(cells, 19), tail: [] },
+    { name: 'Polynomial', ranges: [column(uniformValues(n, 61, -1.0, 1.0))], xs: at(cells, 2).map((x) => x - 1), tail: [] },
+  ];
+  const rows = [];
+  for (const { name, ranges, xs, tail } of columns) {
+    const fn = f[name.toUpperCase()];
+    const invocation = { parameterAddresses: table.slice(0, ranges.length), isInValuePreview: false };
+    const alone = await timeJob(async () => {
+      for (const x of xs) await fn(...ranges, x, ...tail);
+    });
+    const batch = await timeJob(() => Promise.all(xs.map((x) => fn(...ranges, x, ...tail, invocation))));
+    rows.push({ name, n: ranges[0].length, cells, alone, batch });
+    report?.(rows[rows.length - 1]);
+  }
+  return rows;
+}
