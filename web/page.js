@@ -78,8 +78,8 @@ async function curve(kind, X, Y, terms, xs) {
   return { ys: ys.map((y) => (typeof y === 'number' ? y : null)) };
 }
 
-// The least and greatest of the finite values (gaps are null); a loop, since spreading 10^5
-// arguments into Math.min overflows the stack of some engines.
+// The least and greatest of the finite values (gaps are null); a loop, since spreading a column's
+// values into Math.min overflows the stack past some count (in V8, between 10^5 and 2 * 10^5).
 function extent(values) {
   let [lo, hi] = [Infinity, -Infinity];
   for (const v of values) {

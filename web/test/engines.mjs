@@ -139,16 +139,22 @@ async function openChromium() {
   const seen = [];
   let browser;
   try {
-    browser = await withinSeconds(StartSeconds, 'Chromium', puppeteer.launch({
+    // puppeteer ends the browser itself when the launch times out, and when this process ends.
+    browser = await puppeteer.launch({
       executablePath: process.env.CHROMIUM ?? '/usr/bin/chromium', headless: true, args: ChromiumFlags,
-      userDataDir: profile, acceptInsecureCerts: true, protocolTimeout: ScriptSeconds * 1000,
-    }));
+      userDataDir: profile, acceptInsecureCerts: true, timeout: StartSeconds * 1000, protocolTimeout: ScriptSeconds * 1000,
+    });
   } catch (error) {
     rmSync(profile, { recursive: true, force: true });
     throw error;
   }
   const page = await browser.newPage();
-  // What only Chromium's driver sees: requests, which may not leave the origin of the page loaded.
+  // What only Chromium's driver sees: the console, and requests, which may not leave the origin of
+  // the page loaded.
+  page.on('console', (message) => {
+    if (message.type() === 'error') seen.push(message.text());
+  });
+  page.on('pageerror', (error) => seen.push(error.message));
   let origin = null;
   await page.setRequestInterception(true);
   page.on('request', (request) => {
