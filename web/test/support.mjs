@@ -3,8 +3,6 @@ import { spawnSync } from 'node:child_process';
 import { fileURLToPath, pathToFileURL } from 'node:url';
 import { Worker } from 'node:worker_threads';
 
-import { parse } from 'csv-parse/sync';
-
 export const Root = fileURLToPath(new URL('../../', import.meta.url));
 // The deployable folder under test, and the native quorin-host whose module is the one oracle.
 export const Dist = process.env.QUORIN_WEB_DIST ?? `${Root}build/web/dist/`;
@@ -29,11 +27,6 @@ export function native(...args) {
   const run = spawnSync(NativeHost, args, { encoding: 'utf8', maxBuffer: 1 << 28 });
   if (run.status !== 0 && run.status !== 1) throw new Error(`${NativeHost} ${args[0]}: ${run.stderr || run.error}`);
   return run.stdout;
-}
-
-// The native answers of a sheet: every cell as quorin-host writes it with --csv.
-export function nativeSheet(path) {
-  return parse(native('sheet', path, '--csv'), { relax_column_count: true });
 }
 
 // quorin-host's text of a cell against an answer: numbers read back to the same double (its
