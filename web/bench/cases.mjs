@@ -12,20 +12,23 @@ function increasingValues(n, seed) {
 
 const column = (values) => values.map((v) => [v]);
 
-// Math-based linear interpolation: bisection, then the interval's line; held at the ends.
+// Math-based linear interpolation over columns as Excel passes them (one-value rows): bisection,
+// then the interval's line; held at the ends.
 function interpolateLinear(X, Y, x) {
   const n = X.length;
-  if (x <= X[0]) return Y[0];
-  if (x >= X[n - 1]) return Y[n - 1];
+  if (x <= X[0][0]) return Y[0][0];
+  if (x >= X[n - 1][0]) return Y[n - 1][0];
   let lo = 0;
   let hi = n - 1;
   while (hi > lo + 1) {
     const mid = (lo + hi) >> 1;
-    if (x > X[mid]) lo = mid;
+    if (x > X[mid][0]) lo = mid;
     else hi = mid;
   }
-  return ((Y[hi] - Y[lo]) * (x - X[lo])) / (X[hi] - X[lo]) + Y[lo];
+  return ((Y[hi][0] - Y[lo][0]) * (x - X[lo][0])) / (X[hi][0] - X[lo][0]) + Y[lo][0];
 }
+
+const values = (rows) => rows.map((row) => row[0]);
 
 // Median seconds per call over five timed batches, each of at least minimum seconds; a call of a
 // second or more is timed once.
@@ -50,8 +53,9 @@ export function timePerCall(call, minimum = 0.1) {
 }
 
 // The cases at n values, each made when asked for, so that only one case's arrays live at a time:
-// [() => ({ name, n, ours, peers: { label: call } })]. f maps ids to custom functions; peers holds
-// the npm packages that are available (Spline: cubic-spline, PolynomialRegression:
+// [() => ({ name, n, ours, peers: { label: call } })]. f maps ids to custom functions; each peer is
+// given the same arrays of rows, and reads or converts them itself; peers holds the npm packages
+// that are available (Spline: cubic-spline, PolynomialRegression:
 // ml-regression-polynomial, jStat: jstat).
 export function benchmarkCases(f, n, peers = {}) {
   const cases = [];
@@ -60,14 +64,14 @@ export function benchmarkCases(f, n, peers = {}) {
     const ys = uniformValues(n, 12, -1.0, 1.0);
     const [X, Y] = [column(xs), column(ys)];
     const x = n / 2 + 0.25;
-    return { name: 'Interp1', n, ours: () => f.INTERP1(X, Y, x, 0), peers: { 'Math linear': () => interpolateLinear(xs, ys, x) } };
+    return { name: 'Interp1', n, ours: () => f.INTERP1(X, Y, x, 0), peers: { 'Math linear': () => interpolateLinear(X, Y, x) } };
   });
   cases.push(() => {
     const xs = uniformValues(n, 31, 0.0, 1.0);
     const X = column(xs);
     const count = () => {
       let inside = 0;
-      for (const v of xs) if (v >= 0.25 && v < 0.75) ++inside;
+      for (let r = 0; r < X.length; ++r) if (X[r][0] >= 0.25 && X[r][0] < 0.75) ++inside;
       return inside;
     };
     return { name: 'CountBetween', n, ours: () => f.COUNTBETWEEN(X, 0.25, 0.75), peers: { 'JS loop': count } };
@@ -80,7 +84,7 @@ export function benchmarkCases(f, n, peers = {}) {
     const casePeers = {};
     // cubic-spline solves a dense (n + 1) x (n + 2) system: 1,000 points take seconds, 10^6 would
     // need 8 TB, so it is timed at 1,000 points only.
-    if (peers.Spline && n <= 1000) casePeers['cubic-spline'] = () => new peers.Spline(xs, ys).at(x);
+    if (peers.Spline && n <= 1000) casePeers['cubic-spline'] = () => new peers.Spline(values(X), values(Y)).at(x);
     return { name: 'Spline', n, ours: () => f.SPLINE(X, Y, x), peers: casePeers };
   });
   cases.push(() => {
@@ -88,7 +92,7 @@ export function benchmarkCases(f, n, peers = {}) {
     const C = column(cs);
     const horner = () => {
       let sum = 0;
-      for (let k = cs.length - 1; k >= 0; --k) sum = sum * 0.5 + cs[k];
+      for (let k = C.length - 1; k >= 0; --k) sum = sum * 0.5 + C[k][0];
       return sum;
     };
     return { name: 'Polynomial', n, ours: () => f.POLYNOMIAL(C, 0.5), peers: { 'JS Horner': horner } };
@@ -99,7 +103,7 @@ export function benchmarkCases(f, n, peers = {}) {
     const [X, Y] = [column(xs), column(ys)];
     const casePeers = {};
     if (peers.PolynomialRegression) {
-      casePeers['ml-regression-polynomial'] = () => new peers.PolynomialRegression(xs, ys, terms - 1).coefficients;
+      casePeers['ml-regression-polynomial'] = () => new peers.PolynomialRegression(values(X), values(Y), terms - 1).coefficients;
     }
     return { name: `LLSQ.m${terms}`, n, ours: () => f.LLSQ(X, Y, terms), peers: casePeers };
   });
@@ -129,9 +133,10 @@ export function runBenchmark(f, sizes, peers = {}, minimum = 0.1, report = null)
   return rows;
 }
 
-// Median seconds of five runs of an asynchronous job, after one untimed run.
+// Median seconds of five runs of an asynchronous job, after three untimed runs that let the engine
+// compile the code the job runs.
 export async function timeJob(job) {
-  await job();
+  for (let k = 0; k < 3; ++k) await job();
   const runs = [];
   for (let k = 0; k < 5; ++k) {
     const t0 = performance.now();
@@ -150,14 +155,16 @@ export async function runColumns(f, n = 100000, cells = 1000, report = null) {
   const whole = (count) => Array.from({ length: count }, (_, i) => [i]);
   const at = (count, span) => Array.from({ length: cells }, (_, k) => ((k + 0.37) * span) / count);
   const table = ['Sheet1!$A$2:$A$100001', 'Sheet1!$B$2:$B$100001'];
+  // Each case made when its turn comes, so that one case's arrays live at a time.
   const columns = [
-    { name: 'Interp1', ranges: [whole(n), column(uniformValues(n, 12, -1.0, 1.0))], xs: at(cells, n - 1), tail: [0] },
-    { name: 'Spline', ranges: [whole(n), column(uniformValues(n, 42, -1.0, 1.0))], xs: at(cells, n - 1), tail: [] },
-    { name: 'Lagrange', ranges: [whole(20), column(uniformValues(20, 52, -1.0, 1.0))], xs: at(cells, 19), tail: [] },
-    { name: 'Polynomial', ranges: [column(uniformValues(n, 61, -1.0, 1.0))], xs: at(cells, 2).map((x) => x - 1), tail: [] },
+    () => ({ name: 'Interp1', ranges: [whole(n), column(uniformValues(n, 12, -1.0, 1.0))], xs: at(cells, n - 1), tail: [0] }),
+    () => ({ name: 'Spline', ranges: [whole(n), column(uniformValues(n, 42, -1.0, 1.0))], xs: at(cells, n - 1), tail: [] }),
+    () => ({ name: 'Lagrange', ranges: [whole(20), column(uniformValues(20, 52, -1.0, 1.0))], xs: at(cells, 19), tail: [] }),
+    () => ({ name: 'Polynomial', ranges: [column(uniformValues(n, 61, -1.0, 1.0))], xs: at(cells, 2).map((x) => x - 1), tail: [] }),
   ];
   const rows = [];
-  for (const { name, ranges, xs, tail } of columns) {
+  for (const make of columns) {
+    const { name, ranges, xs, tail } = make();
     const fn = f[name.toUpperCase()];
     const invocation = { parameterAddresses: table.slice(0, ranges.length), isInValuePreview: false };
     const alone = await timeJob(async () => {
@@ -168,4 +175,21 @@ export async function runColumns(f, n = 100000, cells = 1000, report = null) {
     report?.(rows[rows.length - 1]);
   }
   return rows;
+}
+
+// Seconds per value, at n values: building a column of one-value rows as a host hands a range over
+// (whole numbers, fractions), and one call converting such a column (CountBetween, whose work beside
+// the conversion is one comparison a value), whole numbers then fractions, and the two alternating.
+export function argumentCosts(f, n = 100000) {
+  const whole = () => Array.from({ length: n }, (_, i) => [i]);
+  const fractions = () => Array.from({ length: n }, (_, i) => [i + 0.5]);
+  const [W, F] = [whole(), fractions()];
+  const perValue = (call, values = n) => timePerCall(call) / values;
+  return {
+    buildWhole: perValue(whole),
+    buildFractions: perValue(fractions),
+    convertWhole: perValue(() => f.COUNTBETWEEN(W, 0, 1)),
+    convertFractions: perValue(() => f.COUNTBETWEEN(F, 0, 1)),
+    convertAlternating: perValue(() => [f.COUNTBETWEEN(W, 0, 1), f.COUNTBETWEEN(F, 0, 1)], 2 * n),
+  };
 }

@@ -15,7 +15,7 @@ import { installCustomFunctions } from '../test/stub.mjs';
 import { ChromiumFlags, Dist, Root } from '../test/support.mjs';
 import { serveDist } from '../test/server.mjs';
 
-import { runBenchmark, runColumns } from './cases.mjs';
+import { argumentCosts, runBenchmark, runColumns } from './cases.mjs';
 
 const require = createRequire(import.meta.url);
 const Sizes = [1000, 1000000];
@@ -87,8 +87,11 @@ function native(filter) {
 const time = (s) => (s >= 1e-3 ? `${(s * 1e3).toFixed(2)} ms` : s >= 1e-6 ? `${(s * 1e6).toFixed(2)} µs` : `${(s * 1e9).toFixed(0)} ns`);
 
 if (Columns) {
-  const node = await runColumns(await nodeFunctions(), 100000, 1000, (row) => console.error(`node: ${JSON.stringify(row)}`));
-  const chromium = await inChromium(async (f) => (await import('/bench/cases.mjs')).runColumns(f), null);
+  const f = await nodeFunctions();
+  const node = await runColumns(f, 100000, 1000, (row) => console.error(`node: ${JSON.stringify(row)}`));
+  const nodeCosts = argumentCosts(f);
+  const chromium = await inChromium(async (g) => (await import('/bench/cases.mjs')).runColumns(g), null);
+  const chromiumCosts = await inChromium(async (g) => (await import('/bench/cases.mjs')).argumentCosts(g), null);
   const nativeSeconds = native('^(Interp1|Spline|Polynomial)/quorin/100000/|^Lagrange/quorin/20/');
   console.log('| 1,000 cells of | table | native entry point, 1,000 calls | alone, Node | one batch, Node | alone, Chromium | one batch, Chromium | batch / native (Node, Chromium) |');
   console.log('|---|---|---|---|---|---|---|---|');
@@ -97,6 +100,8 @@ if (Columns) {
     const ratios = `${(row.batch / nat).toFixed(3)}x, ${(chromium[k].batch / nat).toFixed(3)}x`;
     console.log(`| ${row.name} | ${row.n} | ${time(nat)} | ${time(row.alone)} | ${time(row.batch)} | ${time(chromium[k].alone)} | ${time(chromium[k].batch)} | ${ratios} |`);
   });
+  console.log('\nPer value at 10^5 values (Node, Chromium):');
+  for (const key of Object.keys(nodeCosts)) console.log(`- ${key}: ${time(nodeCosts[key])}, ${time(chromiumCosts[key])}`);
 } else {
   const node = await inNode();
   const chromium = await inChromium(async (f, sizes) => (await import('/bench/cases.mjs')).runBenchmark(f, sizes), Sizes);
