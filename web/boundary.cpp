@@ -64,6 +64,21 @@ WEB_EXPORT("rangeStaged") void WebRangeStaged(int32_t index, int32_t others, int
     StagedRanges[index].cornerOther = cornerOther;
 }
 
+const double* StagedPointsX()
+{
+    return StagedPoints.values.items;
+}
+
+const double* StagedPointsY()
+{
+    return StagedPoints.values.items + StagedPoints.count;
+}
+
+double* StagedPointAnswers()
+{
+    return StagedPoints.values.items + 2 * StagedPoints.count;
+}
+
 WEB_EXPORT("stagePoints") double* WebStagePoints(int32_t count)
 {
     StagedPoints.count = 0;

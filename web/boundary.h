@@ -39,6 +39,10 @@ struct StagedPointList {
     RangeBuffer values;
 };
 extern StagedPointList StagedPoints;
+// Its three lists.
+const double* StagedPointsX();
+const double* StagedPointsY();
+double* StagedPointAnswers();
 extern double WebAnswers[MaxTerms];
 // Text the script writes for WebReadNumber, at most TextCapacity bytes of UTF-8.
 constexpr int32_t TextCapacity = 256;

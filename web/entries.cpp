@@ -3,22 +3,6 @@
 // answer in WebAnswers; the status is the rule's, 0 for an answer.
 #include "web/boundary.h"
 
-// The staged points' three lists: x, y, the answers.
-static const double* PointsX()
-{
-    return StagedPoints.values.items;
-}
-
-static const double* PointsY()
-{
-    return StagedPoints.values.items + StagedPoints.count;
-}
-
-static double* PointAnswers()
-{
-    return StagedPoints.values.items + 2 * StagedPoints.count;
-}
-
 extern "C" {
 
 WEB_EXPORT("StudentT") int32_t WebStudentT(int32_t DOF)
@@ -71,27 +55,27 @@ WEB_EXPORT("Polynomial") int32_t WebPolynomial(double x)
 
 WEB_EXPORT("Interp1Points") int32_t WebInterp1Points(int32_t extrapolate)
 {
-    return AnswerInterp1Points(StagedArguments(), PointsX(), StagedPoints.count, extrapolate, PointAnswers());
+    return AnswerInterp1Points(StagedArguments(), StagedPointsX(), StagedPoints.count, extrapolate, StagedPointAnswers());
 }
 
 WEB_EXPORT("Interp2Points") int32_t WebInterp2Points(int32_t extrapolate)
 {
-    return AnswerInterp2Points(StagedArguments(), PointsX(), PointsY(), StagedPoints.count, extrapolate, PointAnswers());
+    return AnswerInterp2Points(StagedArguments(), StagedPointsX(), StagedPointsY(), StagedPoints.count, extrapolate, StagedPointAnswers());
 }
 
 WEB_EXPORT("LagrangePoints") int32_t WebLagrangePoints()
 {
-    return AnswerLagrangePoints(StagedArguments(), PointsX(), StagedPoints.count, PointAnswers());
+    return AnswerLagrangePoints(StagedArguments(), StagedPointsX(), StagedPoints.count, StagedPointAnswers());
 }
 
 WEB_EXPORT("SplinePoints") int32_t WebSplinePoints()
 {
-    return AnswerSplinePoints(StagedArguments(), PointsX(), StagedPoints.count, PointAnswers());
+    return AnswerSplinePoints(StagedArguments(), StagedPointsX(), StagedPoints.count, StagedPointAnswers());
 }
 
 WEB_EXPORT("PolynomialPoints") int32_t WebPolynomialPoints()
 {
-    return AnswerPolynomialPoints(StagedArguments(), PointsX(), StagedPoints.count, PointAnswers());
+    return AnswerPolynomialPoints(StagedArguments(), StagedPointsX(), StagedPoints.count, StagedPointAnswers());
 }
 
 WEB_EXPORT("LLSQ") int32_t WebLLSQ(int32_t terms)
