@@ -65,7 +65,8 @@ function answerStaged(entry, status) {
 let waiting = new Map();
 
 // The key of a call's group, or null when the call must be answered alone: a range argument with no
-// address (an array constant, a host that gives none) may hold anything.
+// address (an array constant, another function's answer, a host that gives none: null, absent or
+// empty) may hold anything.
 function groupKey(entry, values) {
   const addresses = values[entry.arguments.length]?.parameterAddresses;
   if (!Array.isArray(addresses)) return null;
@@ -73,9 +74,10 @@ function groupKey(entry, values) {
   for (let a = 0; a < entry.arguments.length; ++a) {
     if (entry.arguments[a].type !== 'R') continue;
     const range = values[a];
-    if (typeof addresses[a] !== 'string' || !Array.isArray(range) || !Array.isArray(range[0])) return null;
+    const address = addresses[a];
+    if (typeof address !== 'string' || address === '' || !Array.isArray(range) || !Array.isArray(range[0])) return null;
     // The shape too, so that a range read twice under one address is never taken for another.
-    key += `\u0000${addresses[a]}\u0000${range.length}x${range[0].length}`;
+    key += `\u0000${address}\u0000${range.length}x${range[0].length}`;
   }
   return key;
 }

@@ -54,7 +54,7 @@ test('random numbers from a fresh load follow the native sequence; a value previ
 
 // Each batch's answers are the calls' answers alone: ranges under one address on two sheets are not
 // shared, a range whose values change is staged again in the next batch, a refused point or flag
-// stays its call's own.
+// stays its call's own, arrays without an address (other functions' answers) are never shared.
 test('batches answer what each call answers alone', async () => {
   const x = [[0], [1], [2.5], [4]];
   const y = [[1], [-2], [0.5], [3]];
@@ -78,6 +78,8 @@ test('batches answer what each call answers alone', async () => {
       ['LLSQLC', [x, y, 2, [[0]], [[1]]], ['Sheet1!$A$1:$A$4', 'Sheet1!$B$1:$B$4', null, 'Sheet1!$C$1', 'Sheet1!$C$2']],
       ['SPLINE', [[[0], [1], [1], [3]], y, 0.5], ['Sheet1!$H$1:$H$4', 'Sheet1!$B$1:$B$4']],
       ['INTERP1', [x, y, 2, 0], [null, null]],
+      ['POLYNOMIAL', [[[1, 2]], 0.5], ['']],
+      ['POLYNOMIAL', [[[3, 4]], 0.5], ['']],
     ],
     [['INTERP1', [other, y, 1.7, 0], ['Sheet1!$A$1:$A$4', 'Sheet1!$B$1:$B$4']]],
   ];
