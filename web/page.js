@@ -35,6 +35,8 @@ function showReference() {
     for (const argument of entry.arguments) list.append(element('dt', argument.name), element('dd', argument.help));
     reference.append(list);
   }
+  // A help address names its heading, which exists only now that the reference is written.
+  if (location.hash) document.getElementById(decodeURIComponent(location.hash.slice(1)))?.scrollIntoView();
 }
 
 // The selection's part inside the sheet's used range: a whole-column selection reads its filled rows

@@ -81,10 +81,11 @@ for (const name of EngineNames) {
       assert.equal(text, Recorded);
     });
 
-    test('the reference lists every function of functions.json with its arguments', async () => {
+    test('the reference lists every function of functions.json with its arguments, each where its help address points', async () => {
       const metadata = JSON.parse(readFileSync(`${Dist}functions.json`, 'utf8'));
-      const headings = await engine.run(() => [...document.querySelectorAll('#reference h3')].map((n) => n.textContent));
-      assert.deepEqual(headings, metadata.functions.map((f) => `${f.name}(${f.parameters.map((p) => p.name).join(', ')})`));
+      const headings = await engine.run(() => [...document.querySelectorAll('#reference h3')].map((n) => [n.textContent, `#${n.id}`]));
+      assert.deepEqual(headings, metadata.functions.map((f) => [`${f.name}(${f.parameters.map((p) => p.name).join(', ')})`,
+        new URL(f.helpUrl).hash]));
     });
 
     test('each curve is drawn from the functions\' answers, the interpolants through the selected points', async () => {
