@@ -1,7 +1,7 @@
-// functions.test.mjs - the custom functions in Node against the native module: every example sheet
-// and the entry-point tables' cases (entries.csv) recalculated both ways, the benchmark's recorded
-// answers through both modules (baseline and SIMD), the random sequence, and the contract's
-// association of every id.
+// functions.test.mjs - the custom functions in Node against the native module: every call of every
+// example sheet and of the entry-point tables' cases (entries.csv) as quorin-host makes it, made again
+// alone and in batches; batches against single calls; a failed load; the benchmark's recorded answers
+// through both modules (baseline and SIMD); the random sequence; the association of every id.
 import assert from 'node:assert/strict';
 import { cpSync, mkdtempSync, readFileSync, readdirSync, rmSync } from 'node:fs';
 import { tmpdir } from 'node:os';
