@@ -80,12 +80,15 @@ test('batches answer what each call answers alone', async () => {
       ['INTERP1', [x, y, 2, 0], [null, null]],
       ['POLYNOMIAL', [[[1, 2]], 0.5], ['']],
       ['POLYNOMIAL', [[[3, 4]], 0.5], ['']],
+      ['INTERP1', [x, y, 2], ['Sheet1!$A$1:$A$4', 'Sheet1!$B$1:$B$4']],
     ],
     [['INTERP1', [other, y, 1.7, 0], ['Sheet1!$A$1:$A$4', 'Sheet1!$B$1:$B$4']]],
   ];
   const { batched, alone } = await inFreshLoad('batches', { batches });
   assert.deepEqual(batched, alone);
   assert.notDeepEqual(batched[0][0], batched[0][1]);
+  // The native engine refuses a formula that leaves an argument out before any call: the contract's #VALUE!.
+  assert.deepEqual(batched[0].at(-1), [['#VALUE!']]);
 });
 
 test('a module that failed to load answers #N/A with its reason, and is loaded by a later call', async () => {
