@@ -82,6 +82,26 @@ double DrawNormal(uint32_t* state, double average, double deviation)
     return scaled + average;
 }
 
+// Squaring the one-step map a s + c gives the two-step map a^2 s + (a + 1) c, and so on: the maps
+// for k's set bits are composed onto the running one, lowest bit first (composition of these maps
+// commutes, as they are powers of one map).
+uint32_t JumpedState(uint32_t state, uint64_t k)
+{
+    uint32_t multiplier = 1u;
+    uint32_t increment = 0u;
+    uint32_t stepMultiplier = Multiplier;
+    uint32_t stepIncrement = Increment;
+    for (uint64_t rest = k; rest != 0u; rest >>= 1) {
+        if ((rest & 1u) != 0u) {
+            multiplier = multiplier * stepMultiplier;
+            increment = (increment * stepMultiplier) + stepIncrement;
+        }
+        stepIncrement = (stepMultiplier + 1u) * stepIncrement;
+        stepMultiplier = stepMultiplier * stepMultiplier;
+    }
+    return (multiplier * state) + increment;
+}
+
 int32_t UniformDraw() { return UniformDraw(&GeneratorState); }
 int32_t NormalSum12() { return NormalSum12(&GeneratorState); }
 double DrawNormalUnit() { return DrawNormalUnit(&GeneratorState); }

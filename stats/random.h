@@ -18,6 +18,10 @@ int32_t NormalSum12(uint32_t* state);  // the sum of the next twelve draws, 0 ..
 double DrawNormalUnit(uint32_t* state);  // twelve draws scaled to [-1, 1]: mean 0, deviation about 1/6
 double DrawNormal(uint32_t* state, double average, double deviation);  // twelve draws scaled to mean average, deviation about deviation
 
+// The state k draws after state: the congruence's k-fold composition, found in about log2(k) steps,
+// so that a sequence can be split into streams that do not overlap. k is taken modulo the period 2^32.
+uint32_t JumpedState(uint32_t state, uint64_t k);
+
 int32_t UniformDraw();
 int32_t NormalSum12();
 double DrawNormalUnit();

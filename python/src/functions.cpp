@@ -1,5 +1,6 @@
-// functions.cpp - the eleven worksheet functions for Python: each converts its arguments, runs the
-// rule under the rules' lock (the GIL released for large work) and answers a float or an array.
+// functions.cpp - the eleven worksheet functions for the Python face in quorin/: each converts its
+// arguments, runs the rule under the rules' lock (the GIL released for large work) and answers a float
+// or an array. nan says what a failing point answers; the face checks errors= and passes it here.
 #include "functions.h"
 
 #include <algorithm>
@@ -8,6 +9,7 @@
 
 #include "addin/catalogue.h"
 #include "rules/functions.h"
+#include "stats/random.h"
 #include "values.h"
 
 namespace quorin_python {
@@ -16,15 +18,13 @@ namespace {
 
 using Doubles = py::array_t<double, py::array::c_style>;
 
-// A generator's sequence and the lock that keeps its draws whole when threads share it.
+// A generator's sequence and the lock that keeps its draws whole when threads share it. Each
+// quorin.Generator holds one; the module-wide sequence is the face's own Generator.
 struct Sequence {
     std::mutex lock;
-    uint32_t state = 1;  // where the add-in's sequence starts when it is loaded
+    uint32_t state;
+    explicit Sequence(uint32_t start) : state(start) {}
 };
-
-// The module-wide sequence rand_norm and rand_dist draw from: lives as long as the module, starts with
-// it. Each Generator() holds a Sequence of its own.
-Sequence ModuleSequence;
 
 // Runs work under lock, with the GIL released when it handles at least ReleaseThreshold values. The
 // lock is let go before the GIL is taken back, so a thread waiting for the lock with the GIL held
@@ -50,13 +50,12 @@ Doubles ShapedLike(const Points& points)
 
 constexpr char PointNotNumber[] = "x is not a number";
 
-py::object StudentT(py::handle dof, const std::string& errors)
+py::object StudentT(py::handle dof, bool nan)
 {
     constexpr const char* F = "student_t";
     if (PyLong_Check(dof.ptr()) || PyFloat_Check(dof.ptr())) {
         return py::float_(AnswerStudentT(ReadIntegerArgument(dof, F, "dof")));
     }
-    const bool nan = NanForFailures(errors, F);
     Points points = ReadPoints(dof, F, "dof");
     Doubles answers = ShapedLike(points);
     const double* in = points.values.data();
@@ -140,9 +139,8 @@ py::object RandDist(Sequence& sequence, py::handle avg, py::handle stdev, py::ha
 
 // The functions of ranges and one point x: rule(ranges, x, count, answers) answers count points.
 template <typename Rule>
-py::object AtPoints(const char* F, const Range* first, const Range* second, py::handle x, const std::string& errors, Rule rule)
+py::object AtPoints(const char* F, const Range* first, const Range* second, py::handle x, bool nan, Rule rule)
 {
-    const bool nan = NanForFailures(errors, F);
     CallRanges call{{first, second}};
     const int64_t values = SizeOf(*first) + (second != nullptr ? SizeOf(*second) : 0);
     // A Python number, the common scalar call, needs no array on either side.
@@ -162,25 +160,23 @@ py::object AtPoints(const char* F, const Range* first, const Range* second, py::
     return FinishPoints(points, answers, nan, F, PointNotNumber);
 }
 
-py::object Interp1(py::handle xValues, py::handle yValues, py::handle x, py::handle extrapolate, const std::string& errors)
+py::object Interp1(py::handle xValues, py::handle yValues, py::handle x, py::handle extrapolate, bool nan)
 {
     constexpr const char* F = "interp1";
     const int32_t extend = ReadIntegerArgument(extrapolate, F, "extrapolate");
     const Range X = ReadRangeArgument(xValues, F, "x_values");
     const Range Y = ReadRangeArgument(yValues, F, "y_values");
-    return AtPoints(F, &X, &Y, x, errors, [extend](const RangeArguments& ranges, const double* at, int64_t n, double* out) {
+    return AtPoints(F, &X, &Y, x, nan, [extend](const RangeArguments& ranges, const double* at, int64_t n, double* out) {
         return AnswerInterp1Points(ranges, at, n, extend, out);
     });
 }
 
-py::object Interp2(py::handle zTable, py::handle x, py::handle y, py::handle extrapolate, const std::string& errors)
+py::object Interp2(py::handle zTable, py::handle x, py::handle y, py::handle extrapolate, bool nan)
 {
     constexpr const char* F = "interp2";
     const int32_t extend = ReadIntegerArgument(extrapolate, F, "extrapolate");
     const Range Z = ReadRangeArgument(zTable, F, "z_table", true);
-    const bool nan = NanForFailures(errors, F);
-    py::array X = py::array::ensure(x), Y = py::array::ensure(y);
-    if (!X || !Y) throw py::type_error("interp2: x and y must be numbers, sequences of numbers or arrays");
+    py::array X = AsArray(x, F, "x"), Y = AsArray(y, F, "y");
     const bool sameShape = X.ndim() == Y.ndim() && std::equal(X.shape(), X.shape() + X.ndim(), Y.shape());
     if (!sameShape) {
         try {
@@ -189,7 +185,7 @@ py::object Interp2(py::handle zTable, py::handle x, py::handle y, py::handle ext
             Y = both[1];
         } catch (const py::error_already_set& e) {
             if (!e.matches(PyExc_ValueError)) throw;
-            throw py::type_error("interp2: x and y have shapes that do not broadcast together");
+            throw py::value_error("interp2: x and y have shapes that do not broadcast together");
         }
     }
     Points atX = ReadPoints(X, F, "x");
@@ -208,24 +204,24 @@ py::object Interp2(py::handle zTable, py::handle x, py::handle y, py::handle ext
     return FinishPoints(atX, answers, nan, F, "x or y is not a number");
 }
 
-py::object Lagrange(py::handle xValues, py::handle yValues, py::handle x, const std::string& errors)
+py::object Lagrange(py::handle xValues, py::handle yValues, py::handle x, bool nan)
 {
     const Range X = ReadRangeArgument(xValues, "lagrange", "x_values");
     const Range Y = ReadRangeArgument(yValues, "lagrange", "y_values");
-    return AtPoints("lagrange", &X, &Y, x, errors, AnswerLagrangePoints);
+    return AtPoints("lagrange", &X, &Y, x, nan, AnswerLagrangePoints);
 }
 
-py::object Spline(py::handle xValues, py::handle yValues, py::handle x, const std::string& errors)
+py::object Spline(py::handle xValues, py::handle yValues, py::handle x, bool nan)
 {
     const Range X = ReadRangeArgument(xValues, "spline", "x_values");
     const Range Y = ReadRangeArgument(yValues, "spline", "y_values");
-    return AtPoints("spline", &X, &Y, x, errors, AnswerSplinePoints);
+    return AtPoints("spline", &X, &Y, x, nan, AnswerSplinePoints);
 }
 
-py::object Polynomial(py::handle c, py::handle x, const std::string& errors)
+py::object Polynomial(py::handle c, py::handle x, bool nan)
 {
     const Range C = ReadRangeArgument(c, "polynomial", "c");
-    return AtPoints("polynomial", &C, nullptr, x, errors, AnswerPolynomialPoints);
+    return AtPoints("polynomial", &C, nullptr, x, nan, AnswerPolynomialPoints);
 }
 
 py::object Coefficients(const char* F, int32_t terms, CallRanges& call, int64_t size,
@@ -268,71 +264,52 @@ int32_t CountArguments(const CatalogueRecord* header)
     return count;
 }
 
-}  // namespace
-
-std::string CatalogueDoc(const char* name, std::initializer_list<const char*> pythonNames, const std::string& returns)
+// The catalogue as the face writes its docstrings from it: name -> (help, ((argument, help), ...)).
+py::dict Catalogue()
 {
+    py::dict functions;
     for (const CatalogueRecord* header = FunctionCatalogue; header->type != 0;) {
         const int32_t count = CountArguments(header);
-        if (std::string(header->name) == name) {
-            std::string doc = std::string(header->help) + " (the worksheet's " + name + ").\n\n";
-            int32_t a = 0;
-            for (const char* python : pythonNames) {
-                doc += std::string(python) + ": ";
-                doc += (a < count) ? std::string(header[1 + a].help) + "\n" : std::string("\n");
-                ++a;
-            }
-            return doc + "\n" + returns;
-        }
+        py::list arguments;
+        for (int32_t a = 1; a <= count; ++a) arguments.append(py::make_tuple(header[a].name, header[a].help));
+        functions[header->name] = py::make_tuple(header->help, py::tuple(arguments));
         header += count + 2;
     }
-    return returns;
+    return functions;
 }
+
+uint32_t StateOf(Sequence& sequence)
+{
+    const std::lock_guard<std::mutex> hold(sequence.lock);
+    return sequence.state;
+}
+
+}  // namespace
 
 void BindFunctions(py::module_& m)
 {
-    using py::arg;
-    constexpr char PointsDoc[] =
-        "x: a number answers a float; an array (any shape) an array of that shape, each element the worksheet's\n"
-        "answer at that point. A point that is not a number raises QuorinError naming its indexes, or answers\n"
-        "NaN with errors=\"nan\".";
-    m.def("student_t", StudentT, arg("dof"), arg("errors") = "raise",
-          CatalogueDoc("StudentT", {"dof"}, "A float for one dof, an array for an array of them (truncated toward zero).").c_str());
-    m.def("count_between", CountBetween, arg("values"), arg("low"), arg("high"),
-          CatalogueDoc("CountBetween", {"values", "low", "high"}, "The count, an int.").c_str());
-    m.def("rand_norm", [](py::handle size) { return Draw(ModuleSequence, size, nullptr, nullptr); }, arg("size") = py::none(),
-          CatalogueDoc("RandNorm", {}, "From the module's one sequence: a float, or an array of the shape size.").c_str());
-    m.def("rand_dist", [](py::handle avg, py::handle stdev, py::handle size) { return RandDist(ModuleSequence, avg, stdev, size); },
-          arg("avg"), arg("stdev"), arg("size") = py::none(),
-          CatalogueDoc("RandDist", {"avg", "stdev"}, "From the module's one sequence: a float, or an array of the shape size.").c_str());
-    m.def("interp1", Interp1, arg("x_values"), arg("y_values"), arg("x"), arg("extrapolate") = false, arg("errors") = "raise",
-          CatalogueDoc("Interp1", {"x_values", "y_values", "x", "extrapolate"}, PointsDoc).c_str());
-    m.def("interp2", Interp2, arg("z_table"), arg("x"), arg("y"), arg("extrapolate") = false, arg("errors") = "raise",
-          CatalogueDoc("Interp2", {"z_table", "x", "y", "extrapolate"},
-                       "z_table is 2-D; x and y broadcast together, answered as x is below.\n" + std::string(PointsDoc))
-              .c_str());
-    m.def("lagrange", Lagrange, arg("x_values"), arg("y_values"), arg("x"), arg("errors") = "raise",
-          CatalogueDoc("Lagrange", {"x_values", "y_values", "x"}, PointsDoc).c_str());
-    m.def("spline", Spline, arg("x_values"), arg("y_values"), arg("x"), arg("errors") = "raise",
-          CatalogueDoc("Spline", {"x_values", "y_values", "x"}, PointsDoc).c_str());
-    m.def("polynomial", Polynomial, arg("c"), arg("x"), arg("errors") = "raise",
-          CatalogueDoc("Polynomial", {"c", "x"}, PointsDoc).c_str());
-    m.def("llsq", LLSQ, arg("x_values"), arg("y_values"), arg("terms"),
-          CatalogueDoc("LLSQ", {"x_values", "y_values", "terms"}, "An array of terms coefficients, constant first.").c_str());
-    m.def("llsqlc", LLSQLC, arg("x_values"), arg("y_values"), arg("terms"), arg("x_constraints"), arg("y_constraints"),
-          CatalogueDoc("LLSQLC", {"x_values", "y_values", "terms", "x_constraints", "y_constraints"},
-                       "An array of terms coefficients, constant first.")
-              .c_str());
-
-    py::class_<Sequence>(m, "Generator",
-                         "A sequence of its own, starting where the add-in's starts when it is loaded: "
-                         "Generator().rand_norm(5) is always the add-in's first five draws.")
-        .def(py::init<>())
-        .def("rand_norm", [](Sequence& s, py::handle size) { return Draw(s, size, nullptr, nullptr); }, arg("size") = py::none(),
-             CatalogueDoc("RandNorm", {}, "From this generator's sequence: a float, or an array of the shape size.").c_str())
-        .def("rand_dist", [](Sequence& s, py::handle avg, py::handle stdev, py::handle size) { return RandDist(s, avg, stdev, size); },
-             arg("avg"), arg("stdev"), arg("size") = py::none(),
-             CatalogueDoc("RandDist", {"avg", "stdev"}, "From this generator's sequence: a float, or an array of the shape size.").c_str());
+    // Positional and undocumented: quorin/ is the face, with the signatures and the docstrings.
+    m.def("catalogue", Catalogue);
+    m.def("student_t", StudentT);
+    m.def("count_between", CountBetween);
+    m.def("interp1", Interp1);
+    m.def("interp2", Interp2);
+    m.def("lagrange", Lagrange);
+    m.def("spline", Spline);
+    m.def("polynomial", Polynomial);
+    m.def("llsq", LLSQ);
+    m.def("llsqlc", LLSQLC);
+    m.def("jumped_state", [](uint32_t state, uint64_t k) { return JumpedState(state, k); });
+    py::class_<Sequence>(m, "Sequence")
+        .def(py::init<uint32_t>())
+        .def_property("state", StateOf, [](Sequence& s, uint32_t state) {
+            const std::lock_guard<std::mutex> hold(s.lock);
+            s.state = state;
+        })
+        .def("rand_norm", [](Sequence& s, py::handle size) { return Draw(s, size, nullptr, nullptr); })
+        .def("rand_dist", [](Sequence& s, py::handle avg, py::handle stdev, py::handle size) {
+            return RandDist(s, avg, stdev, size);
+        });
 }
 
 }  // namespace quorin_python

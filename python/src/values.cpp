@@ -20,27 +20,28 @@ void Fail(const char* function, const std::string& what)
 
 namespace {
 
-// Python's numbers, NumPy's scalars and anything registered as a real number; bool only where the host
-// turns TRUE into 1, in a point.
+// Python's numbers, NumPy's scalars, Decimal and anything registered as a real number; bool only where
+// the host turns TRUE into 1, in a point. Decimal is a number that the numbers module does not call real.
 bool IsNumber(py::handle value, bool boolIsNumber)
 {
     if (PyBool_Check(value.ptr())) return boolIsNumber;
     if (PyFloat_Check(value.ptr()) || PyLong_Check(value.ptr())) return true;
     const py::object real = py::module_::import("numbers").attr("Real");
-    return PyObject_IsInstance(value.ptr(), real.ptr()) == 1;
-}
-
-// The value as an array, or TypeError for what NumPy cannot make one of (a ragged sequence).
-py::array AsArray(py::handle value, const char* function, const char* name)
-{
-    py::array array = py::array::ensure(value);
-    if (!array) {
-        throw py::type_error(std::string(function) + ": " + name + " must be a number, a sequence of numbers or an array");
-    }
-    return array;
+    const py::object decimal = py::module_::import("decimal").attr("Decimal");
+    return PyObject_IsInstance(value.ptr(), real.ptr()) == 1 || PyObject_IsInstance(value.ptr(), decimal.ptr()) == 1;
 }
 
 using Doubles = py::array_t<double, py::array::c_style>;
+
+// Complex numbers, dates and records hold no real number to read, whatever their values: a dtype fault.
+void RefuseUnrealKind(const py::array& array, const char* function, const char* name)
+{
+    const char kind = array.dtype().kind();
+    if (kind == 'c' || kind == 'M' || kind == 'm' || kind == 'V') {
+        throw py::type_error(std::string(function) + ": " + name + " must hold real numbers, not " +
+                             py::str(array.dtype()).cast<std::string>());
+    }
+}
 
 // The array's values as float64, C order; its elements that are not numbers read as NaN and are
 // listed in failing (all of them for text or other non-real kinds).
@@ -55,7 +56,7 @@ Doubles ToDoubles(const py::array& array, bool boolIsNumber, std::vector<int64_t
     const py::list flat = array.attr("ravel")().attr("tolist")();
     const py::ssize_t count = static_cast<py::ssize_t>(values.size());
     for (py::ssize_t i = 0; i < count; ++i) {
-        const py::handle element = (array.ndim() == 0) ? py::handle(flat) : py::handle(flat[static_cast<size_t>(i)]);
+        const py::handle element = flat[static_cast<size_t>(i)];
         if (kind == 'O' && IsNumber(element, boolIsNumber)) {
             out[i] = PyFloat_AsDouble(element.ptr());
             if (!PyErr_Occurred()) continue;
@@ -68,6 +69,17 @@ Doubles ToDoubles(const py::array& array, bool boolIsNumber, std::vector<int64_t
 }
 
 }  // namespace
+
+py::array AsArray(py::handle value, const char* function, const char* name)
+{
+    py::array array = py::array::ensure(value);
+    if (!array) {
+        throw py::value_error(std::string(function) + ": " + name +
+                              " must be a number, a sequence of numbers or an array, not ragged");
+    }
+    RefuseUnrealKind(array, function, name);
+    return array;
+}
 
 // A list or tuple of Python floats and ints, the common small range, as a row without NumPy's
 // type inference; false, leaving *range alone, for anything else.
@@ -117,7 +129,7 @@ Range ReadRangeArgument(py::handle value, const char* function, const char* name
     }
     const py::array array = AsArray(value, function, name);
     if (array.ndim() > 2 || (table && array.ndim() != 2)) {
-        throw py::type_error(std::string(function) + ": " + name + (table ? " must be 2-D" : " must be at most 2-D") +
+        throw py::value_error(std::string(function) + ": " + name + (table ? " must be 2-D" : " must be at most 2-D") +
                              ", not " + std::to_string(array.ndim()) + "-D");
     }
     std::vector<int64_t> failing;
@@ -139,6 +151,11 @@ Points ReadPoints(py::handle value, const char* function, const char* name)
 double ReadNumberArgument(py::handle value, const char* function, const char* name)
 {
     if (PyFloat_Check(value.ptr())) return PyFloat_AS_DOUBLE(value.ptr());
+    // A 0-d array of any dtype, object included, is the number it holds.
+    if (py::isinstance<py::array>(value) && py::reinterpret_borrow<py::array>(value).ndim() == 0) {
+        const py::array array = AsArray(value, function, name);
+        return ReadNumberArgument(array.attr("item")(), function, name);
+    }
     if (IsNumber(value, true)) {
         const double number = PyFloat_AsDouble(value.ptr());
         if (!PyErr_Occurred()) return number;
@@ -166,13 +183,6 @@ int32_t ReadIntegerArgument(py::handle value, const char* function, const char* 
         return integer;
     }
     Fail(function, std::string(name) + " lies beyond 32 bits");
-}
-
-bool NanForFailures(const std::string& errors, const char* function)
-{
-    if (errors == "raise") return false;
-    if (errors == "nan") return true;
-    throw py::value_error(std::string(function) + ": errors must be \"raise\" or \"nan\", not \"" + errors + "\"");
 }
 
 py::object FinishPoints(const Points& points, Doubles& answers, bool nanForFailures, const char* function, const char* why)

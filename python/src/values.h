@@ -30,8 +30,12 @@ struct Range {
     int64_t rows = 0;
     int64_t columns = 0;
 };
+// The value as an array: ValueError for what NumPy cannot make one of (a ragged sequence), TypeError for
+// an array of complex numbers, dates or records.
+py::array AsArray(py::handle value, const char* function, const char* name);
+
 // A range argument; table: it must be 2-D (Interp2's table). QuorinError for a value that is not a
-// number, TypeError for more than two dimensions (a table: other than two).
+// number, ValueError for more than two dimensions (a table: other than two), as NumPy's shape faults.
 Range ReadRangeArgument(py::handle value, const char* function, const char* name, bool table = false);
 
 // One point argument, in float64, and the points that are not numbers (their values read as NaN).
@@ -50,8 +54,6 @@ int32_t ReadIntegerArgument(py::handle value, const char* function, const char* 
 // The same test for one double of an array of integer arguments.
 bool IntegerFrom(double number, int32_t* integer);
 
-// errors="raise" or errors="nan": what a failing point answers.
-bool NanForFailures(const std::string& errors, const char* function);
 // The answers in the points' shape (a float for a scalar). The failing points raise QuorinError,
 // naming their indexes and why, or answer NaN.
 py::object FinishPoints(const Points& points, py::array_t<double, py::array::c_style>& answers, bool nanForFailures,

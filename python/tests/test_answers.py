@@ -62,8 +62,8 @@ def package_answers(generator):
         y = uniform_values(n, seed * 7 + 2, -2.0, 2.0)
         q = -3.5 + 7.0 * random.uniform()
         lines.append(f"seed {seed} n {n}")
-        lines.append("Interp1 " + " ".join(answer_bits(lambda e=e: quorin.interp1(xsorted, y, q, e)) for e in (0, 1)))
-        assert at_points(lambda x: quorin.interp1(xsorted, y, x, True), q) == lines[-1].split()[2]
+        lines.append("Interp1 " + " ".join(answer_bits(lambda e=e: quorin.interp1(xsorted, y, q, extrapolate=e)) for e in (0, 1)))
+        assert at_points(lambda x: quorin.interp1(xsorted, y, x, extrapolate=True), q) == lines[-1].split()[2]
         lines.append("CountBetween " + bits(float(quorin.count_between(xs, -1.0, q))))
         lines.append("Spline " + answer_bits(lambda: quorin.spline(xsorted, y, q)))
         assert at_points(lambda x: quorin.spline(xsorted, y, x), q) == lines[-1].split()[1]
@@ -83,8 +83,8 @@ def package_answers(generator):
         side = 3 + random.next() % 40
         table = np.array(uniform_values(side * side, seed * 7 + 6, -5.0, 5.0)).reshape(side, side)
         for e in (0, 1):
-            lines.append("Interp2 " + answer_bits(lambda: quorin.interp2(table, q, -q, e)))
-            both = quorin.interp2(table, np.array([q, 0.5, q]), np.array([-q, 1.5, -q]), e)
+            lines.append("Interp2 " + answer_bits(lambda: quorin.interp2(table, q, -q, extrapolate=e)))
+            both = quorin.interp2(table, np.array([q, 0.5, q]), np.array([-q, 1.5, -q]), extrapolate=e)
             assert bits(both[2]) == lines[-1].split()[1]
         lines.append("StudentT " + answer_bits(lambda: quorin.student_t(seed * 37)))
         assert bits(quorin.student_t(np.array([1, seed * 37]))[1]) == lines[-1].split()[1]

@@ -27,10 +27,10 @@ CASES = [
     ("=StudentT(-3)", lambda: quorin.student_t(-3)),  # the guard's number, not a failure
     ("=StudentT(2.9)", lambda: quorin.student_t(2.9)),  # truncated toward zero as the host passes it
     (f"=CountBetween({row(Y)},-0.5,2.385)", lambda: float(quorin.count_between(Y, -0.5, 2.385))),
-    (f"=Interp1({row(X)},{row(Y)},7.25,TRUE)", lambda: quorin.interp1(X, Y, 7.25, True)),
+    (f"=Interp1({row(X)},{row(Y)},7.25,TRUE)", lambda: quorin.interp1(X, Y, 7.25, extrapolate=True)),
     (f"=Interp1({row(X)},{row(Y)},7.25,FALSE)", lambda: quorin.interp1(X, Y, 7.25)),
     (f"=Interp2({table(TABLE)},1.7,3.1,0)", lambda: quorin.interp2(TABLE, 1.7, 3.1)),
-    (f"=Interp2({table(TABLE)},-1.7,5.1,1)", lambda: quorin.interp2(TABLE, -1.7, 5.1, 1)),
+    (f"=Interp2({table(TABLE)},-1.7,5.1,1)", lambda: quorin.interp2(TABLE, -1.7, 5.1, extrapolate=1)),
     (f"=Lagrange({row(X)},{row(Y)},2.9)", lambda: quorin.lagrange(X, Y, 2.9)),
     (f"=Spline({row(X)},{row(Y)},-0.3)", lambda: quorin.spline(X, Y, -0.3)),
     (f"=Polynomial({row(Y)},1.0625)", lambda: quorin.polynomial(Y, 1.0625)),
@@ -85,9 +85,9 @@ def test_every_container_gives_the_same_bits(name, make):
 def test_integer_dtypes_and_points_of_any_shape():
     xs = np.arange(6, dtype=np.int8)
     points = np.linspace(-1, 6, 24).reshape(2, 3, 4)[:, ::-1, :]
-    answers = quorin.interp1(xs, xs.astype(np.uint64) * 3, points, True)
+    answers = quorin.interp1(xs, xs.astype(np.uint64) * 3, points, extrapolate=True)
     assert answers.shape == points.shape
-    assert [bits(v) for v in answers.ravel()] == [bits(quorin.interp1(xs, xs * 3, float(p), True)) for p in points.ravel()]
+    assert [bits(v) for v in answers.ravel()] == [bits(quorin.interp1(xs, xs * 3, float(p), extrapolate=True)) for p in points.ravel()]
     assert quorin.spline(X, Y, np.empty((0, 3))).shape == (0, 3)
     assert isinstance(quorin.polynomial(Y, np.float64(2.0)), float)
 
@@ -109,10 +109,10 @@ REFUSALS = [
     (lambda: quorin.student_t(float("nan")), quorin.QuorinError, "beyond 32 bits"),
     (lambda: quorin.interp1(X, Y, "1.5"), quorin.QuorinError, "x is not a number"),
     (lambda: quorin.interp1(X, Y, [1.0, None, 2.0, "a"]), quorin.QuorinError, "flat indexes 1, 3"),
-    (lambda: quorin.polynomial(np.ones((2, 2, 2)), 1.0), TypeError, "at most 2-D"),
-    (lambda: quorin.interp2([1, 2, 3, 4, 5, 6, 7, 8, 9], 1, 1), TypeError, "must be 2-D"),
-    (lambda: quorin.interp2(TABLE, [1, 2], [1, 2, 3]), TypeError, "broadcast"),
-    (lambda: quorin.polynomial([[1, 2], [3]], 1.0), TypeError, "sequence of numbers"),
+    (lambda: quorin.polynomial(np.ones((2, 2, 2)), 1.0), ValueError, "at most 2-D"),
+    (lambda: quorin.interp2([1, 2, 3, 4, 5, 6, 7, 8, 9], 1, 1), ValueError, "must be 2-D"),
+    (lambda: quorin.interp2(TABLE, [1, 2], [1, 2, 3]), ValueError, "broadcast"),
+    (lambda: quorin.polynomial([[1, 2], [3]], 1.0), ValueError, "sequence of numbers"),
     (lambda: quorin.polynomial([1, 2], 1.0, errors="ignore"), ValueError, "errors must be"),
 ]
 

@@ -16,8 +16,8 @@ TABLE[1:, 0] = np.arange(1.0, 30.0)
 
 CALLS = [
     lambda: quorin.spline(XS, YS, POINTS),
-    lambda: quorin.interp1(XS, YS, POINTS, True),
-    lambda: quorin.interp1(XS, YS, POINTS[:7], True),  # small: keeps the GIL, takes the same lock
+    lambda: quorin.interp1(XS, YS, POINTS, extrapolate=True),
+    lambda: quorin.interp1(XS, YS, POINTS[:7], extrapolate=True),  # small: keeps the GIL, takes the same lock
     lambda: quorin.polynomial(YS[:9], POINTS),
     lambda: quorin.llsq(XS, YS, 7),
     lambda: quorin.llsqlc(XS, YS[::-1], 5, [0.5, 1.5], [0.0, 1.0]),

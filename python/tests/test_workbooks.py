@@ -68,7 +68,7 @@ def test_a_refused_workbook_raises_quorin_hosts_message_and_writes_nothing(host,
         quorin.recalc(workbooks / "crc_error.xlsx", tmp_path / "ours.xlsx")
     assert message.splitlines()[0] in str(refused.value)
     assert not (tmp_path / "ours.xlsx").exists()
-    with pytest.raises(quorin.QuorinError, match="not a readable zip archive"):
+    with pytest.raises(FileNotFoundError):  # Python's own error for a missing file, not the engine's words
         quorin.check(tmp_path / "missing.xlsx")
 
 

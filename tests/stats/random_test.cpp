@@ -66,3 +66,30 @@ TEST(DrawNormalUnit, KeptStateFollowsTheThreadsSequenceWithoutTouchingIt)
         EXPECT_EQ(UniformDraw(&kept), UniformDraw());
     });
 }
+
+// The oracle is the sequence itself: a jump of k lands where k single steps do. Catches a wrong
+// composition order, a missed bit of k, or the increment doubled with the wrong multiplier.
+TEST(JumpedState, LandsWhereStepByStepDrawsLand)
+{
+    constexpr uint64_t Jumps[] = {0, 1, 2, 12, 13, 1000, (1u << 20) + 3};
+    for (const uint32_t start : {1u, 2385u, 0xFFFFFFFFu}) {
+        uint32_t stepped = start;
+        uint64_t taken = 0;
+        for (const uint64_t k : Jumps) {
+            for (; taken < k; ++taken) UniformDraw(&stepped);
+            EXPECT_EQ(JumpedState(start, k), stepped) << start << " + " << k;
+        }
+        // The period is 2^32: a jump of a whole period, or of k plus one, changes nothing.
+        EXPECT_EQ(JumpedState(start, uint64_t{1} << 32), start);
+        EXPECT_EQ(JumpedState(start, (uint64_t{1} << 32) + 12), JumpedState(start, 12));
+    }
+}
+
+// Jumps too long to step: their composition must still be the sum of their lengths, which a jump
+// that drops or misplaces a high bit of k breaks.
+TEST(JumpedState, LongJumpsComposeAsTheirLengthsAdd)
+{
+    constexpr uint64_t Quarter = uint64_t{1} << 30;
+    EXPECT_EQ(JumpedState(JumpedState(2385u, 3 * Quarter), Quarter), 2385u);
+    EXPECT_EQ(JumpedState(JumpedState(7u, Quarter + 12345), 2 * Quarter - 1), JumpedState(7u, 3 * Quarter + 12344));
+}
