@@ -35,15 +35,27 @@ def _check_row(path: str, tolerance: int) -> CheckRow:
                     time.perf_counter() - start)
 
 
+def _check_rows(paths: List[str], tolerance: int) -> List[CheckRow]:
+    return [_check_row(path, tolerance) for path in paths]
+
+
+def _chunk_size(files: int, workers: int) -> int:
+    """Files a task: a few, to cut the messages between processes (a scheduler's round trip costs about
+    as much as checking a small workbook), yet at least four tasks a worker, to keep the workers even."""
+    return max(1, min(16, files // (4 * workers)))
+
+
 def _on_client(client: Any, paths: List[str], tolerance: int) -> List[CheckRow]:
+    size = _chunk_size(len(paths), max(1, len(client.scheduler_info()["workers"])))
+    chunks = [paths[i:i + size] for i in range(0, len(paths), size)]
     # pure=False: a file may have changed since a check of the same path in this session.
-    futures = client.map(_check_row, paths, tolerance=tolerance, pure=False)
+    futures = client.map(_check_rows, chunks, tolerance=tolerance, pure=False)
     rows = []
-    for path, future in zip(paths, futures):
+    for chunk, future in zip(chunks, futures):
         try:
-            rows.append(future.result())
-        except Exception as error:  # a worker lost while it held the file
-            rows.append(CheckRow(path, 0, 0, 0, 0, f"{type(error).__name__}: {error}", 0.0))
+            rows.extend(future.result())
+        except Exception as error:  # a worker lost while it held the files
+            rows.extend(CheckRow(path, 0, 0, 0, 0, f"{type(error).__name__}: {error}", 0.0) for path in chunk)
     return rows
 
 
@@ -53,10 +65,8 @@ def _on_process_pool(paths: List[str], tolerance: int, max_workers: Optional[int
     context = multiprocessing.get_context("forkserver")
     context.set_forkserver_preload(["quorin"])
     workers = max_workers or os.cpu_count() or 1
-    # Chunks of a few files cut the messages between processes; small enough to keep the workers even.
-    chunk = max(1, min(16, len(paths) // (4 * workers)))
     with ProcessPoolExecutor(max_workers=workers, mp_context=context) as pool:
-        return list(pool.map(_check_row, paths, repeat(tolerance), chunksize=chunk))
+        return list(pool.map(_check_row, paths, repeat(tolerance), chunksize=_chunk_size(len(paths), workers)))
 
 
 def check_many(paths: Iterable[PathLike], *, tolerance: int = 0, client: Any = None,

@@ -1,11 +1,12 @@
 // functions.cpp - the eleven worksheet functions for the Python face in quorin/: each converts its
-// arguments, runs the rule under the rules' lock (the GIL released for large work) and answers a float
-// or an array. nan says what a failing point answers; the face checks errors= and passes it here.
+// arguments, runs the rule on buffers of the call's own (the GIL released for large work) and answers a
+// float or an array. nan says what a failing point answers; the face checks errors= and passes it here.
 #include "functions.h"
 
 #include <algorithm>
 #include <iterator>
 #include <memory>
+#include <mutex>
 
 #include "addin/catalogue.h"
 #include "rules/functions.h"
@@ -26,15 +27,23 @@ struct Sequence {
     explicit Sequence(uint32_t start) : state(start) {}
 };
 
-// Runs work under lock, with the GIL released when it handles at least ReleaseThreshold values. The
-// lock is let go before the GIL is taken back, so a thread waiting for the lock with the GIL held
-// never waits for a thread that waits for the GIL.
-template <typename Work> auto Locked(std::mutex& lock, int64_t size, Work work)
+// Runs work with the GIL released when it handles at least ReleaseThreshold values.
+template <typename Work> auto Released(int64_t size, Work work)
 {
     std::unique_ptr<py::gil_scoped_release> release;
     if (size >= ReleaseThreshold) release.reset(new py::gil_scoped_release);
-    const std::lock_guard<std::mutex> hold(lock);
     return work();
+}
+
+// Runs work under lock, with the GIL released as Released does. The lock is let go before the GIL is
+// taken back, so a thread waiting for the lock with the GIL held never waits for a thread that waits
+// for the GIL.
+template <typename Work> auto Locked(std::mutex& lock, int64_t size, Work work)
+{
+    return Released(size, [&] {
+        const std::lock_guard<std::mutex> hold(lock);
+        return work();
+    });
 }
 
 int64_t SizeOf(const Range& range)
@@ -62,9 +71,7 @@ py::object StudentT(py::handle dof, bool nan)
     double* out = answers.mutable_data();
     const int64_t n = points.Count();
     std::vector<int64_t> beyond;
-    {
-        std::unique_ptr<py::gil_scoped_release> release;
-        if (n >= ReleaseThreshold) release.reset(new py::gil_scoped_release);
+    Released(n, [&] {
         for (int64_t i = 0; i < n; ++i) {
             int32_t whole = 0;
             if (IntegerFrom(in[i], &whole)) {
@@ -73,7 +80,8 @@ py::object StudentT(py::handle dof, bool nan)
                 beyond.push_back(i);
             }
         }
-    }
+        return 0;
+    });
     // A point that is not a number reads as NaN, so it is among those beyond 32 bits.
     points.failing = beyond;
     return FinishPoints(points, answers, nan, F, "dof is not a number within 32 bits");
@@ -88,7 +96,7 @@ py::object CountBetween(py::handle values, py::handle low, py::handle high)
     CallRanges call{{&X}};
     double answer = 0.0;
     const int32_t status =
-        Locked(RuleLock, SizeOf(X), [&] { return AnswerCountBetween(ArgumentsOf(&call), from, to, &answer); });
+        Released(SizeOf(X), [&] { return AnswerCountBetween(ArgumentsOf(&call), from, to, &answer); });
     if (status != 0) FailStatus(F, status, call);
     return py::int_(static_cast<long long>(answer));
 }
@@ -147,13 +155,13 @@ py::object AtPoints(const char* F, const Range* first, const Range* second, py::
     if (PyFloat_Check(x.ptr()) || (PyLong_Check(x.ptr()) && !PyBool_Check(x.ptr()))) {
         const double at = ReadNumberArgument(x, F, "x");
         double answer = 0.0;
-        const int32_t status = Locked(RuleLock, values, [&] { return rule(ArgumentsOf(&call), &at, 1, &answer); });
+        const int32_t status = Released(values, [&] { return rule(ArgumentsOf(&call), &at, 1, &answer); });
         if (status != 0) FailStatus(F, status, call);
         return py::float_(answer);
     }
     const Points points = ReadPoints(x, F, "x");
     Doubles answers = ShapedLike(points);
-    const int32_t status = Locked(RuleLock, points.Count() + values, [&] {
+    const int32_t status = Released(points.Count() + values, [&] {
         return rule(ArgumentsOf(&call), points.values.data(), points.Count(), answers.mutable_data());
     });
     if (status != 0) FailStatus(F, status, call);
@@ -192,7 +200,7 @@ py::object Interp2(py::handle zTable, py::handle x, py::handle y, py::handle ext
     const Points atY = ReadPoints(Y, F, "y");
     Doubles answers = ShapedLike(atX);
     CallRanges call{{&Z}};
-    const int32_t status = Locked(RuleLock, atX.Count() + SizeOf(Z), [&] {
+    const int32_t status = Released(atX.Count() + SizeOf(Z), [&] {
         return AnswerInterp2Points(ArgumentsOf(&call), atX.values.data(), atY.values.data(), atX.Count(), extend,
                                    answers.mutable_data());
     });
@@ -228,7 +236,7 @@ py::object Coefficients(const char* F, int32_t terms, CallRanges& call, int64_t 
                         int32_t (*rule)(const RangeArguments&, int32_t, double*))
 {
     double coefficients[MaxTerms] = {};
-    const int32_t status = Locked(RuleLock, size, [&] { return rule(ArgumentsOf(&call), terms, coefficients); });
+    const int32_t status = Released(size, [&] { return rule(ArgumentsOf(&call), terms, coefficients); });
     if (status != 0) FailStatus(F, status, call);
     Doubles row(std::vector<py::ssize_t>{terms});
     std::copy(coefficients, coefficients + terms, row.mutable_data());

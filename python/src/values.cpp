@@ -1,6 +1,7 @@
 // values.cpp - Python values in, the rules' answers out.
 #include "values.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <limits>
@@ -10,7 +11,6 @@
 namespace quorin_python {
 
 PyObject* QuorinError = nullptr;
-std::mutex RuleLock;
 
 void Fail(const char* function, const std::string& what)
 {
@@ -229,9 +229,19 @@ int32_t ReadRanges(void* arguments, int32_t index, RangeBuffer* buffer, bool zer
 
 }  // namespace
 
+CallRanges::CallRanges(std::initializer_list<const Range*> read)
+{
+    std::copy(read.begin(), read.end(), ranges);
+}
+
+CallRanges::~CallRanges()
+{
+    ReleaseCallBuffers(&own);
+}
+
 RangeArguments ArgumentsOf(CallRanges* call)
 {
-    return RangeArguments{ReadRanges, call, StaticRangeBuffers};
+    return RangeArguments{ReadRanges, call, BuffersOf(&call->own)};
 }
 
 void FailStatus(const char* function, int32_t status, const CallRanges& call)

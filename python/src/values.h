@@ -5,7 +5,7 @@
 #pragma once
 
 #include <cstdint>
-#include <mutex>
+#include <initializer_list>
 #include <string>
 #include <vector>
 
@@ -59,17 +59,22 @@ bool IntegerFrom(double number, int32_t* integer);
 py::object FinishPoints(const Points& points, py::array_t<double, py::array::c_style>& answers, bool nanForFailures,
                         const char* function, const char* why);
 
-// The ranges of one call, in the order the rules read them, and the reader that hands them over.
+// The ranges of one call, in the order the rules read them, and the buffers of the call's own they are
+// read into, released when the call is done, on every path: no buffer is shared between calls, so
+// calls on several threads need no lock.
 struct CallRanges {
     const Range* ranges[4] = {};
+    CallBuffers own = {};
+    CallRanges(std::initializer_list<const Range*> read);
+    ~CallRanges();
+    CallRanges(const CallRanges&) = delete;
+    CallRanges& operator=(const CallRanges&) = delete;
 };
+// The reader that hands the call's ranges to the rules, into the call's own buffers.
 RangeArguments ArgumentsOf(CallRanges* call);
 
 // Raises QuorinError for a rule's nonzero status, naming the function, the rule and the ranges' sizes.
 [[noreturn]] void FailStatus(const char* function, int32_t status, const CallRanges& call);
-
-// The rules read ranges into shared buffers: one call at a time, whatever the thread.
-extern std::mutex RuleLock;
 
 // Releases the GIL for work of at least this many values; below it the release costs more than it frees.
 constexpr int64_t ReleaseThreshold = 4096;
