@@ -59,12 +59,17 @@ def _series_like(answer: Any, *points: Any) -> Any:
     return answer
 
 
-# Docstring sections shared by the point functions, written at the docstrings' indentation.
+# Docstring sections shared by the functions, written at the docstrings' indentation.
 _SHARED_SECTIONS = {
-    "points_returns": """float or ndarray
+    "points_answers": """Returns
+    -------
+    float or ndarray
         A float for one point; for an array of points a float64 array of its shape, each element the very
-        double the worksheet's {name} answers at that point. A pandas Series answers a Series with its index.""",
-    "points_raises": """QuorinError
+        double the worksheet's {name} answers at that point. A pandas Series answers a Series with its index.
+
+    Raises
+    ------
+    QuorinError
         When the worksheet answers its failure (999): the message names the function, the rule and the
         ranges' sizes. A point that is not a number raises it too, naming its flat indexes, unless
         ``errors="nan"``.
@@ -73,6 +78,12 @@ _SHARED_SECTIONS = {
     TypeError
         An array of complex numbers, dates or records.""",
     "range": "array_like, at most 2-D, read row by row",
+    "size_parameter": """size : int or tuple of ints, optional
+            None draws one number; otherwise an array of that shape, filled in C order.""",
+    "draws_returns": """Returns
+        -------
+        float or ndarray
+            What the worksheet's {name} answers, call after call, from this sequence.""",
     "errors_parameter": """errors : {{"raise", "nan"}}, default "raise"
         What a point that is not a number answers: QuorinError, or NaN there and every other point as usual.""",
 }
@@ -162,13 +173,7 @@ def interp1(x_values: ArrayLike, y_values: ArrayLike, x: Real | Points, *, extra
         {extrapolate}: past an end, extend the end interval instead of holding the end value.
     {errors_parameter}
 
-    Returns
-    -------
-    {points_returns}
-
-    Raises
-    ------
-    {points_raises}
+    {points_answers}
 
     Examples
     --------
@@ -194,23 +199,18 @@ def interp2(z_table: ArrayLike, x: Real | Points, y: Real | Points, *, extrapola
     Parameters
     ----------
     z_table : array_like, 2-D
-        {Ztable}: X down the first column, Y along the first row, its corner unread.
+        {Ztable}: X down the first column, Y along the first row, its corner unread (ValueError if
+        it is not 2-D).
     x : real number or array_like
         {X}.
     y : real number or array_like
-        {Y}; x and y broadcast together, and the answer has their shape.
+        {Y}. x and y broadcast together (ValueError if they cannot), and the answer has
+        their shape.
     extrapolate : bool, default False
         {extrapolate}.
     {errors_parameter}
 
-    Returns
-    -------
-    {points_returns}
-
-    Raises
-    ------
-    {points_raises}
-        x and y that do not broadcast together, or a table that is not 2-D, raise ValueError.
+    {points_answers}
 
     Examples
     --------
@@ -239,13 +239,7 @@ def lagrange(x_values: ArrayLike, y_values: ArrayLike, x: Real | Points, *, erro
         {x}.
     {errors_parameter}
 
-    Returns
-    -------
-    {points_returns}
-
-    Raises
-    ------
-    {points_raises}
+    {points_answers}
 
     Examples
     --------
@@ -267,20 +261,14 @@ def spline(x_values: ArrayLike, y_values: ArrayLike, x: Real | Points, *, errors
     Parameters
     ----------
     x_values : {range}
-        {xValues}; strictly increasing once sorted.
+        {xValues}; in fact they must be strictly increasing (QuorinError otherwise).
     y_values : {range}
         {yValues}.
     x : real number or array_like
         {x}; the coefficients are computed once for all the points.
     {errors_parameter}
 
-    Returns
-    -------
-    {points_returns}
-
-    Raises
-    ------
-    {points_raises}
+    {points_answers}
 
     Examples
     --------
@@ -307,13 +295,7 @@ def polynomial(c: ArrayLike, x: Real | Points, *, errors: Errors = "raise") -> A
         {x}.
     {errors_parameter}
 
-    Returns
-    -------
-    {points_returns}
-
-    Raises
-    ------
-    {points_raises}
+    {points_answers}
 
     Examples
     --------

@@ -105,13 +105,9 @@ class Generator:
 
         Parameters
         ----------
-        size : int or tuple of ints, optional
-            None draws one number; otherwise an array of that shape, filled in C order.
+        {size_parameter}
 
-        Returns
-        -------
-        float or ndarray
-            What the worksheet's {name} answers, call after call, from this sequence.
+        {draws_returns}
 
         Examples
         --------
@@ -130,13 +126,9 @@ class Generator:
             The {Avg}.
         stdev : real number
             The {Stdev}; a negative one mirrors the draws about avg.
-        size : int or tuple of ints, optional
-            None draws one number; otherwise an array of that shape, filled in C order.
+        {size_parameter}
 
-        Returns
-        -------
-        float or ndarray
-            What the worksheet's {name} answers, call after call, from this sequence.
+        {draws_returns}
 
         Examples
         --------

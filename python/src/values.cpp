@@ -20,11 +20,12 @@ void Fail(const char* function, const std::string& what)
 
 namespace {
 
-// Python's numbers, NumPy's scalars, Decimal and anything registered as a real number; bool only where
-// the host turns TRUE into 1, in a point. Decimal is a number that the numbers module does not call real.
+// Python's numbers, NumPy's scalars, Decimal and anything registered as a real number; bool (Python's
+// or NumPy's) only where the host turns TRUE into 1, in a point or a flag. Decimal is a number that the numbers module does not call real.
 bool IsNumber(py::handle value, bool boolIsNumber)
 {
-    if (PyBool_Check(value.ptr())) return boolIsNumber;
+    const py::object numpyBool = py::module_::import("numpy").attr("bool_");
+    if (PyBool_Check(value.ptr()) || PyObject_IsInstance(value.ptr(), numpyBool.ptr()) == 1) return boolIsNumber;
     if (PyFloat_Check(value.ptr()) || PyLong_Check(value.ptr())) return true;
     const py::object real = py::module_::import("numbers").attr("Real");
     const py::object decimal = py::module_::import("decimal").attr("Decimal");

@@ -31,6 +31,7 @@ def test_public_functions_pickle_by_reference_with_real_signatures():
         assert keyword_only == flags
     with pytest.raises(TypeError):
         quorin.interp1(X, Y, 7.25, True)
+    assert quorin.interp1(X, Y, 7.25, extrapolate=np.True_) == quorin.interp1(X, Y, 7.25, extrapolate=True)
 
 
 def test_docstring_examples_are_what_the_functions_answer():
