@@ -144,11 +144,11 @@ _MODULE_SEQUENCE = Generator()
 
 
 def rand_norm(size: Size = None) -> Union[float, NDArray[Any]]:
-    return _MODULE_SEQUENCE.rand_norm(size)
+    return _MODULE_SEQUENCE._sequence.rand_norm(size)
 
 
 def rand_dist(avg: SupportsFloat, stdev: SupportsFloat, size: Size = None) -> Union[float, NDArray[Any]]:
-    return _MODULE_SEQUENCE.rand_dist(avg, stdev, size)
+    return _MODULE_SEQUENCE._sequence.rand_dist(avg, stdev, size)
 
 
 rand_norm.__doc__ = "From the module's one sequence (see Generator).\n\n" + (Generator.rand_norm.__doc__ or "")
