@@ -65,3 +65,10 @@ def test_a_dask_cluster_gives_the_serial_rows_in_the_order_given(workbooks):
     run = subprocess.run([sys.executable, "-c", CLUSTER, *paths], capture_output=True, timeout=240)
     assert run.returncode == 0, run.stderr.decode()[-2000:]
     assert pickle.loads(run.stdout) == serial(paths)
+
+
+def test_without_pandas_the_rows_are_named_tuples(workbooks, monkeypatch):
+    # Fault: the DataFrame's import failing the run where pandas is not installed.
+    monkeypatch.setitem(sys.modules, "pandas", None)  # import pandas now raises ImportError
+    rows = quorin.check_many([workbooks / "planted.xlsx"], max_workers=1)
+    assert [type(row) for row in rows] == [quorin.CheckRow] and rows[0].refused is None
