@@ -41,9 +41,16 @@ using DoubleDoubleEntry = XLOPER* (*)(double, double);
 
 bool BorrowArrays = true;
 
+// The benchmark's one host, which the module's direct calls reach through BenchHandler.
+SubstituteHost& BenchHost()
+{
+    static SubstituteHost host;
+    return host;
+}
+
 // Array arguments are the caller's own records: coercing one to an array hands the same
 // elements back, and releasing it has nothing to give back.
-int BenchHandler(int xlfn, XLOPER* operRes, int count, XLOPER* opers[])
+int BenchHandler(void* host, int xlfn, XLOPER* operRes, int count, XLOPER* opers[])
 {
     if (BorrowArrays && xlfn == xlCoerce && count >= 2 && operRes != nullptr && opers[0] != nullptr &&
         opers[0]->xltype == xltypeMulti && opers[1] != nullptr && opers[1]->xltype == xltypeInt &&
@@ -54,7 +61,7 @@ int BenchHandler(int xlfn, XLOPER* operRes, int count, XLOPER* opers[])
     if (BorrowArrays && xlfn == xlFree && count == 1 && opers[0] != nullptr && opers[0]->xltype == xltypeMulti) {
         return xlretSuccess;
     }
-    return SubstituteHost::Instance().Handle(xlfn, operRes, count, opers);
+    return static_cast<SubstituteHost*>(host)->Handle(xlfn, operRes, count, opers);
 }
 
 // Deterministic data: splitmix64, uniform doubles in [0, 1).
@@ -151,7 +158,7 @@ std::vector<double> SquareTable(size_t s, uint64_t seed)
 
 void* Entry(const char* name)
 {
-    void* entry = SubstituteHost::Instance().Procedure(name);
+    void* entry = BenchHost().Procedure(name);
     if (entry == nullptr) {
         std::fprintf(stderr, "module lacks %s\n", name);
         std::exit(1);
@@ -312,7 +319,7 @@ void BenchRangeReader(benchmark::State& state, int64_t n)
 // host (coerceVerbatim) hands back an array it already holds. The difference is the coercion.
 void BenchHostCoerce(benchmark::State& state, int64_t n, bool copying)
 {
-    SubstituteHost& host = SubstituteHost::Instance();
+    SubstituteHost& host = BenchHost();
     HostArray X(UniformValues(static_cast<size_t>(n), 31, 0.0, 1.0));
     const uint16_t rows = X.record.val.array.rows, columns = X.record.val.array.columns;
     host.sheet = quorin_host::Sheet{};
@@ -510,14 +517,14 @@ int main(int argc, char** argv)
         else passOn.push_back(argv[a]);
     }
 
-    SubstituteHost& host = SubstituteHost::Instance();
+    SubstituteHost& host = BenchHost();
     std::string error;
     if (!host.Load(quorin_host::DefaultModulePath(), &error)) {
         std::fprintf(stderr, "%s\n", error.c_str());
         return 1;
     }
     host.Open();
-    InstallExcelHandler(&BenchHandler);
+    InstallExcelHandler({&BenchHandler, &host});
     if (answers) {
         PrintAnswers();
         return 0;

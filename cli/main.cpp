@@ -22,6 +22,7 @@
 #include "host/substitute_host.h"
 #include "engine/text_file.h"
 #include "engine/workbook.h"
+#include "engine/workers.h"
 #include "cli/xlsx_commands.h"
 
 using namespace quorin_host;
@@ -35,8 +36,10 @@ enum ExitStatus : int {
 };
 
 static const char Usage[] =
-    "usage: quorin-host [--module PATH] COMMAND\n"
-    "       quorin-host --version\n"
+    "usage: quorin-host [--module PATH] [--jobs N] COMMAND\n"
+    "       quorin-host --version | --help\n"
+    "  --jobs N          evaluate workbooks on N workers, each with its own copy of the add-in\n"
+    "                    (1 to 64; the number of cores by default): the same answers whatever N is\n"
     "  eval FORMULA...   evaluate each formula, e.g. '=StudentT(10)' or '=LLSQ({0,1,2},{1,3,5},2)'\n"
     "  functions         list the registered functions as the function wizard shows them\n"
     "  manager           show the add-in manager's title and the add and remove alerts\n"
@@ -51,7 +54,8 @@ static const char Usage[] =
     "                    then check every .xlsx and .xlsm workbook in DIR as below, by name\n"
     "  check BOOK.xlsx... [--tolerance ULPS]\n"
     "                    recalculate the workbook's formulas that call the add-in and compare each cell\n"
-    "                    with the value the file cached; formulas calling built-in functions keep theirs\n"
+    "                    with the value the file cached; formulas calling built-in functions keep theirs;\n"
+    "                    several workbooks are checked at once and reported in the order given\n"
     "  sheet BOOK.xlsx [--csv]\n"
     "                    show every recalculated sheet of the workbook, headed by its name\n"
     "  recalc IN.xlsx OUT.xlsx [--in-place]\n"
@@ -66,6 +70,9 @@ static const char Usage[] =
     "Exit status: 0 all done; 1 a formula, a cell or a file failed (a message on standard error says\n"
     "which), or a sheet differs from its recorded answers; 2 the command line is wrong; 3 the add-in\n"
     "could not be loaded or opened.\n";
+
+// More workers than this would be copies of the module with no core to run on.
+constexpr int MaxJobs = 64;
 
 static int UsageFailure(const std::string& problem)
 {
@@ -146,7 +153,14 @@ static bool EvaluateOnOwnThread(SubstituteHost& host, const CsvRows& cells, cons
     return evaluated;
 }
 
-static int EvaluateSheetFile(SubstituteHost& host, const std::vector<std::string>& arguments)
+// What a command runs with: the host the add-in was opened in, and the workers evaluating workbooks,
+// that host the first of them.
+struct Session {
+    SubstituteHost& host;
+    Workers& workers;
+};
+
+static int EvaluateSheetFile(Session& session, const std::vector<std::string>& arguments)
 {
     std::string path;
     bool csv = false;
@@ -158,9 +172,10 @@ static int EvaluateSheetFile(SubstituteHost& host, const std::vector<std::string
         else return UsageFailure("sheet takes one file");
     }
     if (path.empty()) return UsageFailure("sheet needs a file");
+    SubstituteHost& host = session.host;
     if (NamesWorkbook({path})) {
         if (calls) return UsageFailure("--calls is for a CSV sheet");
-        return ShowWorkbook(host, path, csv);
+        return ShowWorkbook(session.workers, path, csv);
     }
     CsvRows cells;
     if (!LoadCsv(path, &cells)) return Failed;
@@ -216,7 +231,7 @@ static int CheckCsvSheets(SubstituteHost& host, const std::vector<std::string>& 
     return (differing == 0 && missing + unread == 0) ? Done : Failed;
 }
 
-static int CheckSheets(SubstituteHost& host, const std::vector<std::string>& arguments)
+static int CheckSheets(Session& session, const std::vector<std::string>& arguments)
 {
     if (arguments.empty()) return UsageFailure("check needs a directory or a sheet");
     std::vector<std::string> sheets, workbooks;
@@ -253,8 +268,8 @@ static int CheckSheets(SubstituteHost& host, const std::vector<std::string>& arg
         if (missing == 0) std::fputs("check: no sheets found\n", stderr);
         return Failed;
     }
-    int status = sheets.empty() && missing == 0 ? Done : CheckCsvSheets(host, sheets, missing);
-    for (const std::string& path : workbooks) status = std::max(status, CheckWorkbook(host, path, 0));
+    int status = sheets.empty() && missing == 0 ? Done : CheckCsvSheets(session.host, sheets, missing);
+    if (!workbooks.empty()) status = std::max(status, CheckWorkbookList(session.workers, workbooks, 0));
     return status;
 }
 
@@ -310,18 +325,18 @@ static int PlotFormula(SubstituteHost& host, const std::vector<std::string>& arg
 // The commands, looked up before the add-in is loaded so that a mistyped one costs no load.
 struct Command {
     const char* name;
-    int (*run)(SubstituteHost& host, const std::vector<std::string>& arguments);
+    int (*run)(Session& session, const std::vector<std::string>& arguments);
 };
 static const Command Commands[] = {
-    {"eval", Evaluate},
-    {"functions", [](SubstituteHost& host, const std::vector<std::string>&) { return ListFunctions(host); }},
-    {"manager", [](SubstituteHost& host, const std::vector<std::string>&) { return ShowManager(host); }},
+    {"eval", [](Session& session, const std::vector<std::string>& arguments) { return Evaluate(session.host, arguments); }},
+    {"functions", [](Session& session, const std::vector<std::string>&) { return ListFunctions(session.host); }},
+    {"manager", [](Session& session, const std::vector<std::string>&) { return ShowManager(session.host); }},
     {"sheet", EvaluateSheetFile},
-    {"check", [](SubstituteHost& host, const std::vector<std::string>& arguments) {
-         return NamesWorkbook(arguments) ? CheckWorkbooks(host, arguments) : CheckSheets(host, arguments);
+    {"check", [](Session& session, const std::vector<std::string>& arguments) {
+         return NamesWorkbook(arguments) ? CheckWorkbooks(session.workers, arguments) : CheckSheets(session, arguments);
      }},
-    {"recalc", RecalculateWorkbook},
-    {"plot", PlotFormula},
+    {"recalc", [](Session& session, const std::vector<std::string>& arguments) { return RecalculateWorkbook(session.workers, arguments); }},
+    {"plot", [](Session& session, const std::vector<std::string>& arguments) { return PlotFormula(session.host, arguments); }},
 };
 
 // The arguments as UTF-8. Windows hands main its arguments in the ANSI code page, which cannot spell
@@ -349,17 +364,29 @@ int main(int argc, char** argv)
     _setmode(_fileno(stderr), _O_BINARY);
 #endif
     const std::vector<std::string> arguments = Arguments(argc, argv);
-    // Answered before the module is loaded, so that it names the release even where the module is missing.
+    // Answered before the module is loaded, so that they work even where the module is missing.
     if (arguments.size() == 1 && arguments[0] == "--version") {
         std::printf("quorin-host %s\n", QUORIN_VERSION);
         return Done;
     }
+    if (arguments.size() == 1 && (arguments[0] == "--help" || arguments[0] == "-h")) {
+        std::fputs(Usage, stdout);
+        return Done;
+    }
     std::string modulePath = DefaultModulePath();
+    size_t jobs = CoreCount();
     size_t a = 0;
-    if (a < arguments.size() && arguments[a] == "--module") {
-        if (a + 1 >= arguments.size()) return UsageFailure("--module needs a path");
-        modulePath = arguments[a + 1];
-        a += 2;
+    for (; a < arguments.size() && (arguments[a] == "--module" || arguments[a] == "--jobs"); a += 2) {
+        if (a + 1 >= arguments.size()) return UsageFailure(arguments[a] + (arguments[a] == "--module" ? " needs a path" : " needs a number"));
+        if (arguments[a] == "--module") {
+            modulePath = arguments[a + 1];
+            continue;
+        }
+        double number = 0.0;
+        if (ParseNumber(arguments[a + 1], &number) != NumberRead::Ok || !(number >= 1.0 && number <= MaxJobs) || number != std::floor(number)) {
+            return UsageFailure("--jobs takes a whole number from 1 to " + std::to_string(MaxJobs) + ": " + arguments[a + 1]);
+        }
+        jobs = static_cast<size_t>(number);
     }
     if (a >= arguments.size()) return UsageFailure("");
     const std::string name = arguments[a++];
@@ -367,7 +394,7 @@ int main(int argc, char** argv)
     const Command* command = std::find_if(std::begin(Commands), std::end(Commands), [&](const Command& c) { return name == c.name; });
     if (command == std::end(Commands)) return UsageFailure("unknown command " + name);
 
-    SubstituteHost& host = SubstituteHost::Instance();
+    SubstituteHost host;
     std::string error;
     if (!host.Load(modulePath, &error)) {
         std::fprintf(stderr, "quorin-host: %s\n", error.c_str());
@@ -384,7 +411,9 @@ int main(int argc, char** argv)
     // The commands that read a workbook name it themselves; any other input too large for memory is
     // named here by the command as typed, so nothing ends in an uncaught exception.
     try {
-        status = command->run(host, rest);
+        Workers workers(host, jobs);
+        Session session{host, workers};
+        status = command->run(session, rest);
     } catch (const std::bad_alloc&) {
         std::string typed = name;
         for (const std::string& r : rest) typed += " " + r;

@@ -2,9 +2,14 @@
 #include "cli/xlsx_commands.h"
 
 #include <algorithm>
+#include <atomic>
+#include <condition_variable>
 #include <cstdio>
 #include <filesystem>
+#include <mutex>
 #include <new>
+#include <system_error>
+#include <thread>
 
 #include "report/workbook_report.h"
 #include "engine/text_file.h"
@@ -29,30 +34,66 @@ int UsageError()
     return 2;
 }
 
+// Where a workbook's report goes: straight out, or, while files before it are still being checked,
+// held and written after theirs, each piece to the stream it was meant for.
+class Output {
+public:
+    explicit Output(bool held) : held_(held) {}
+    void Out(const std::string& text) { Put(stdout, text); }
+    void Err(const std::string& text) { Put(stderr, text); }
+    void Release()
+    {
+        // Each stream flushed before the other is written, so that the pieces keep their order.
+        for (const auto& piece : pieces_) {
+            std::fflush(piece.first == stdout ? stderr : stdout);
+            std::fwrite(piece.second.data(), 1, piece.second.size(), piece.first);
+        }
+        pieces_.clear();
+        pieces_.shrink_to_fit();
+    }
+
+private:
+    void Put(std::FILE* stream, const std::string& text)
+    {
+        if (!held_) std::fwrite(text.data(), 1, text.size(), stream);
+        else if (!pieces_.empty() && pieces_.back().first == stream) pieces_.back().second += text;
+        else pieces_.emplace_back(stream, text);
+    }
+
+    const bool held_;
+    std::vector<std::pair<std::FILE*, std::string>> pieces_;
+};
+
 // Running out of memory is this input meeting this machine, not a fault of the program: a message
 // naming the file, and the command's failure. What was read is released by then.
-template <typename Run> int WithinMemory(const std::string& path, const char* aftermath, Run run)
+template <typename Run> int WithinMemory(const std::string& path, const char* aftermath, Output& output, Run run)
 {
     try {
         return run();
     } catch (const std::bad_alloc&) {
-        std::fprintf(stderr, "%s: out of memory%s\n", path.c_str(), aftermath);
+        output.Err(path + ": out of memory" + aftermath + "\n");
         return 1;
     }
 }
 
-// Why a workbook was not read, then what its evaluation noted and the problems it met, on stderr.
-void PrintMessages(bool read, const std::string& failure, const std::vector<std::string>& notes,
-                   const std::vector<std::string>& problems)
+template <typename Run> int WithinMemory(const std::string& path, const char* aftermath, Run run)
 {
-    if (!read) std::fprintf(stderr, "%s\n", failure.c_str());
-    for (const std::string& note : notes) std::fprintf(stderr, "note: %s\n", note.c_str());
-    for (const std::string& problem : problems) std::fprintf(stderr, "%s\n", problem.c_str());
+    Output direct(false);
+    return WithinMemory(path, aftermath, direct, run);
 }
 
-void PrintMessages(const WorkbookReport& report)
+// Why a workbook was not read, then what its evaluation noted and the problems it met, on stderr.
+void PrintMessages(bool read, const std::string& failure, const std::vector<std::string>& notes,
+                   const std::vector<std::string>& problems, Output& output)
 {
-    PrintMessages(report.read, report.failure, report.notes, report.problems);
+    if (!read) output.Err(failure + "\n");
+    for (const std::string& note : notes) output.Err("note: " + note + "\n");
+    for (const std::string& problem : problems) output.Err(problem + "\n");
+}
+
+void PrintMessages(const WorkbookReport& report, Output& output)
+{
+    PrintMessages(report.read, report.failure, report.notes, report.problems, output);
 }
 
 std::string Shown(const Value& v)
@@ -100,44 +141,90 @@ std::string ToleratedText(const WorkbookReport& report)
 }  // namespace
 
 // The commands' work on one file, inside WithinMemory.
-static int CheckRead(SubstituteHost& host, const std::string& path, uint64_t tolerance);
-static int ShowRead(SubstituteHost& host, const std::string& path, bool csv);
-static int RecalculateRead(SubstituteHost& host, const std::string& in, const std::string& out);
+static int CheckRead(Workers& workers, const std::string& path, uint64_t tolerance, Output& output);
+static int ShowRead(Workers& workers, const std::string& path, bool csv);
+static int RecalculateRead(Workers& workers, const std::string& in, const std::string& out);
 
-int CheckWorkbook(SubstituteHost& host, const std::string& path, uint64_t tolerance)
+static int CheckWorkbook(Workers& workers, const std::string& path, uint64_t tolerance, Output& output)
 {
-    return WithinMemory(path, "", [&] { return CheckRead(host, path, tolerance); });
+    return WithinMemory(path, "", output, [&] { return CheckRead(workers, path, tolerance, output); });
 }
 
-static int CheckRead(SubstituteHost& host, const std::string& path, uint64_t tolerance)
+static int CheckRead(Workers& workers, const std::string& path, uint64_t tolerance, Output& output)
 {
     WorkbookReport report;
     // The differing cells are printed as they are found, after the verdict and what was tolerated.
-    CheckWorkbookReport(host, path, tolerance, &report,
+    CheckWorkbookReport(workers, path, tolerance, &report,
         [&](const WorkbookReport& counted) {
-            PrintMessages(counted);
-            std::printf("%s %s\n", counted.differing == 0 ? "same  " : "DIFFER", path.c_str());
-            std::fputs(ToleratedText(counted).c_str(), stdout);
+            PrintMessages(counted, output);
+            output.Out((counted.differing == 0 ? "same   " : "DIFFER ") + path + "\n");
+            output.Out(ToleratedText(counted));
         },
         [](const ReportedCell& cell, std::string* text) {
             // Appended piece by piece: a sum of strings would copy the line once per piece.
             text->append("    ").append(cell.cell).append("  ").append(cell.formula).append("  cached ").append(Shown(cell.cached));
             text->append("  computed ").append(Shown(cell.computed)).append("  (").append(HowFar(cell)).append(")\n");
         },
-        [](const std::string& text) { std::fwrite(text.data(), 1, text.size(), stdout); });
+        [&](const std::string& text) { output.Out(text); });
     if (!report.evaluated) {
-        PrintMessages(report);
-        std::printf("FAILED %s\n", path.c_str());
+        PrintMessages(report, output);
+        output.Out("FAILED " + path + "\n");
         return 1;
     }
-    std::fputs(StaleLines(report).c_str(), stdout);
-    std::printf("%s: %zu cells recomputed, %zu matching, %zu differing; %zu formulas stale; %zu formulas kept their cached value "
-                "(no add-in call)\n",
-                path.c_str(), report.recomputed, report.matching, report.differing, report.stale.size(), report.keptCached);
+    output.Out(StaleLines(report));
+    output.Out(path + ": " + std::to_string(report.recomputed) + " cells recomputed, " + std::to_string(report.matching) + " matching, " +
+               std::to_string(report.differing) + " differing; " + std::to_string(report.stale.size()) + " formulas stale; " +
+               std::to_string(report.keptCached) + " formulas kept their cached value (no add-in call)\n");
     return report.differing == 0 ? 0 : 1;
 }
 
-int CheckWorkbooks(SubstituteHost& host, const std::vector<std::string>& arguments)
+int CheckWorkbookList(Workers& workers, const std::vector<std::string>& paths, uint64_t tolerance)
+{
+    if (paths.size() == 1) {
+        Output direct(false);
+        return CheckWorkbook(workers, paths[0], tolerance, direct);
+    }
+    // Each file on a thread and a worker of its own; its report held until those before it are out.
+    struct File {
+        Output output{true};
+        int status = 0;
+        bool done = false;
+    };
+    std::vector<File> files(paths.size());
+    std::mutex mutex;
+    std::condition_variable finished;
+    std::atomic<size_t> next{0};
+    const auto work = [&] {
+        for (size_t i = next++; i < paths.size(); i = next++) {
+            const int status = CheckWorkbook(workers, paths[i], tolerance, files[i].output);
+            const std::lock_guard<std::mutex> lock(mutex);
+            files[i].status = status;
+            files[i].done = true;
+            finished.notify_all();
+        }
+    };
+    std::vector<std::thread> threads;
+    for (size_t t = 0; t < std::min(workers.Count(), paths.size()); ++t) {
+        try {
+            threads.emplace_back(work);
+        } catch (const std::system_error&) {
+            break;
+        }
+    }
+    if (threads.empty()) work();
+    int status = 0;
+    for (File& file : files) {
+        std::unique_lock<std::mutex> lock(mutex);
+        finished.wait(lock, [&] { return file.done; });
+        lock.unlock();
+        file.output.Release();
+        status = std::max(status, file.status);
+    }
+    for (std::thread& t : threads) t.join();
+    return status;
+}
+
+int CheckWorkbooks(Workers& workers, const std::vector<std::string>& arguments)
 {
     std::vector<std::string> books;
     uint64_t tolerance = 0;
@@ -156,21 +243,20 @@ int CheckWorkbooks(SubstituteHost& host, const std::vector<std::string>& argumen
         }
     }
     if (books.empty()) return UsageError();
-    int status = 0;
-    for (const std::string& path : books) status = std::max(status, CheckWorkbook(host, path, tolerance));
-    return status;
+    return CheckWorkbookList(workers, books, tolerance);
 }
 
-int ShowWorkbook(SubstituteHost& host, const std::string& path, bool csv)
+int ShowWorkbook(Workers& workers, const std::string& path, bool csv)
 {
-    return WithinMemory(path, "", [&] { return ShowRead(host, path, csv); });
+    return WithinMemory(path, "", [&] { return ShowRead(workers, path, csv); });
 }
 
-static int ShowRead(SubstituteHost& host, const std::string& path, bool csv)
+static int ShowRead(Workers& workers, const std::string& path, bool csv)
 {
     Recalculated run;
-    Recalculate(host, path, &run);
-    PrintMessages(run.read, path + ": " + run.error, run.evaluation.notes, run.evaluation.problems);
+    Recalculate(workers, path, &run);
+    Output direct(false);
+    PrintMessages(run.read, path + ": " + run.error, run.evaluation.notes, run.evaluation.problems, direct);
     if (!run.read) return 1;
     // The table goes to stdout as data; what the reader read around is said beside it.
     for (const std::string& line : ToleratedLines(run.xlsx)) std::fprintf(stderr, "tolerated: %s\n", line.c_str());
@@ -195,7 +281,7 @@ static int ShowRead(SubstituteHost& host, const std::string& path, bool csv)
     return run.evaluated && shown ? 0 : 1;
 }
 
-int RecalculateWorkbook(SubstituteHost& host, const std::vector<std::string>& arguments)
+int RecalculateWorkbook(Workers& workers, const std::vector<std::string>& arguments)
 {
     std::vector<std::string> paths;
     bool inPlace = false;
@@ -216,14 +302,15 @@ int RecalculateWorkbook(SubstituteHost& host, const std::vector<std::string>& ar
     std::error_code error;
     if (same) out = FileName(std::filesystem::canonical(FilePath(in), error));
     const std::string unwritten = "; " + out + " not written";
-    return WithinMemory(in, unwritten.c_str(), [&] { return RecalculateRead(host, in, out); });
+    return WithinMemory(in, unwritten.c_str(), [&] { return RecalculateRead(workers, in, out); });
 }
 
-static int RecalculateRead(SubstituteHost& host, const std::string& in, const std::string& out)
+static int RecalculateRead(Workers& workers, const std::string& in, const std::string& out)
 {
     WorkbookReport report;
-    RecalculateWorkbookReport(host, in, out, false, &report);
-    PrintMessages(report);
+    RecalculateWorkbookReport(workers, in, out, false, &report);
+    Output direct(false);
+    PrintMessages(report, direct);
     if (!report.evaluated) {
         std::fprintf(stderr, "recalc: %s not written\n", out.c_str());
         return 1;

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "host/substitute_host.h"
+#include "engine/workers.h"
 
 namespace quorin_host {
 
@@ -25,12 +25,13 @@ inline bool NamesWorkbook(const std::vector<std::string>& arguments)
 }
 
 // check BOOK.xlsx... [--tolerance ULPS]
-int CheckWorkbooks(SubstituteHost& host, const std::vector<std::string>& arguments);
-// One workbook against its cached values, as check prints it; 0 matching, 1 a difference or a failure.
-int CheckWorkbook(SubstituteHost& host, const std::string& path, uint64_t toleranceUlps);
+int CheckWorkbooks(Workers& workers, const std::vector<std::string>& arguments);
+// Workbooks against their cached values, as check prints them, in the order given: one alone on every
+// worker, several each on a worker of its own at once. 0 all matching, 1 a difference or a failure.
+int CheckWorkbookList(Workers& workers, const std::vector<std::string>& paths, uint64_t toleranceUlps);
 // sheet BOOK.xlsx [--csv]
-int ShowWorkbook(SubstituteHost& host, const std::string& path, bool csv);
+int ShowWorkbook(Workers& workers, const std::string& path, bool csv);
 // recalc IN.xlsx OUT.xlsx [--in-place]
-int RecalculateWorkbook(SubstituteHost& host, const std::vector<std::string>& arguments);
+int RecalculateWorkbook(Workers& workers, const std::vector<std::string>& arguments);
 
 }  // namespace quorin_host

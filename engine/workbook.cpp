@@ -3,11 +3,14 @@
 #include "engine/workbook.h"
 
 #include <algorithm>
+#include <atomic>
 #include <exception>
 #include <functional>
 #include <tuple>
 #include <map>
+#include <memory>
 #include <queue>
+#include <system_error>
 #include <thread>
 
 #include "engine/ahead.h"
@@ -41,6 +44,13 @@ bool AreaFits(const Area& a)
     const uint64_t cells = (uint64_t{a.rowLast} - a.rowFirst + 1) * (uint64_t{a.columnLast} - a.columnFirst + 1);
     return a.rowFirst <= a.rowLast && a.columnFirst <= a.columnLast && a.rowLast < MaxSheetRows && a.columnLast < MaxSheetColumns &&
            cells <= (uint64_t{1} << 20);
+}
+
+// The functions whose answers are the module's next random numbers: a workbook's draws come in the
+// order one host computes its formulas, whatever else is computed at once beside them.
+bool DrawsRandomNumbers(const std::string& function)
+{
+    return SameText(function, "RandNorm") || SameText(function, "RandDist");
 }
 
 // The element of an answer that a cell of an array formula's area shows: a single row or column
@@ -185,6 +195,7 @@ const XLOPER* WorkbookEvaluation::Records(const Area& area, size_t* rowStride, b
     const size_t rows = size_t{area.rowLast} - area.rowFirst + 1, columns = size_t{area.columnLast} - area.columnFirst + 1;
     const size_t bytes = rows * columns * sizeof(XLOPER);
     const auto key = std::make_tuple(area.sheet, area.rowFirst, area.rowLast, area.columnFirst, area.columnLast);
+    const std::lock_guard<std::mutex> lock(blockLock_.mutex);
     const auto found = blocks_.find(key);
     if (found != blocks_.end()) {
         *rowStride = columns;
@@ -196,7 +207,8 @@ const XLOPER* WorkbookEvaluation::Records(const Area& area, size_t* rowStride, b
     block.records.resize(rows * columns);
     for (size_t r = 0; r < rows; ++r) {
         for (size_t c = 0; c < columns; ++c) {
-            const Value& v = CellAt(area.sheet, static_cast<uint32_t>(area.rowFirst + r), static_cast<uint16_t>(area.columnFirst + c));
+            // A copy: another worker may be reading the store, whose Get answers in one place it reuses.
+            const Value v = CopyAt(area.sheet, static_cast<uint32_t>(area.rowFirst + r), static_cast<uint16_t>(area.columnFirst + c));
             if (v.kind == Kind::Uncalculated || !ScalarRecord(v, &block.records[r * columns + c], &block.strings)) return nullptr;
         }
     }
@@ -225,18 +237,20 @@ std::string WorkbookEvaluation::Reason(size_t k) const
 // and the order of computation. It is the sheet and name lookup its formulas evaluate against.
 class Recalculation : public FormulaNames {
 public:
-    Recalculation(SubstituteHost& host, const Workbook& book, const EvaluationOptions& options, WorkbookEvaluation* out)
-        : host_(host), book_(book), options_(options), out_(out) {}
+    Recalculation(SubstituteHost& host, const Workbook& book, const EvaluationOptions& options, WorkbookEvaluation* out, Workers* workers)
+        : host_(host), book_(book), options_(options), out_(out), workers_(workers) {}
 
-    bool FindSheet(const std::string& name, uint32_t* sheet) const override
+    bool FindSheet(const std::string& name, uint32_t* sheet) const override { return FindSheet(name, sheet, &lastSheet_); }
+
+    // Formulas name the same sheet over and over: the last answer is kept in last, as asked.
+    bool FindSheet(const std::string& name, uint32_t* sheet, std::pair<std::string, uint32_t>* last) const
     {
-        // Formulas name the same sheet over and over: the last answer is kept, as asked.
-        if (name != lastSheet_.first) {
+        if (name != last->first) {
             const auto found = sheetIndex_.find(Upper(name));
-            lastSheet_ = {name, found == sheetIndex_.end() ? UINT32_MAX : found->second};
+            *last = {name, found == sheetIndex_.end() ? UINT32_MAX : found->second};
         }
-        *sheet = lastSheet_.second;
-        return lastSheet_.second != UINT32_MAX;
+        *sheet = last->second;
+        return last->second != UINT32_MAX;
     }
 
     const Formula* FindName(const std::string& name, uint32_t sheet) const override
@@ -262,7 +276,7 @@ public:
         const uint32_t s = static_cast<uint32_t>(named - linked.sheets.begin());
         std::vector<Value> elements;
         for (uint32_t r = area.rowFirst; r <= area.rowLast; ++r) {
-            for (uint32_t c = area.columnFirst; c <= area.columnLast; ++c) elements.push_back(linked.values.Get(s, r, static_cast<uint16_t>(c)));
+            for (uint32_t c = area.columnFirst; c <= area.columnLast; ++c) elements.push_back(linked.values.Copy(s, r, static_cast<uint16_t>(c)));
         }
         *value = elements.size() == 1 ? elements[0] : Value::Array(static_cast<int32_t>(rows), static_cast<int32_t>(columns), std::move(elements));
         return true;
@@ -311,6 +325,7 @@ private:
     // What the evaluation knows of a formula beside the book's record (formulas are many: it is small).
     struct FormulaCell {
         bool callsRegistered = false;  // keeping foreign formulas: it calls a registered function
+        bool drawsRandom = false;      // ... one that draws from the module's random sequence
         bool evaluable = false;   // computed if it must be (keeping foreign formulas: if it is recomputed)
         bool recomputed = false;  // keeping foreign formulas: it depends on a registered function
         bool staleInput = false;  // it reads a formula left stale
@@ -379,28 +394,27 @@ private:
         return (!n.detail.empty() && FindSheet(n.detail, &qualified)) ? qualified : sheet;
     }
 
-    // A registered function called in f, or in the names it uses (a name that is called, as a LAMBDA
-    // is, counts as used); the first one met, "" if none.
-    std::string RegisteredCall(const Formula& f, uint32_t sheet, int32_t depth) const
+    // Whether f, or a name it uses (a name that is called, as a LAMBDA is, counts as used), calls a
+    // function wanted(name) picks.
+    template <typename Wanted> bool Calls(const Formula& f, uint32_t sheet, int32_t depth, const Wanted& wanted) const
     {
         if (depth == 0) ++walks_;
         for (const Node& n : f.nodes) {
-            if (n.type == NodeType::Call && !host_.TypeTextOf(n.name).empty()) return n.name;
+            if (n.type == NodeType::Call && wanted(n.name)) return true;
             if ((n.type != NodeType::Name && n.type != NodeType::Call) || depth >= MaxNameDepth) continue;
             const NameEntry* entry = FindNameEntry(n.name, NameSheet(n, sheet));
             if (entry == nullptr || entry->walk == walks_) continue;
             entry->walk = walks_;
-            const std::string inner = RegisteredCall(entry->scan, sheet, depth + 1);
-            if (!inner.empty()) return inner;
+            if (Calls(entry->scan, sheet, depth + 1, wanted)) return true;
         }
-        return "";
+        return false;
     }
 
     // Why a parsed formula of ours cannot be computed here: a function the module did not register.
-    std::string UnregisteredCall(const Formula& f) const
+    static std::string UnregisteredCall(const Formula& f, const SubstituteHost& host)
     {
         for (const Node& n : f.nodes) {
-            if (n.type == NodeType::Call && host_.TypeTextOf(n.name).empty()) return "calls " + n.name + ", which the engine does not compute";
+            if (n.type == NodeType::Call && host.TypeTextOf(n.name).empty()) return "calls " + n.name + ", which the engine does not compute";
         }
         return "";
     }
@@ -710,7 +724,8 @@ private:
             }
             scans.Take(k, &scan);
             ReferencesOf(scan, written, 0, k);
-            f.callsRegistered = !RegisteredCall(scan, written.sheet, 0).empty();
+            f.callsRegistered = Calls(scan, written.sheet, 0, [&](const std::string& name) { return !host_.TypeTextOf(name).empty(); });
+            f.drawsRandom = f.callsRegistered && Calls(scan, written.sheet, 0, DrawsRandomNumbers);
         }
     }
 
@@ -799,20 +814,27 @@ private:
         }
     }
 
-    void ComputeOne(uint32_t k, const Formula& formula)
+    // Formula k's answer, reading cells and names through reading, calling host; nothing is placed.
+    Value Answer(uint32_t k, const Formula& formula, SubstituteHost& host, const CellSource& cells, const FormulaNames& names,
+                 FormulaMessages* messages) const
     {
         const StoredFormula& cell = Written(k);
         EvaluationContext context;
-        context.host = &host_;
-        context.cells = out_;
-        context.names = this;
+        context.host = &host;
+        context.cells = &cells;
+        context.names = &names;
         context.sheet = cell.sheet;
         context.spreadsheetRanges = keep_;
         context.arrayFormula = cell.overArea;
         context.row = cell.row;
         context.column = cell.column;
-        FormulaMessages messages;
-        const Value answer = EvaluateFormula(context, formula, formula.Root(), &messages);
+        return EvaluateFormula(context, formula, formula.Root(), messages);
+    }
+
+    // Formula k's answer placed, or, kept foreign formulas, it left stale for what refused it.
+    void Settle(uint32_t k, const Value& answer, const FormulaMessages& messages)
+    {
+        const StoredFormula& cell = Written(k);
         if (keep_ && !messages.refusals.empty()) {
             std::string reason;
             for (const FormulaMessage& m : messages.refusals) reason += (reason.empty() ? "" : "; ") + ("column " + std::to_string(m.column) + ": " + m.text);
@@ -826,6 +848,121 @@ private:
         for (const FormulaMessage& m : messages.notes) notes_.emplace_back(k, label + ": column " + std::to_string(m.column) + ": " + m.text);
         out_->formulas[k].outcome = messages.refusals.empty() ? FormulaOutcome::Computed : FormulaOutcome::Refused;
         Place(k, answer);
+    }
+
+    void ComputeOne(uint32_t k, const Formula& formula)
+    {
+        FormulaMessages messages;
+        const Value answer = Answer(k, formula, host_, *out_, *this, &messages);
+        Settle(k, answer, messages);
+    }
+
+    // Why a recomputed formula, parsed, keeps its cached value; "" when it is to be computed.
+    std::string WhyStale(uint32_t k, Parsed* parsed, const SubstituteHost& host) const
+    {
+        if (parsed->read) parsed->whyNot = UnregisteredCall(parsed->formula, host);
+        if (!parsed->whyNot.empty()) return parsed->whyNot;
+        const FormulaCell& f = formulas_[k];
+        if (f.unreadSheet != 0) return "reads sheet " + book_.sheets[f.unreadSheet - 1] + ", which could not be read";
+        if (f.unknownTable) return "names a table not found, which may be the one whose part could not be read";
+        if (f.staleInput) return "reads a formula left stale";
+        return "";
+    }
+
+    // A formula computed before its turn, by whichever worker: its answer, or why it is stale.
+    struct Early {
+        Value answer;
+        std::string stale;
+        std::unique_ptr<FormulaMessages> messages;  // only where there are any
+    };
+
+    // What a worker reads while several compute at once: cells as copies (the store's Get answers in
+    // one place it reuses) and names through the evaluation, with a sheet lookup of its own.
+    class SharedReading : public CellSource, public FormulaNames {
+    public:
+        SharedReading(const Recalculation& recalculation) : r_(recalculation) {}
+        const Value& CellAt(uint32_t sheet, uint32_t row, uint16_t column) const override
+        {
+            cell_ = r_.out_->CopyAt(sheet, row, column);
+            return cell_;
+        }
+        const XLOPER* Records(const Area& area, size_t* rowStride, bool* lasting) const override
+        {
+            return r_.out_->Records(area, rowStride, lasting);
+        }
+        bool FindSheet(const std::string& name, uint32_t* sheet) const override { return r_.FindSheet(name, sheet, &lastSheet_); }
+        const Formula* FindName(const std::string& name, uint32_t sheet) const override { return r_.FindName(name, sheet); }
+        bool FindTable(const std::string& table, const std::string& detail, uint32_t sheet, uint32_t row, uint16_t column,
+                       Area* area) const override
+        {
+            return r_.FindTable(table, detail, sheet, row, column, area);
+        }
+        bool LinkedValue(uint32_t link, const std::string& sheet, const Area& area, Value* value) const override
+        {
+            return r_.LinkedValue(link, sheet, area, value);
+        }
+
+    private:
+        const Recalculation& r_;
+        mutable Value cell_;
+        mutable std::pair<std::string, uint32_t> lastSheet_{std::string(), UINT32_MAX};
+    };
+
+    // The formulas of ours that read none of ours and draw no random numbers, computed at once on this
+    // thread with host_ and on one more per helper. Their answers depend on cells no formula of ours
+    // fills, so on nothing computed before them: each is the answer the host alone would give at its
+    // turn. Nothing is placed here, so that every worker reads the cells unchanged.
+    void ComputeEarly(const std::vector<uint32_t>& chosen, const std::vector<SubstituteHost*>& helpers, std::vector<Early>* early)
+    {
+        early->resize(chosen.size());
+        const size_t threads = helpers.size() + 1;
+        // Small batches spread a small workbook over every worker; large ones cost one claim per 64.
+        const size_t batch = std::max<size_t>(1, std::min<size_t>(64, chosen.size() / (threads * 8)));
+        std::atomic<size_t> next{0};
+        const auto work = [&](SubstituteHost& host) {
+            const SharedReading reading(*this);
+            const ScopedCellSource source(host, reading);
+            LastRead last;
+            Parsed parsed;
+            for (size_t first = next.fetch_add(batch); first < chosen.size(); first = next.fetch_add(batch)) {
+                for (size_t n = first; n < std::min(chosen.size(), first + batch); ++n) {
+                    const uint32_t k = chosen[n];
+                    Early& e = (*early)[n];
+                    Parse(k, &parsed, &last);
+                    e.stale = WhyStale(k, &parsed, host);
+                    if (!e.stale.empty()) continue;
+                    FormulaMessages messages;
+                    e.answer = Answer(k, parsed.formula, host, reading, reading, &messages);
+                    if (!messages.refusals.empty() || !messages.notes.empty()) e.messages.reset(new FormulaMessages(std::move(messages)));
+                }
+            }
+        };
+        std::vector<std::thread> started;
+        std::vector<std::exception_ptr> failures(helpers.size());
+        for (size_t h = 0; h < helpers.size(); ++h) {
+            try {
+                started.emplace_back([&, h] {
+                    try {
+                        work(*helpers[h]);
+                    } catch (...) {
+                        failures[h] = std::current_exception();
+                    }
+                });
+            } catch (const std::system_error&) {
+                break;  // no more threads to be had: those started, and this one, share the work
+            }
+        }
+        std::exception_ptr failure;
+        try {
+            work(host_);
+        } catch (...) {
+            failure = std::current_exception();
+        }
+        for (std::thread& t : started) t.join();
+        for (const std::exception_ptr& f : failures) {
+            if (f && !failure) failure = f;
+        }
+        if (failure) std::rethrow_exception(failure);
     }
 
     // Kahn's order; among formulas ready at once the first in reading order goes first, so a sheet
@@ -843,11 +980,29 @@ private:
         // Kept, the recomputed formulas are parsed at their turn, or in reading order ahead of it on a
         // second thread where one is used.
         std::vector<uint32_t> order, rank(keep_ ? formulas_.size() : 0);
+        // With workers free to help, the formulas that wait on none and draw no random numbers are
+        // computed first, all at once; each is settled at its turn. early[rank[k]] is formula k's.
+        std::vector<uint32_t> chosen;
+        std::vector<Early> early;
+        std::vector<uint8_t> computedEarly(keep_ && workers_ != nullptr ? formulas_.size() : 0);
+        if (!computedEarly.empty()) {
+            for (uint32_t k = 0; k < formulas_.size(); ++k) {
+                if (formulas_[k].recomputed && waiting_[k] == 0 && !formulas_[k].drawsRandom) chosen.push_back(k);
+            }
+        }
+        if (chosen.size() >= std::max<size_t>(options_.parallelFrom, 1)) {
+            const HostLease helpers = workers_->TakeFree(workers_->Count() - 1);
+            if (helpers.hosts.empty()) chosen.clear();
+            else ComputeEarly(chosen, helpers.hosts, &early);
+        } else {
+            chosen.clear();
+        }
+        for (size_t n = 0; n < chosen.size(); ++n) computedEarly[chosen[n]] = 1, rank[chosen[n]] = static_cast<uint32_t>(n);
         for (uint32_t k = 0; k < formulas_.size(); ++k) {
             if (!counted(k)) continue;
             ++pending;
             if (waiting_[k] == 0) readyFirst.push_back(k);
-            if (keep_) rank[k] = static_cast<uint32_t>(order.size()), order.push_back(k);
+            if (keep_ && (computedEarly.empty() || !computedEarly[k])) rank[k] = static_cast<uint32_t>(order.size()), order.push_back(k);
         }
         LastRead aheadParse;
         Parsed parsed;
@@ -864,14 +1019,16 @@ private:
             }
             if (!keep_) {
                 ComputeOne(k, parsed_[k]);
+            } else if (!computedEarly.empty() && computedEarly[k]) {
+                Early& e = early[rank[k]];
+                if (!e.stale.empty()) LeaveStale(k, std::move(e.stale));
+                else Settle(k, e.answer, e.messages ? *e.messages : FormulaMessages{});
+                e = Early{};
             } else {
                 // Parsed shortly before its turn and dropped after, so that few formulas' trees are held.
                 parses.Take(rank[k], &parsed);
-                if (parsed.read) parsed.whyNot = UnregisteredCall(parsed.formula);
-                if (!parsed.whyNot.empty()) LeaveStale(k, parsed.whyNot);
-                else if (formulas_[k].unreadSheet != 0) LeaveStale(k, "reads sheet " + book_.sheets[formulas_[k].unreadSheet - 1] + ", which could not be read");
-                else if (formulas_[k].unknownTable) LeaveStale(k, "names a table not found, which may be the one whose part could not be read");
-                else if (formulas_[k].staleInput) LeaveStale(k, "reads a formula left stale");
+                const std::string stale = WhyStale(k, &parsed, host_);
+                if (!stale.empty()) LeaveStale(k, stale);
                 else ComputeOne(k, parsed.formula);
             }
             --pending;
@@ -900,6 +1057,7 @@ private:
     const Workbook& book_;
     const EvaluationOptions& options_;
     WorkbookEvaluation* out_;
+    Workers* workers_;  // hosts that may help, or nullptr
     const bool keep_ = options_.keepForeignFormulas;
     std::string prefix_;
     std::map<std::string, uint32_t> sheetIndex_;
@@ -922,9 +1080,10 @@ private:
     std::vector<uint32_t> waiting_;      // per formula: formulas it still waits on
 };
 
-bool EvaluateWorkbook(SubstituteHost& host, const Workbook& book, const EvaluationOptions& options, WorkbookEvaluation* evaluation)
+bool EvaluateWorkbook(SubstituteHost& host, const Workbook& book, const EvaluationOptions& options, WorkbookEvaluation* evaluation,
+                      Workers* workers)
 {
-    Recalculation(host, book, options, evaluation).Run();
+    Recalculation(host, book, options, evaluation, workers).Run();
     return evaluation->Succeeded();
 }
 

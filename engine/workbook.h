@@ -13,6 +13,7 @@
 #include <cstdint>
 #include <functional>
 #include <map>
+#include <mutex>
 #include <string>
 #include <tuple>
 #include <unordered_map>
@@ -22,6 +23,7 @@
 #include "host/cell_source.h"
 #include "engine/csv.h"
 #include "engine/formula.h"
+#include "engine/workers.h"
 #include "host/substitute_host.h"
 
 namespace quorin_host {
@@ -114,6 +116,9 @@ struct EvaluationOptions {
     // turn, when at least this many are (fewer cost less than starting the thread) and the first of
     // them are not mostly made cheaply from one another. 0: always.
     size_t aheadFrom = 4096;
+    // Keeping foreign formulas, with workers to help: when at least this many formulas of ours read no
+    // formula of ours (nor draw random numbers), those are computed first, on every worker at once.
+    size_t parallelFrom = 2;
 };
 
 enum class FormulaOutcome {
@@ -139,6 +144,7 @@ public:
     Value CopyAt(uint32_t sheet, uint32_t row, uint16_t column) const { return store_.Copy(sheet, row, column); }
     // An area of at least RecordsFrom cells read by a call is built into records once and handed to
     // every call reading it after: the cells a formula reads are computed before it and never again.
+    // Workers computing at once may ask for records together.
     const XLOPER* Records(const Area& area, size_t* rowStride, bool* lasting) const override;
     // Rows and columns spanned by the cells of a sheet that hold something.
     uint32_t RowsOf(uint32_t sheet) const { return store_.RowsOf(sheet); }
@@ -164,8 +170,16 @@ private:
     CellStore store_;
     std::unordered_map<uint32_t, Value> arrays_;         // array answers, by formula
     std::unordered_map<uint32_t, std::string> reasons_;  // stale formulas, by formula
+    // A map: a block once built stays where it is while others are added.
     mutable std::map<std::tuple<uint32_t, uint32_t, uint32_t, uint16_t, uint16_t>, RecordBlock> blocks_;
     mutable size_t blockBytes_ = 0;
+    struct BlockLock {  // guards blocks_; a new evaluation's, whatever is assigned
+        BlockLock() = default;
+        BlockLock(const BlockLock&) {}
+        BlockLock& operator=(const BlockLock&) { return *this; }
+        std::mutex mutex;
+    };
+    mutable BlockLock blockLock_;
 };
 
 // Areas smaller than this are read cell by cell: building them costs what reading them does.
@@ -174,8 +188,11 @@ constexpr size_t RecordsFrom = 32;
 constexpr size_t MaxRecordBytes = size_t{64} << 20;
 
 // Computes every formula of book through the host. False when the evaluation has problems; the
-// evaluation is complete all the same.
-bool EvaluateWorkbook(SubstituteHost& host, const Workbook& book, const EvaluationOptions& options, WorkbookEvaluation* evaluation);
+// evaluation is complete all the same. Keeping foreign formulas, the hosts free in workers meanwhile
+// help (EvaluationOptions::parallelFrom), each on a thread of its own: every answer is the one the host
+// alone gives, and the formulas drawing random numbers are computed by the host, in its order.
+bool EvaluateWorkbook(SubstituteHost& host, const Workbook& book, const EvaluationOptions& options, WorkbookEvaluation* evaluation,
+                      Workers* workers = nullptr);
 
 // Runs evaluate on a thread of its own and returns its answer. The random numbers' generator starts
 // afresh on every thread, so a sheet or workbook evaluated there shows the same numbers however many

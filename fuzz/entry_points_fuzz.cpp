@@ -232,7 +232,7 @@ void CallWorksheetFunction(FuzzedDataProvider& in, const Function& f)
         Host->faults.coerceAnswer = Integer(in);
         if (Host->faults.coerceAnswer == 0) Host->faults.coerceAnswer = xlretUncalced;
     }
-    const XLOPER* answer = SubstituteHost::Invoke(f.procedure, f.typeText, raw);
+    const XLOPER* answer = Host->Invoke(f.procedure, f.typeText, raw);
     CheckWorksheetAnswer(f, answer, raw);
 }
 
@@ -292,7 +292,10 @@ void CallManagerEntry(FuzzedDataProvider& in, int which)
 
 extern "C" int LLVMFuzzerInitialize(int*, char***)
 {
-    Host = &SubstituteHost::Instance();
+    // Made once and never destroyed: libFuzzer may end the process from anywhere.
+    Host = new SubstituteHost;
+    // The manager entries are called directly, outside the host's own entry points.
+    Host->AnswerUnboundThreads();
     std::string error;
     if (!Host->Load(DefaultModulePath(), &error)) {
         std::fprintf(stderr, "cannot load the module: %s\n", error.c_str());

@@ -8,12 +8,17 @@ namespace quorin_host {
 class ModuleLoader {
 public:
     ModuleLoader() = default;
+    ~ModuleLoader() { Unload(); }
     ModuleLoader(const ModuleLoader&) = delete;
     ModuleLoader& operator=(const ModuleLoader&) = delete;
 
     // Replaces any module loaded before; false with error when the file cannot be loaded. Paths here
     // are UTF-8 on every system, as the command line's are.
     bool Load(const std::string& path, std::string* error);
+    // Loads a private copy of the file, which the system does not take for the module already loaded,
+    // so that its statics are its own: on Linux from an anonymous file in memory, on Windows from a
+    // copy in the temporary folder, removed when unloaded. Path() stays path.
+    bool LoadCopy(const std::string& path, std::string* error);
     void Unload();
     bool Loaded() const { return module_ != nullptr; }
     const std::string& Path() const { return path_; }
@@ -21,8 +26,12 @@ public:
     void* Procedure(const char* name) const;
 
 private:
+    bool Open(const std::string& file, std::string* error);
+
     void* module_ = nullptr;
     std::string path_;
+    std::string copy_;    // Windows: the copy to remove once unloaded
+    int copyFile_ = -1;   // Linux: the copy's anonymous file, open while it is loaded
 };
 
 // The default module file: quorin64.so or quorin64.xll beside the running program, as UTF-8.

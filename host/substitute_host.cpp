@@ -9,23 +9,40 @@
 
 namespace quorin_host {
 
-static int HandleCallback(int xlfn, XLOPER* operRes, int count, XLOPER* opers[])
+static int HandleCallback(void* context, int xlfn, XLOPER* operRes, int count, XLOPER* opers[])
 {
-    return SubstituteHost::Instance().Handle(xlfn, operRes, count, opers);
+    return static_cast<SubstituteHost*>(context)->Handle(xlfn, operRes, count, opers);
 }
 
-SubstituteHost::SubstituteHost() { InstallExcelHandler(&HandleCallback); }
+class SubstituteHost::Serving {
+public:
+    explicit Serving(SubstituteHost& host) : previous_(BindThreadExcelHandler({&HandleCallback, &host})) {}
+    ~Serving() { BindThreadExcelHandler(previous_); }
+    Serving(const Serving&) = delete;
+    Serving& operator=(const Serving&) = delete;
 
-SubstituteHost& SubstituteHost::Instance()
-{
-    static SubstituteHost host;
-    return host;
-}
+private:
+    const ExcelBinding previous_;
+};
+
+void SubstituteHost::AnswerUnboundThreads() { InstallExcelHandler({&HandleCallback, this}); }
 
 bool SubstituteHost::Load(const std::string& path, std::string* error)
 {
     registrations.clear();
     return module_.Load(path, error);
+}
+
+bool SubstituteHost::LoadCopy(const std::string& path, std::string* error)
+{
+    registrations.clear();
+    return module_.LoadCopy(path, error);
+}
+
+XLOPER* SubstituteHost::Invoke(void* procedure, const std::string& typeText, const std::vector<RawArgument>& arguments)
+{
+    const Serving serving(*this);
+    return InvokeProcedure(procedure, typeText, arguments);
 }
 
 void SubstituteHost::Unload()
@@ -34,40 +51,35 @@ void SubstituteHost::Unload()
     registrations.clear();
 }
 
-template <typename R>
-static R CallEntry(const SubstituteHost& host, const char* name, R fallback)
+int32_t SubstituteHost::CallEntry(const char* name)
 {
-    void* entry = host.Procedure(name);
-    if (entry == nullptr) return fallback;
-    return reinterpret_cast<R (*)()>(entry)();
+    void* entry = Procedure(name);
+    if (entry == nullptr) return 0;
+    const Serving serving(*this);
+    return reinterpret_cast<int (*)()>(entry)();
 }
 
 int32_t SubstituteHost::Open()
 {
     registrations.clear();
-    return CallEntry<int>(*this, "xlAutoOpen", 0);
+    return CallEntry("xlAutoOpen");
 }
-int32_t SubstituteHost::Close() { return CallEntry<int>(*this, "xlAutoClose", 0); }
-int32_t SubstituteHost::Add() { return CallEntry<int>(*this, "xlAutoAdd", 0); }
-int32_t SubstituteHost::Remove() { return CallEntry<int>(*this, "xlAutoRemove", 0); }
+int32_t SubstituteHost::Close() { return CallEntry("xlAutoClose"); }
+int32_t SubstituteHost::Add() { return CallEntry("xlAutoAdd"); }
+int32_t SubstituteHost::Remove() { return CallEntry("xlAutoRemove"); }
 
-Value SubstituteHost::ManagerInfo(const Value& action)
+Value SubstituteHost::CallWithRecord(const char* name, const Value& argument)
 {
-    void* entry = Procedure("xlAddInManagerInfo");
+    void* entry = Procedure(name);
     if (entry == nullptr) return Value::Error(xlerrName);
-    Value answer = ValueOf(reinterpret_cast<XLOPER* (*)(XLOPER*)>(entry)(MakeRecord(action)));
+    const Serving serving(*this);
+    Value answer = ValueOf(reinterpret_cast<XLOPER* (*)(XLOPER*)>(entry)(MakeRecord(argument)));
     ReleaseArguments();
     return answer;
 }
 
-Value SubstituteHost::AutoRegister(const std::string& name)
-{
-    void* entry = Procedure("xlAutoRegister");
-    if (entry == nullptr) return Value::Error(xlerrName);
-    Value answer = ValueOf(reinterpret_cast<XLOPER* (*)(XLOPER*)>(entry)(MakeRecord(Value::Text(name))));
-    ReleaseArguments();
-    return answer;
-}
+Value SubstituteHost::ManagerInfo(const Value& action) { return CallWithRecord("xlAddInManagerInfo", action); }
+Value SubstituteHost::AutoRegister(const std::string& name) { return CallWithRecord("xlAutoRegister", Value::Text(name)); }
 
 const Registration* SubstituteHost::Find(const std::string& name) const
 {

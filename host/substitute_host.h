@@ -2,7 +2,8 @@
 // (module name, coercion, release, registration, alerts), and calls worksheet functions by name with
 // arguments marshalled as the registered type text says. References read their cells from the cell
 // source an evaluation installs (ScopedCellSource), else from the host's own sheet. Every record it
-// fills in for the module is tracked until the module releases it.
+// fills in for the module is tracked until the module releases it. Hosts are independent objects: each
+// loads its own module, and the module's callbacks reach the host whose entry point the thread is in.
 #pragma once
 
 #include <cstdint>
@@ -47,10 +48,14 @@ struct Faults {
 
 class SubstituteHost {
 public:
-    // The callbacks reach one host per process.
-    static SubstituteHost& Instance();
+    SubstituteHost() = default;
+    SubstituteHost(const SubstituteHost&) = delete;
+    SubstituteHost& operator=(const SubstituteHost&) = delete;
 
     bool Load(const std::string& path, std::string* error);
+    // Loads a private copy of the module at path, with statics of its own, so that it may be called on
+    // one thread while another host's copy is called on another (ModuleLoader::LoadCopy).
+    bool LoadCopy(const std::string& path, std::string* error);
     void Unload();
     bool Loaded() const { return module_.Loaded(); }
     const std::string& ModulePath() const { return module_.Path(); }
@@ -79,10 +84,10 @@ public:
     // formula spells it, the arguments as given (references unread) and the answer. Empty: nobody is.
     std::function<void(const std::string& name, const std::vector<Value>& arguments, const Value& answer)> callObserver;
     // Calls a procedure with ready-made arguments; returns the module's own record.
-    static XLOPER* Invoke(void* procedure, const std::string& typeText, const std::vector<RawArgument>& arguments)
-    {
-        return InvokeProcedure(procedure, typeText, arguments);
-    }
+    XLOPER* Invoke(void* procedure, const std::string& typeText, const std::vector<RawArgument>& arguments);
+    // Makes this host answer the callbacks of threads that are in none of a host's entry points: code
+    // that calls the module's procedures, or the add-in's routines, directly (tests, benchmarks).
+    void AnswerUnboundThreads();
 
     // What the host has seen and what it still holds for the module.
     std::vector<Registration> registrations;
@@ -111,8 +116,12 @@ public:
 
 private:
     friend class ScopedCellSource;
-    SubstituteHost();
     Value CallModule(const std::string& name, const std::vector<Value>& arguments, std::string* error);
+    // Binds the calling thread's callbacks to the host while one of its entry points runs, and gives
+    // back the binding before (entry points may nest, and another host's may be outside).
+    class Serving;
+    int32_t CallEntry(const char* name);                       // an entry taking nothing, 0 if missing
+    Value CallWithRecord(const char* name, const Value& argument);  // an entry taking one record
     int Coerce(XLOPER* source, XLOPER* target, XLOPER* result);
     int CoerceToArray(const Value& source, XLOPER* result);
     int RegisterFunction(XLOPER* result, int count, XLOPER* opers[]);

@@ -10,7 +10,7 @@
 
 namespace quorin_host {
 
-void Recalculate(SubstituteHost& host, const std::string& path, Recalculated* run)
+void Recalculate(Workers& workers, const std::string& path, Recalculated* run)
 {
     run->read = ReadWorkbook(path, &run->xlsx, &run->book, &run->error);
     if (!run->read) return;
@@ -18,7 +18,8 @@ void Recalculate(SubstituteHost& host, const std::string& path, Recalculated* ru
     options.fileName = path;
     options.keepForeignFormulas = true;
     options.spillRight = false;
-    run->evaluated = OnFreshThread([&] { return EvaluateWorkbook(host, run->book, options, &run->evaluation); });
+    const HostLease lease = workers.Take();
+    run->evaluated = OnFreshThread([&] { return EvaluateWorkbook(*lease.hosts[0], run->book, options, &run->evaluation, &workers); });
 }
 
 // What the run says about itself, whatever comes of it.
@@ -59,22 +60,22 @@ static void TakeComparison(const Workbook& book, const BookComparison& compariso
     report->keptCached = comparison.keptCached;
 }
 
-void CheckWorkbookReport(SubstituteHost& host, const std::string& path, uint64_t toleranceUlps, WorkbookReport* report)
+void CheckWorkbookReport(Workers& workers, const std::string& path, uint64_t toleranceUlps, WorkbookReport* report)
 {
     Recalculated run;
-    Recalculate(host, path, &run);
+    Recalculate(workers, path, &run);
     TakeMessages(path, run, report);
     if (!run.evaluated) return;
     TakeComparison(run.book, CompareBook(run.book, run.evaluation, toleranceUlps, KeepCells::NotSame), report);
 }
 
-void CheckWorkbookReport(SubstituteHost& host, const std::string& path, uint64_t toleranceUlps, WorkbookReport* report,
+void CheckWorkbookReport(Workers& workers, const std::string& path, uint64_t toleranceUlps, WorkbookReport* report,
                          const std::function<void(const WorkbookReport& counted)>& counted,
                          const std::function<void(const ReportedCell& cell, std::string* text)>& line,
                          const std::function<void(const std::string& text)>& write)
 {
     Recalculated run;
-    Recalculate(host, path, &run);
+    Recalculate(workers, path, &run);
     TakeMessages(path, run, report);
     if (!run.evaluated) return;
     // Counted first, compared again as the cells go out: comparing costs little beside holding them all.
@@ -98,11 +99,11 @@ void CheckWorkbookReport(SubstituteHost& host, const std::string& path, uint64_t
     }
 }
 
-void RecalculateWorkbookReport(SubstituteHost& host, const std::string& in, const std::string& out, bool keepCells,
+void RecalculateWorkbookReport(Workers& workers, const std::string& in, const std::string& out, bool keepCells,
                                WorkbookReport* report)
 {
     Recalculated run;
-    Recalculate(host, in, &run);
+    Recalculate(workers, in, &run);
     TakeMessages(in, run, report);
     if (!run.evaluated) return;
     TakeComparison(run.book, CompareBook(run.book, run.evaluation, 0, keepCells ? KeepCells::NotSame : KeepCells::None),

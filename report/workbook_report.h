@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "engine/workbook.h"
-#include "host/substitute_host.h"
+#include "engine/workers.h"
 #include "xlsx/reader.h"
 #include "xlsx/workbook.h"
 
@@ -25,9 +25,10 @@ struct Recalculated {
     bool evaluated = false;         // ... and evaluated without problems
 };
 
-// Reads and recalculates path on a thread of its own, so that the random numbers start afresh as the
-// host's do for each workbook.
-void Recalculate(SubstituteHost& host, const std::string& path, Recalculated* run);
+// Reads path, then recalculates it with a host taken from workers (waiting for one if all are out),
+// helped by those free meanwhile, on a thread of its own, so that the random numbers start afresh as
+// the host's do for each workbook.
+void Recalculate(Workers& workers, const std::string& path, Recalculated* run);
 
 // One recomputed cell, named Sheet!A1, against what the file cached.
 struct ReportedCell {
@@ -58,19 +59,19 @@ struct WorkbookReport {
 };
 
 // check: path recalculated and compared with the values it cached, numbers within toleranceUlps.
-void CheckWorkbookReport(SubstituteHost& host, const std::string& path, uint64_t toleranceUlps, WorkbookReport* report);
+void CheckWorkbookReport(Workers& workers, const std::string& path, uint64_t toleranceUlps, WorkbookReport* report);
 // The same, each differing cell put into words by line(cell, &text) as it is found, and the words
 // handed to write in reading order, a few cells at a time; never held (report->cells stays empty).
 // With many differences, line runs on two threads at once, each appending to a text of its own.
 // counted is called before the first with the report but for them, so that what heads a report (the
 // verdict, what was tolerated) goes out first. None is called when the file does not evaluate.
-void CheckWorkbookReport(SubstituteHost& host, const std::string& path, uint64_t toleranceUlps, WorkbookReport* report,
+void CheckWorkbookReport(Workers& workers, const std::string& path, uint64_t toleranceUlps, WorkbookReport* report,
                          const std::function<void(const WorkbookReport& counted)>& counted,
                          const std::function<void(const ReportedCell& cell, std::string* text)>& line,
                          const std::function<void(const std::string& text)>& write);
 // recalc: in recalculated and written to out as a copy whose only changes are the recomputed cells'
 // cached values, renamed into place when whole. The differing cells are listed when keepCells.
-void RecalculateWorkbookReport(SubstituteHost& host, const std::string& in, const std::string& out, bool keepCells,
+void RecalculateWorkbookReport(Workers& workers, const std::string& in, const std::string& out, bool keepCells,
                                WorkbookReport* report);
 
 // Whether in and out name one existing file, through links too.

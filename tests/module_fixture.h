@@ -11,6 +11,7 @@
 #include <gtest/gtest.h>
 
 #include "host/substitute_host.h"
+#include "tests/support/test_host.h"
 
 namespace quorin_test {
 
@@ -39,7 +40,7 @@ class ModuleTest : public ::testing::Test {
 protected:
     void SetUp() override;
     void TearDown() override;  // checks that every record the host filled was released once
-    SubstituteHost& host = SubstituteHost::Instance();
+    SubstituteHost& host = quorin_test::TestHost();
 
     // Calls a registered function; the answer is a copy.
     Value Call(const std::string& name, const std::vector<Value>& arguments);

@@ -1,8 +1,9 @@
-// workbooks.cpp - formulas and workbooks through the engine: one host per process, loaded on first use.
+// workbooks.cpp - formulas and workbooks through the engine: its workers, loaded on first use.
 #include "workbooks.h"
 
 #include <dlfcn.h>
 
+#include <memory>
 #include <mutex>
 #include <string>
 
@@ -11,6 +12,7 @@
 #include "report/workbook_report.h"
 #include "engine/evaluate.h"
 #include "engine/formula.h"
+#include "engine/workers.h"
 #include "host/xlcall32.h"
 #include "values.h"
 
@@ -21,10 +23,14 @@ namespace {
 using quorin_host::Kind;
 using quorin_host::SubstituteHost;
 using quorin_host::Value;
+using quorin_host::Workers;
 
-// The host is one per process (the module's callbacks reach one) and is not safe for two callers:
-// every use holds EngineLock, taken with the GIL released.
-std::mutex EngineLock;
+// The engine's workers, one per core, each host with its own copy of the module, so that calls from
+// several threads run at once: made on first use under StartLock (a start that fails is tried again
+// at the next call) and kept for the process's life, never unloaded under a thread still calling.
+std::mutex StartLock;
+SubstituteHost* FirstHost = nullptr;
+Workers* Pool = nullptr;
 
 // The file beside this extension, where the package keeps the native module.
 std::string BesideExtension(const char* file)
@@ -40,7 +46,6 @@ std::string BesideExtension(const char* file)
 // privately, so the callback library is made global first: the module finds Excel4 there.
 std::string LoadedHost(SubstituteHost& host)
 {
-    if (host.Loaded()) return "";
     Dl_info callbacks = {};
     if (dladdr(reinterpret_cast<void*>(&InstallExcelHandler), &callbacks) == 0 || callbacks.dli_fname == nullptr ||
         dlopen(callbacks.dli_fname, RTLD_NOW | RTLD_GLOBAL | RTLD_NOLOAD) == nullptr) {
@@ -52,6 +57,21 @@ std::string LoadedHost(SubstituteHost& host)
         host.Unload();
         return "the add-in did not open";
     }
+    return "";
+}
+
+// The workers, started if they were not; "" or why they could not be.
+std::string StartedWorkers(Workers** workers)
+{
+    const std::lock_guard<std::mutex> hold(StartLock);
+    if (Pool == nullptr) {
+        auto first = std::make_unique<SubstituteHost>();
+        const std::string error = LoadedHost(*first);
+        if (!error.empty()) return error;
+        FirstHost = first.release();
+        Pool = new Workers(*FirstHost, quorin_host::CoreCount());
+    }
+    *workers = Pool;
     return "";
 }
 
@@ -98,10 +118,12 @@ py::object Evaluate(const std::string& formula)
     Value answer;
     {
         py::gil_scoped_release release;
-        const std::lock_guard<std::mutex> hold(EngineLock);
-        SubstituteHost& host = SubstituteHost::Instance();
-        error = LoadedHost(host);
-        if (error.empty()) answer = quorin_host::Evaluate(host, expression, &error);
+        Workers* workers = nullptr;
+        error = StartedWorkers(&workers);
+        if (error.empty()) {
+            const quorin_host::HostLease lease = workers->Take();
+            answer = quorin_host::Evaluate(*lease.hosts[0], expression, &error);
+        }
     }
     if (!error.empty()) Fail("evaluate", formula + ": " + error);
     // An error answer is the function's failure, as Python's functions raise it.
@@ -140,15 +162,15 @@ py::dict ToPython(const quorin_host::WorkbookReport& report)
     Fail(function, why + after);
 }
 
-template <typename Work> void WithHost(const char* function, Work work)
+// work(workers) with the GIL released: calls from other threads run meanwhile, each on its own worker.
+template <typename Work> void WithWorkers(const char* function, Work work)
 {
     std::string error;
     {
         py::gil_scoped_release release;
-        const std::lock_guard<std::mutex> hold(EngineLock);
-        SubstituteHost& host = SubstituteHost::Instance();
-        error = LoadedHost(host);
-        if (error.empty()) work(host);
+        Workers* workers = nullptr;
+        error = StartedWorkers(&workers);
+        if (error.empty()) work(*workers);
     }
     if (!error.empty()) Fail(function, error);
 }
@@ -160,7 +182,7 @@ py::dict Check(const std::string& path, py::handle tolerance)
         throw py::type_error("check: tolerance must be a whole number of ulps, 0 or more");
     }
     quorin_host::WorkbookReport report;
-    WithHost("check", [&](SubstituteHost& host) { CheckWorkbookReport(host, path, static_cast<uint64_t>(ulps), &report); });
+    WithWorkers("check", [&](Workers& workers) { CheckWorkbookReport(workers, path, static_cast<uint64_t>(ulps), &report); });
     if (!report.evaluated) FailReport("check", report, "");
     return ToPython(report);
 }
@@ -171,7 +193,7 @@ py::dict Recalc(const std::string& source, const std::string& destination)
         Fail("recalc", destination + " is " + source + " itself; write the copy elsewhere");
     }
     quorin_host::WorkbookReport report;
-    WithHost("recalc", [&](SubstituteHost& host) { RecalculateWorkbookReport(host, source, destination, true, &report); });
+    WithWorkers("recalc", [&](Workers& workers) { RecalculateWorkbookReport(workers, source, destination, true, &report); });
     if (!report.evaluated) FailReport("recalc", report, "; " + destination + " not written");
     if (!report.written) FailReport("recalc", report, "");
     return ToPython(report);

@@ -22,6 +22,7 @@
 #include "tests/module_fixture.h"
 #include "tests/support/plain_readings.h"
 #include "tests/support/seeded.h"
+#include "tests/support/test_host.h"
 
 namespace {
 
@@ -266,7 +267,7 @@ TEST(OptimisedCoresIdentity, ReadRangeCopiesEveryBitAndFindsStrayElementsAnywher
 {
     using quorin_host::SubstituteHost;
     using quorin_host::Value;
-    SubstituteHost& host = SubstituteHost::Instance();
+    SubstituteHost& host = quorin_test::TestHost();
     host.ResetRecords();
     RangeBuffer buffer = {};
     Generator random{20240606};

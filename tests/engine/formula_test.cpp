@@ -1,6 +1,7 @@
 // formula_test.cpp - the formula language: precedence and conversions, its limits, reference shifting.
 #include "engine/evaluate.h"
 #include "engine/formula.h"
+#include "tests/support/test_host.h"
 
 #include <gtest/gtest.h>
 
@@ -59,7 +60,7 @@ TEST(EvaluateFormula, OperatorsFollowTheSpreadsheetsPrecedenceConversionsAndLimi
         {"=" + Repeated("1+", 4095) + "10", "4105", "exactly 8,192 characters after '='"},
         {"=" + Repeated("_xll.Nope(", 64) + "1" + Repeated(")", 64), "#NAME?", "64 nested calls read; _xll. is dropped"},
     };
-    quorin_host::SubstituteHost& host = quorin_host::SubstituteHost::Instance();
+    quorin_host::SubstituteHost& host = quorin_test::TestHost();
     host.sheet = quorin_host::Sheet{};
     for (const ShownCase& c : cases) {
         SCOPED_TRACE(c.fault);

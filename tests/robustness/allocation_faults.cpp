@@ -4,6 +4,7 @@
 #include <cstdio>
 
 #include "tests/robustness/counted_module.h"
+#include "tests/support/test_host.h"
 
 namespace quorin_test {
 namespace {
@@ -69,7 +70,7 @@ Footprint Live() { return {AllocationCounter::LiveBlocks(), AllocationCounter::L
 
 class AllocationFailure : public ::testing::Test {
 protected:
-    SubstituteHost& host = SubstituteHost::Instance();
+    SubstituteHost& host = quorin_test::TestHost();
     void TearDown() override { UnloadModule(host); }
 
     Value Call(const char* function, const std::vector<Value>& arguments)

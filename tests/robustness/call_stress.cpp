@@ -8,6 +8,7 @@
 
 #include "tests/robustness/counted_module.h"
 #include "tests/support/indexed_cells.h"
+#include "tests/support/test_host.h"
 
 namespace quorin_test {
 namespace {
@@ -54,7 +55,7 @@ bool SameRecord(const XLOPER& a, const XLOPER& b)
 
 void RunMillionCalls()
 {
-    SubstituteHost& host = SubstituteHost::Instance();
+    SubstituteHost& host = quorin_test::TestHost();
     LoadFreshModule(host);
     const Value X = Column(PointsX(8)), Y = Column(PointsY(8));
     const std::vector<StressCall> calls = {
@@ -125,7 +126,7 @@ void RunMillionCalls()
         return true;
     };
 
-    for (Prepared& p : prepared) ASSERT_TRUE(check(p, SubstituteHost::Invoke(p.procedure, p.typeText, p.raw), true));
+    for (Prepared& p : prepared) ASSERT_TRUE(check(p, host.Invoke(p.procedure, p.typeText, p.raw), true));
     const size_t blocksAfterGrowth = AllocationCounter::LiveBlocks();
     const size_t bytesAfterGrowth = AllocationCounter::LiveBytes();
     const size_t residentAfterGrowth = ResidentBytes();
@@ -135,7 +136,7 @@ void RunMillionCalls()
     int64_t wrong = 0;
     for (int64_t i = 0; i < Calls; ++i) {
         Prepared& p = prepared[static_cast<size_t>(i % static_cast<int64_t>(prepared.size()))];
-        if (!check(p, SubstituteHost::Invoke(p.procedure, p.typeText, p.raw), false)) ++wrong;
+        if (!check(p, host.Invoke(p.procedure, p.typeText, p.raw), false)) ++wrong;
     }
     const int32_t requests = AllocationCounter::Requests();
     const size_t resident = ResidentBytes();
@@ -163,7 +164,7 @@ TEST(Stress, MillionMixedCallsAnswerAsTheFirstCallAndKeepMemoryFlat)
 
 TEST(Stress, LargestReferencesReadThroughTheRangeFunctions)
 {
-    SubstituteHost& host = SubstituteHost::Instance();
+    SubstituteHost& host = quorin_test::TestHost();
     LoadFreshModule(host);
     // 65,535 rows by 255 columns (the most a record's 16-bit counts and a sheet's columns allow
     // together here), each cell row * 255 + column: every table row and column is an exact line.
@@ -194,7 +195,7 @@ TEST(Stress, LargestReferencesReadThroughTheRangeFunctions)
 // here they run at sizes far past those bounds, read from references, with nothing left held.
 TEST(Stress, ShapesTheFuzzerBoundsRunWhole)
 {
-    SubstituteHost& host = SubstituteHost::Instance();
+    SubstituteHost& host = quorin_test::TestHost();
     LoadFreshModule(host);
     // Column 0 holds x = 255 * row, column 1 holds x + 1: distinct points on one line.
     const quorin_test::IndexedCells cells;

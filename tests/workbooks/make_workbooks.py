@@ -460,6 +460,21 @@ OURS = [
                           ('F1', '{=C1:C2*3}', STUDENT_T[1] * 3, 'F1:F2'), ('G5', 'C1:C3', '#VALUE!', None),
                           ('H1', 'Polynomial({0},1)*-1', 0, None), ('H2', 'Interp1({1,2,3},{10,20},1.5,0)', '#SPILL!', None),
                           ('I2', 'StudentT(A1:A3)', STUDENT_T[2], None), ('J1', '{=StudentT(A1:A2)}', STUDENT_T[1], 'J1:J2')]),
+    # Chains of our cells among cells that read none of ours, row by row, and a chain through an array
+    # formula: what is computed first and apart must wait for nothing (cached values left 0).
+    ('ours_chains.xlsx', [('C1', 'StudentT(A1)', 0, None), ('D1', 'Polynomial({1,1},C1)', 0, None),
+                          ('E1', 'Interp1(A1:A3,B1:B3,D1/10,1)', 0, None), ('C2', 'Interp1(A1:A3,B1:B3,1.5,0)', 0, None),
+                          ('D2', 'StudentT(E1)', 0, None), ('C3', 'CountBetween(B1:B3,5,25)', 0, None),
+                          ('D3', 'Polynomial({1,2,3},A2)', 0, None), ('F1', '{=LLSQ(A1:A3,B1:B3,2)}', 0, 'F1:G1'),
+                          ('H1', 'Polynomial(F1:G1,C3)', 0, None), ('C4', 'Lagrange(A1:A3,B1:B3,2.5)', 0, None),
+                          ('D4', 'Spline(A1:A3,B1:B3,D3/10)', 0, None), ('C5', 'StudentT(A3)', 0, None)]),
+    # Random numbers among cells that read none of ours and cells that read them: the draws must come in
+    # one worker's order whatever else runs beside them (cached values left 0).
+    ('ours_random.xlsx', [('C1', 'RandNorm()', 0, None), ('C2', 'StudentT(A1)', 0, None), ('C3', 'RandDist(C2,1)', 0, None),
+                          ('C4', 'Polynomial({1,1},C1)', 0, None), ('C5', 'RandNorm()', 0, None),
+                          ('C6', 'Interp1(A1:A3,B1:B3,1.5,0)', 0, None), ('C7', 'RandDist(10,2)', 0, None),
+                          ('D1', 'Polynomial({0,1},C3)+RandNorm()', 0, None), ('D2', 'StudentT(A2)', 0, None),
+                          ('D3', 'RandNorm()', 0, None)]),
 ]
 
 
