@@ -9,9 +9,13 @@ has quorin-host recalc them into the copies it checks, so that the add-in alone 
                      is the one above it moved, so each is read in full
   grid-stale.xlsx    the grid's every row, 1,048,576, of eight numbers (a data export), and a model
                      sheet of 60,000 rows of _xll.Interp1 and _xll.Polynomial over blocks of them
+  heavy-stale.xlsx   the same grid, and a heavier model of 60,000 rows of six cells of ours each:
+                     Interp1 over 1,000 rows, CountBetween over 100 x 2 (every 100th row over a
+                     60,000-row column), Polynomial over 2 x 2, LLSQ over 20 points entered over 3 cells
 
 The parts are written as a stream, so the generator itself needs little memory.
 Usage: bench/make_big_workbooks.py FOLDER [--rows N] [--filled-rows N] [--text-rows N] [--grid-rows N]
+       [--grid-models N] [--books NAME,...]
 """
 import argparse
 import os
@@ -156,15 +160,19 @@ def text(path, count):
     package(path, [('Names', rows)], strings)
 
 
-def grid(path, count, models):
+def grid_data(count):
     rng = random.Random(1048576)
-    block = 16
 
     def data():
         for r in range(1, count + 1):
             # Column A rises with the row, so that any block of it is a table Interp1 takes.
             values = [r + round(rng.uniform(0.0, 0.5), 3)] + [round(rng.uniform(-100.0, 100.0), 6) for _ in range(7)]
             yield f'<row r="{r}">' + ''.join(f'<c r="{column_name(k)}{r}"><v>{number(v)}</v></c>' for k, v in enumerate(values)) + '</row>'
+    return data
+
+
+def grid(path, count, models):
+    block = 16
 
     def model_rows():
         step = max(1, (count - block) // models)
@@ -174,7 +182,24 @@ def grid(path, count, models):
             cells = (f'<c r="A{r}"><f>_xll.Interp1(Data!A{k}:A{last},Data!B{k}:B{last},Data!A{k + 7}+0.25,0)</f><v>0</v></c>'
                      f'<c r="B{r}"><f>_xll.Polynomial(Data!C{k}:E{k},Data!F{k})</f><v>0</v></c>')
             yield f'<row r="{r}">{cells}</row>'
-    package(path, [('Data', data), ('Model', model_rows)])
+    package(path, [('Data', grid_data(count)), ('Model', model_rows)])
+
+
+def heavy(path, count, models):
+    column = min(60000, count)
+
+    def model_rows():
+        step = max(1, (count - 1000) // models)
+        for r in range(1, models + 1):
+            k = 1 + (r - 1) * step
+            counted = (f'Data!G1:G{column}' if r % 100 == 0 else f'Data!C{k}:D{k + 99}')
+            cells = (f'<c r="A{r}"><f>_xll.Interp1(Data!A{k}:A{k + 999},Data!B{k}:B{k + 999},Data!A{k + 7}+0.25,0)</f><v>0</v></c>'
+                     f'<c r="B{r}"><f>_xll.CountBetween({counted},-50,50)</f><v>0</v></c>'
+                     f'<c r="C{r}"><f>_xll.Polynomial(Data!E{k}:F{k + 1},Data!H{k}/100)</f><v>0</v></c>'
+                     f'<c r="D{r}"><f t="array" ref="D{r}:F{r}">_xll.LLSQ(Data!A{k}:A{k + 19},Data!B{k}:B{k + 19},3)</f><v>0</v></c>'
+                     f'<c r="E{r}"><v>0</v></c><c r="F{r}"><v>0</v></c>')
+            yield f'<row r="{r}">{cells}</row>'
+    package(path, [('Data', grid_data(count)), ('Model', model_rows)])
 
 
 def main():
@@ -185,13 +210,19 @@ def main():
     parser.add_argument('--text-rows', type=int, default=400000)
     parser.add_argument('--grid-rows', type=int, default=1048576)
     parser.add_argument('--grid-models', type=int, default=60000)
+    parser.add_argument('--books', default='model,filled,text,varied,grid,heavy')
     arguments = parser.parse_args()
     os.makedirs(arguments.folder, exist_ok=True)
-    model(os.path.join(arguments.folder, 'model-stale.xlsx'), arguments.rows)
-    filled(os.path.join(arguments.folder, 'filled-stale.xlsx'), arguments.filled_rows)
-    text(os.path.join(arguments.folder, 'text-stale.xlsx'), arguments.text_rows)
-    model(os.path.join(arguments.folder, 'varied-stale.xlsx'), arguments.rows, varied=True)
-    grid(os.path.join(arguments.folder, 'grid-stale.xlsx'), arguments.grid_rows, arguments.grid_models)
+    made = {
+        'model': lambda path: model(path, arguments.rows),
+        'filled': lambda path: filled(path, arguments.filled_rows),
+        'text': lambda path: text(path, arguments.text_rows),
+        'varied': lambda path: model(path, arguments.rows, varied=True),
+        'grid': lambda path: grid(path, arguments.grid_rows, arguments.grid_models),
+        'heavy': lambda path: heavy(path, arguments.grid_rows, arguments.grid_models),
+    }
+    for book in arguments.books.split(','):
+        made[book](os.path.join(arguments.folder, f'{book}-stale.xlsx'))
 
 
 if __name__ == '__main__':

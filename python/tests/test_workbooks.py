@@ -89,3 +89,18 @@ def test_checks_on_several_threads_give_the_single_threads_report(workbooks):
     for t in threads:
         t.join()
     assert reports == [alone] * 4
+
+
+def test_checks_of_different_files_on_two_threads_give_their_serial_reports(workbooks):
+    # Each thread's check runs on a worker of its own at once: a worker shared between them, or one
+    # copy of the module's statics, mixes their answers, and random numbers drawn out of one file's
+    # order change its cells.
+    books = ["ours_random.xlsx", "ours_chains.xlsx"]
+    alone = {book: quorin.check(workbooks / book) for book in books}
+    reports = {}
+    threads = [threading.Thread(target=lambda b=book: reports.__setitem__(b, quorin.check(workbooks / b))) for book in books]
+    for t in threads:
+        t.start()
+    for t in threads:
+        t.join()
+    assert reports == alone
