@@ -814,7 +814,7 @@ private:
         }
     }
 
-    // Formula k's answer, reading cells and names through reading, calling host; nothing is placed.
+    // Formula k's answer, read through cells and names and called through host; nothing is placed.
     Value Answer(uint32_t k, const Formula& formula, SubstituteHost& host, const CellSource& cells, const FormulaNames& names,
                  FormulaMessages* messages) const
     {

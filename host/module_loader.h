@@ -30,8 +30,11 @@ private:
 
     void* module_ = nullptr;
     std::string path_;
-    std::string copy_;    // Windows: the copy to remove once unloaded
-    int copyFile_ = -1;   // Linux: the copy's anonymous file, open while it is loaded
+#if defined(_WIN32)
+    std::string copy_;  // the copy to remove once unloaded
+#else
+    int copyFile_ = -1;  // the copy's anonymous file, open while it is loaded
+#endif
 };
 
 // The default module file: quorin64.so or quorin64.xll beside the running program, as UTF-8.
