@@ -33,6 +33,10 @@ expect() {
 expect 1 'unknown function Foo' eval '=Foo(1)'                     # an unknown function answered #NAME? with exit 0
 expect 2 'eval needs at least one formula' eval                          # too few arguments gave no message
 expect 2 'unknown command frobnicate' frobnicate                         # an unknown command went unnamed
+expect 0 '^usage: quorin-host .*--jobs N' --help                         # --help taken for an unknown command
+expect 0 '^usage: quorin-host' -h                                        # ... and -h
+expect 2 'jobs takes a whole number from 1 to 64: 0' --jobs 0 eval '=1'  # no worker at all to evaluate on
+expect 2 'jobs takes a whole number from 1 to 64: 1.5' --jobs 1.5 eval '=1'
 expect 1 'is a directory' sheet "$work"                                  # a directory read as an empty sheet, exit 0
 expect 1 'binary content' sheet "$work/binary.csv"                       # NUL bytes read as text
 expect 0 '^2,?$' sheet --csv "$work/bom_cr.csv"                          # a byte-order mark kept in A1, CR line ends ignored

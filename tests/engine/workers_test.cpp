@@ -21,10 +21,13 @@ TEST_F(WorkersTest, EachHostCallsACopyWithStaticsOfItsOwn)
     std::set<const XLOPER*> records;
     std::set<uint64_t> answers;
     for (quorin_host::SubstituteHost* h : {ordered.hosts[0], helpers.hosts[0], helpers.hosts[1]}) {
+        h->ResetRecords();
         std::string error;
-        answers.insert(Bits(h->Call("StudentT", {Value::Number(10)}, &error).number));
+        answers.insert(Bits(h->Call("CountBetween", {Column({0.5, 1.5, 2.5}), Value::Number(1), Value::Number(3)}, &error).number));
         EXPECT_TRUE(error.empty()) << error;
         records.insert(h->lastAnswer);
+        // Each copy's callbacks reach its own host, not the process's or the last one bound.
+        EXPECT_EQ(h->callbackCounts[xlCoerce], 1) << "the coercion of the range went to another host";
     }
     EXPECT_EQ(records.size(), 3u);
     EXPECT_EQ(answers.size(), 1u) << "a copy that answers otherwise than the module";
