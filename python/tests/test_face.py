@@ -3,9 +3,11 @@ count as one number. The native module stays the oracle: each answer is compared
 
 import doctest
 import inspect
+import multiprocessing
 import pickle
 import subprocess
 import sys
+from concurrent.futures import ProcessPoolExecutor
 from decimal import Decimal
 from fractions import Fraction
 from pathlib import Path
@@ -32,6 +34,18 @@ def test_public_functions_pickle_by_reference_with_real_signatures():
     with pytest.raises(TypeError):
         quorin.interp1(X, Y, 7.25, True)
     assert quorin.interp1(X, Y, 7.25, extrapolate=np.True_) == quorin.interp1(X, Y, 7.25, extrapolate=True)
+
+
+def test_a_process_pool_carries_functions_and_generators_with_their_place():
+    # Faults: a function or a generator that cannot cross to a worker; a generator restarting there.
+    chunks = np.array_split(np.linspace(-0.5, 7.0, 41), 2)
+    generator = quorin.Generator()
+    generator.rand_norm(3)
+    with ProcessPoolExecutor(2, mp_context=multiprocessing.get_context("forkserver")) as pool:
+        answers = np.concatenate(list(pool.map(quorin.spline, [X, X], [Y, Y], chunks)))
+        drawn = pool.submit(generator.rand_norm, 4).result()
+    assert [bits(v) for v in answers] == [bits(v) for v in quorin.spline(X, Y, np.concatenate(chunks))]
+    assert [bits(v) for v in drawn] == [bits(v) for v in generator.rand_norm(4)]
 
 
 def test_docstring_examples_are_what_the_functions_answer():
