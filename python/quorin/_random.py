@@ -5,6 +5,7 @@ streams that do not overlap; and the module-wide sequence rand_norm and rand_dis
 
 from __future__ import annotations
 
+import operator
 from typing import Any, List, Optional, SupportsFloat, Tuple, Union
 
 from numpy.typing import NDArray
@@ -17,12 +18,18 @@ Size = Union[None, int, Tuple[int, ...]]
 _PERIOD = 1 << 32
 
 
+def _whole(value: Any, what: str, low: int, high: int) -> int:
+    """An int, NumPy's included (as NumPy reads an index), within low .. high; a bool is not one."""
+    if isinstance(value, bool) or not hasattr(type(value), "__index__"):
+        raise TypeError(f"{what} must be an int, not {type(value).__name__}")
+    whole = operator.index(value)
+    if not low <= whole <= high:
+        raise ValueError(f"{what} must lie in {low} .. {high}, not {whole}")
+    return whole
+
+
 def _checked_state(state: Any) -> int:
-    if isinstance(state, bool) or not isinstance(state, int):
-        raise TypeError(f"Generator: state must be an int, not {type(state).__name__}")
-    if not 0 <= state < _PERIOD:
-        raise ValueError(f"Generator: state must lie in 0 .. 2**32 - 1, not {state}")
-    return state
+    return _whole(state, "Generator: state", 0, _PERIOD - 1)
 
 
 class Generator:
@@ -86,10 +93,7 @@ class Generator:
         >>> [worker.state for worker in quorin.Generator().spawn(2)]
         [1, 2147483649]
         """
-        if isinstance(n, bool) or not isinstance(n, int):
-            raise TypeError(f"spawn: n must be an int, not {type(n).__name__}")
-        if not 1 <= n <= _PERIOD:
-            raise ValueError(f"spawn: n must lie in 1 .. 2**32, not {n}")
+        n = _whole(n, "spawn: n", 1, _PERIOD)
         start, length = self.state, _PERIOD // n
         return [Generator(_quorin.jumped_state(start, i * length)) for i in range(n)]
 
