@@ -4,6 +4,8 @@
 #include <algorithm>
 #include <cstring>
 
+#include "host/marshal.h"
+
 namespace quorin_host {
 
 namespace {
@@ -206,6 +208,35 @@ void CellStore::Set(uint32_t sheet, uint32_t row, uint16_t column, Value value)
         return;
     }
     Own(sheet).added[Place(row, column)] = std::move(value);
+}
+
+bool CellStore::Records(uint32_t sheet, const Area& area, XLOPER* out, std::vector<std::vector<char>>* strings) const
+{
+    const size_t columns = size_t{area.columnLast} - area.columnFirst + 1;
+    const Sheet* s = sheet < sheets_.size() ? sheets_[sheet].get() : nullptr;
+    for (uint32_t row = area.rowFirst; row <= area.rowLast; ++row) {
+        XLOPER* line = out + size_t{row - area.rowFirst} * columns;
+        const Entry *at = nullptr, *last = nullptr;
+        if (s != nullptr && size_t{row} + 1 < s->rowStart.size()) {
+            last = s->entries.data() + s->rowStart[row + 1];
+            at = std::lower_bound(s->entries.data() + s->rowStart[row], last, Place(row, area.columnFirst),
+                                  [](const Entry& e, uint64_t p) { return (e.key & PlaceBits) < p; });
+        }
+        for (size_t c = 0; c < columns; ++c) {
+            const uint16_t column = static_cast<uint16_t>(area.columnFirst + c);
+            const bool there = at != last && (at->key & PlaceBits) == Place(row, column);
+            if (there && TagOf(at->key) == Number) {
+                line[c].xltype = xltypeNum;
+                std::memcpy(&line[c].val.num, &at->bits, sizeof line[c].val.num);
+                ++at;
+                continue;
+            }
+            at += there;
+            // Anything else (text, an error, a cell set since the seal or none) as Copy has it.
+            if (!ScalarRecord(Copy(sheet, row, column), &line[c], strings)) return false;
+        }
+    }
+    return true;
 }
 
 uint32_t CellStore::RowsOf(uint32_t sheet) const

@@ -13,6 +13,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "addin/host_api.h"
 #include "host/value.h"
 
 namespace quorin_host {
@@ -42,6 +43,10 @@ public:
     Value Copy(uint32_t sheet, uint32_t row, uint16_t column, bool* there = nullptr) const;
     // Changes a cell's value; a cell not there is added.
     void Set(uint32_t sheet, uint32_t row, uint16_t column, Value value);
+    // The area's cells as the records the module reads, row after row into out, each row's text kept in
+    // strings: a row's cells found with one search, not one each. False, with out partly written, when a
+    // cell is uncalculated. Threads may read at once, as with Copy.
+    bool Records(uint32_t sheet, const Area& area, XLOPER* out, std::vector<std::vector<char>>* strings) const;
 
     // Rows and columns spanned by the cells of a sheet, blank cells aside.
     uint32_t RowsOf(uint32_t sheet) const;

@@ -192,30 +192,34 @@ const Value& WorkbookEvaluation::CellAt(uint32_t sheet, uint32_t row, uint16_t c
 
 const XLOPER* WorkbookEvaluation::Records(const Area& area, size_t* rowStride, bool* lasting) const
 {
+    return RecordsFor(area, rowStride, lasting, &spare_);
+}
+
+const XLOPER* WorkbookEvaluation::RecordsFor(const Area& area, size_t* rowStride, bool* lasting, RecordBlock* spare) const
+{
     const size_t rows = size_t{area.rowLast} - area.rowFirst + 1, columns = size_t{area.columnLast} - area.columnFirst + 1;
+    if (rows * columns < RecordsFrom) return nullptr;
     const size_t bytes = rows * columns * sizeof(XLOPER);
     const auto key = std::make_tuple(area.sheet, area.rowFirst, area.rowLast, area.columnFirst, area.columnLast);
-    const std::lock_guard<std::mutex> lock(blockLock_.mutex);
+    *rowStride = columns;
+    std::unique_lock<std::mutex> lock(blockLock_.mutex);
     const auto found = blocks_.find(key);
     if (found != blocks_.end()) {
-        *rowStride = columns;
         *lasting = !found->second.text;
         return found->second.records.data();
     }
-    if (rows * columns < RecordsFrom || bytes > MaxRecordBytes - blockBytes_) return nullptr;
-    RecordBlock block;
+    // Past the budget, the area is built into the reader's spare block, which the host copies at once.
+    const bool kept = bytes <= MaxRecordBytes - blockBytes_;
+    if (!kept) lock.unlock();
+    RecordBlock built;
+    RecordBlock& block = kept ? built : *spare;
     block.records.resize(rows * columns);
-    for (size_t r = 0; r < rows; ++r) {
-        for (size_t c = 0; c < columns; ++c) {
-            // A copy: another worker may be reading the store, whose Get answers in one place it reuses.
-            const Value v = CopyAt(area.sheet, static_cast<uint32_t>(area.rowFirst + r), static_cast<uint16_t>(area.columnFirst + c));
-            if (v.kind == Kind::Uncalculated || !ScalarRecord(v, &block.records[r * columns + c], &block.strings)) return nullptr;
-        }
-    }
-    blockBytes_ += bytes;
-    *rowStride = columns;
+    block.strings.clear();
+    if (!store_.Records(area.sheet, area, block.records.data(), &block.strings)) return nullptr;
     block.text = !block.strings.empty();
-    *lasting = !block.text;
+    *lasting = kept && !block.text;
+    if (!kept) return block.records.data();
+    blockBytes_ += bytes;
     return blocks_.emplace(key, std::move(block)).first->second.records.data();
 }
 
@@ -888,7 +892,7 @@ private:
         }
         const XLOPER* Records(const Area& area, size_t* rowStride, bool* lasting) const override
         {
-            return r_.out_->Records(area, rowStride, lasting);
+            return r_.out_->RecordsFor(area, rowStride, lasting, &spare_);
         }
         bool FindSheet(const std::string& name, uint32_t* sheet) const override { return r_.FindSheet(name, sheet, &lastSheet_); }
         const Formula* FindName(const std::string& name, uint32_t sheet) const override { return r_.FindName(name, sheet); }
@@ -905,6 +909,7 @@ private:
     private:
         const Recalculation& r_;
         mutable Value cell_;
+        mutable WorkbookEvaluation::RecordBlock spare_;
         mutable std::pair<std::string, uint32_t> lastSheet_{std::string(), UINT32_MAX};
     };
 

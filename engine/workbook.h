@@ -144,7 +144,8 @@ public:
     Value CopyAt(uint32_t sheet, uint32_t row, uint16_t column) const { return store_.Copy(sheet, row, column); }
     // An area of at least RecordsFrom cells read by a call is built into records once and handed to
     // every call reading it after: the cells a formula reads are computed before it and never again.
-    // Workers computing at once may ask for records together.
+    // Past MaxRecordBytes, an area's records are built afresh for each call, valid until the next.
+    // Workers computing at once may ask for records together (each with a spare block of its own).
     const XLOPER* Records(const Area& area, size_t* rowStride, bool* lasting) const override;
     // Rows and columns spanned by the cells of a sheet that hold something.
     uint32_t RowsOf(uint32_t sheet) const { return store_.RowsOf(sheet); }
@@ -180,11 +181,13 @@ private:
         std::mutex mutex;
     };
     mutable BlockLock blockLock_;
+    mutable RecordBlock spare_;  // Records's block past the budget
+    const XLOPER* RecordsFor(const Area& area, size_t* rowStride, bool* lasting, RecordBlock* spare) const;
 };
 
 // Areas smaller than this are read cell by cell: building them costs what reading them does.
 constexpr size_t RecordsFrom = 32;
-// The records built for areas stay within this many bytes; areas past it are read cell by cell.
+// The records built for areas stay within this many bytes; areas past it are built for each call.
 constexpr size_t MaxRecordBytes = size_t{64} << 20;
 
 // Computes every formula of book through the host. False when the evaluation has problems; the

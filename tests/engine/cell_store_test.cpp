@@ -6,6 +6,7 @@
 #include <cmath>
 
 #include "engine/workbook.h"
+#include "host/marshal.h"
 
 namespace quorin_test {
 namespace {
@@ -107,6 +108,38 @@ TEST(Workbook, FormulasShareTheTextTheyRepeat)
     ASSERT_EQ(book.formulas.size(), 6u);
     for (size_t k = 0; k < book.formulas.size(); ++k) EXPECT_EQ(book.TextOf(book.formulas[k]), texts[k]) << "formula " << k;
     EXPECT_EQ(book.formulaTexts.size(), 3u) << "a repeated text kept again";
+}
+
+// A row's records are found with one search and walked along: a cell skipped, one read twice, one set
+// after the seal or one never added would give another record than the cell-by-cell copy gives.
+TEST(CellStore, RecordsOfAnAreaAreThoseOfItsCellsOneByOne)
+{
+    CellStore store;
+    store.SetSheets(1);
+    store.Add(0, 2, 1, Value::Number(2.385));
+    store.Add(0, 2, 3, Value::Text("beside"));
+    store.Add(0, 3, 2, Value::Error(7));
+    store.Add(0, 4, 1, Value{}, true);
+    store.Add(0, 4, 4, Value::Number(-0.0));
+    store.Seal();
+    store.Set(0, 3, 1, Value::Number(9.75));   // never added: kept apart from the sealed rows
+    store.Set(0, 2, 3, Value::Boolean(true));  // added: changed where it lies
+    const quorin_host::Area area{1, 5, 1, 4, 0};  // rows 1 to 5 (row 5 past the last), columns B to E
+    std::vector<XLOPER> records(20);
+    std::vector<std::vector<char>> strings, oneByOne;
+    ASSERT_TRUE(store.Records(0, area, records.data(), &strings));
+    for (uint32_t row = 1; row <= 5; ++row) {
+        for (uint16_t column = 1; column <= 4; ++column) {
+            XLOPER expected{};
+            ASSERT_TRUE(quorin_host::ScalarRecord(store.Copy(0, row, column), &expected, &oneByOne));
+            const XLOPER& got = records[(row - 1) * 4 + (column - 1)];
+            EXPECT_EQ(FormatValue(quorin_host::ValueOfRecord(&got)), FormatValue(quorin_host::ValueOfRecord(&expected)))
+                << "row " << row << " column " << column;
+            EXPECT_EQ(got.xltype, expected.xltype) << "row " << row << " column " << column;
+        }
+    }
+    store.Set(0, 1, 2, Value::Uncalculated());
+    EXPECT_FALSE(store.Records(0, area, records.data(), &strings)) << "an uncalculated cell handed over as a value";
 }
 
 }  // namespace
