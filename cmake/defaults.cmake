@@ -12,6 +12,18 @@ function(quorin_defaults target)
   endif()
 endfunction()
 
+# Set, the Linux programs and shared objects we ship link the .xlsx libraries from there and the C++
+# runtime statically, so that they need nothing from the system but glibc.
+set(QUORIN_STATIC_PREFIX "" CACHE PATH "static .xlsx libraries built by 'scripts/mingw-libs linux' (releases, wheels)")
+
+# For a file we ship. Nothing of the runtime or the static libraries is exported: another library in
+# the same process (an office's, another Python extension's) keeps its own copy out of our way.
+function(quorin_self_contained target)
+  if(NOT WIN32 AND QUORIN_STATIC_PREFIX)
+    target_link_options(${target} PRIVATE -static-libgcc -static-libstdc++ -Wl,--exclude-libs,ALL)
+  endif()
+endfunction()
+
 # Module code: no exceptions anywhere, so nothing can be thrown across the host boundary.
 function(quorin_module_code target)
   quorin_defaults(${target})
