@@ -65,7 +65,7 @@ class CMakeBuild(build_ext):
 
 def glibc_floor(shared_objects):
     """The oldest glibc, as its minor version, that the shared objects run on; None when one needs a
-    library besides glibc's and the package's own, or a version glibc keeps private."""
+    library besides glibc's and the package's own, or a version other than a public GLIBC_2.x."""
     floor = 0
     for path in shared_objects:
         dynamic = subprocess.run(["readelf", "--wide", "--dynamic", str(path)], capture_output=True, text=True,

@@ -27,11 +27,12 @@ def listed(readme, version):
 
 
 def entries(path):
+    """{name: bytes} of every file in a package (the other release tests read packages with it too)."""
     if path.endswith(('.zip', '.oxt', '.whl')):
         with zipfile.ZipFile(path) as archive:
-            return [name for name in archive.namelist() if not name.endswith('/')]
+            return {name: archive.read(name) for name in archive.namelist() if not name.endswith('/')}
     with tarfile.open(path) as archive:
-        return [member.name for member in archive.getmembers() if not member.isdir()]
+        return {member.name: archive.extractfile(member).read() for member in archive.getmembers() if member.isfile()}
 
 
 def main():
@@ -49,7 +50,7 @@ def main():
         if not matching:
             wrong.append('%s: listed in the README, not made' % package)
         for name in matching:
-            entries_made = entries(os.path.join(folder, name))
+            entries_made = list(entries(os.path.join(folder, name)))
             for entry in entries_made:
                 if not any(fnmatch.fnmatchcase(entry, p) for p in patterns):
                     wrong.append('%s holds %s, which the README does not list' % (name, entry))
