@@ -218,9 +218,15 @@ bool CellStore::Records(uint32_t sheet, const Area& area, XLOPER* out, std::vect
         XLOPER* line = out + size_t{row - area.rowFirst} * columns;
         const Entry *at = nullptr, *last = nullptr;
         if (s != nullptr && size_t{row} + 1 < s->rowStart.size()) {
+            const Entry* first = s->entries.data() + s->rowStart[row];
             last = s->entries.data() + s->rowStart[row + 1];
-            at = std::lower_bound(s->entries.data() + s->rowStart[row], last, Place(row, area.columnFirst),
-                                  [](const Entry& e, uint64_t p) { return (e.key & PlaceBits) < p; });
+            // A row filled without gaps has its cell where its column says: no search.
+            const ptrdiff_t guess = first < last ? ptrdiff_t{area.columnFirst} - ColumnOf(first->key) : -1;
+            if (guess >= 0 && guess < last - first && (first[guess].key & PlaceBits) == Place(row, area.columnFirst)) {
+                at = first + guess;
+            } else {
+                at = std::lower_bound(first, last, Place(row, area.columnFirst), [](const Entry& e, uint64_t p) { return (e.key & PlaceBits) < p; });
+            }
         }
         for (size_t c = 0; c < columns; ++c) {
             const uint16_t column = static_cast<uint16_t>(area.columnFirst + c);

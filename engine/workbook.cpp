@@ -192,35 +192,42 @@ const Value& WorkbookEvaluation::CellAt(uint32_t sheet, uint32_t row, uint16_t c
 
 const XLOPER* WorkbookEvaluation::Records(const Area& area, size_t* rowStride, bool* lasting) const
 {
-    return RecordsFor(area, rowStride, lasting, &spare_);
-}
-
-const XLOPER* WorkbookEvaluation::RecordsFor(const Area& area, size_t* rowStride, bool* lasting, RecordBlock* spare) const
-{
     const size_t rows = size_t{area.rowLast} - area.rowFirst + 1, columns = size_t{area.columnLast} - area.columnFirst + 1;
     if (rows * columns < RecordsFrom) return nullptr;
     const size_t bytes = rows * columns * sizeof(XLOPER);
-    const auto key = std::make_tuple(area.sheet, area.rowFirst, area.rowLast, area.columnFirst, area.columnLast);
-    *rowStride = columns;
-    std::unique_lock<std::mutex> lock(blockLock_.mutex);
-    const auto found = blocks_.find(key);
-    if (found != blocks_.end()) {
-        *lasting = !found->second.text;
-        return found->second.records.data();
+    const AreaKey key = std::make_tuple(area.sheet, area.rowFirst, area.rowLast, area.columnFirst, area.columnLast);
+    {
+        std::lock_guard<std::mutex> lock(blockLock_.mutex);
+        const auto found = blocks_.find(key);
+        if (found != blocks_.end()) {
+            *rowStride = columns;
+            *lasting = !found->second.text;
+            return found->second.records.data();
+        }
+        if (bytes > MaxRecordBytes - blockBytes_) return nullptr;
+        const uint64_t place = (uint64_t{area.sheet} * 0x9E3779B97F4A7C15u) ^ (uint64_t{area.rowFirst} << 32 | area.rowLast) ^
+                               (uint64_t{area.columnFirst} << 48 | uint64_t{area.columnLast} << 32);
+        // Bounded: a table read again is read again long before this many other areas.
+        if (readOnce_.size() >= (size_t{1} << 16)) readOnce_.clear();
+        if (readOnce_.insert(place).second) return nullptr;
     }
-    // Past the budget, the area is built into the reader's spare block, which the host copies at once.
-    const bool kept = bytes <= MaxRecordBytes - blockBytes_;
-    if (!kept) lock.unlock();
-    RecordBlock built;
-    RecordBlock& block = kept ? built : *spare;
+    // Built without the lock, so that workers reading areas at once build them at once.
+    RecordBlock block;
     block.records.resize(rows * columns);
-    block.strings.clear();
     if (!store_.Records(area.sheet, area, block.records.data(), &block.strings)) return nullptr;
     block.text = !block.strings.empty();
-    *lasting = kept && !block.text;
-    if (!kept) return block.records.data();
-    blockBytes_ += bytes;
-    return blocks_.emplace(key, std::move(block)).first->second.records.data();
+    std::lock_guard<std::mutex> lock(blockLock_.mutex);
+    const auto placed = blocks_.emplace(key, std::move(block));
+    if (placed.second) blockBytes_ += bytes;  // else another worker built it meanwhile: the same records
+    *rowStride = columns;
+    *lasting = !placed.first->second.text;
+    return placed.first->second.records.data();
+}
+
+bool WorkbookEvaluation::RecordsInto(const Area& area, XLOPER* out, std::vector<std::vector<char>>* strings) const
+{
+    const size_t rows = size_t{area.rowLast} - area.rowFirst + 1, columns = size_t{area.columnLast} - area.columnFirst + 1;
+    return rows * columns >= RecordsFrom && store_.Records(area.sheet, area, out, strings);
 }
 
 Value WorkbookEvaluation::Answer(size_t k) const
@@ -892,7 +899,11 @@ private:
         }
         const XLOPER* Records(const Area& area, size_t* rowStride, bool* lasting) const override
         {
-            return r_.out_->RecordsFor(area, rowStride, lasting, &spare_);
+            return r_.out_->Records(area, rowStride, lasting);
+        }
+        bool RecordsInto(const Area& area, XLOPER* out, std::vector<std::vector<char>>* strings) const override
+        {
+            return r_.out_->RecordsInto(area, out, strings);
         }
         bool FindSheet(const std::string& name, uint32_t* sheet) const override { return r_.FindSheet(name, sheet, &lastSheet_); }
         const Formula* FindName(const std::string& name, uint32_t sheet) const override { return r_.FindName(name, sheet); }
@@ -909,7 +920,6 @@ private:
     private:
         const Recalculation& r_;
         mutable Value cell_;
-        mutable WorkbookEvaluation::RecordBlock spare_;
         mutable std::pair<std::string, uint32_t> lastSheet_{std::string(), UINT32_MAX};
     };
 

@@ -17,6 +17,7 @@
 #include <string>
 #include <tuple>
 #include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 #include "engine/cell_store.h"
@@ -142,11 +143,12 @@ public:
     const Value& CellAt(uint32_t sheet, uint32_t row, uint16_t column) const override;
     // The same as a copy, which threads may read at once once the evaluation is done.
     Value CopyAt(uint32_t sheet, uint32_t row, uint16_t column) const { return store_.Copy(sheet, row, column); }
-    // An area of at least RecordsFrom cells read by a call is built into records once and handed to
-    // every call reading it after: the cells a formula reads are computed before it and never again.
-    // Past MaxRecordBytes, an area's records are built afresh for each call, valid until the next.
-    // Workers computing at once may ask for records together (each with a spare block of its own).
+    // An area of at least RecordsFrom cells read a second time is built into records once and handed
+    // to every call reading it after: the cells a formula reads are computed before it and never
+    // again. An area read once, or past MaxRecordBytes, is built by RecordsInto into the host's own
+    // copy. Workers computing at once may ask for records together.
     const XLOPER* Records(const Area& area, size_t* rowStride, bool* lasting) const override;
+    bool RecordsInto(const Area& area, XLOPER* out, std::vector<std::vector<char>>* strings) const override;
     // Rows and columns spanned by the cells of a sheet that hold something.
     uint32_t RowsOf(uint32_t sheet) const { return store_.RowsOf(sheet); }
     uint16_t ColumnsOf(uint32_t sheet) const { return store_.ColumnsOf(sheet); }
@@ -172,8 +174,13 @@ private:
     std::unordered_map<uint32_t, Value> arrays_;         // array answers, by formula
     std::unordered_map<uint32_t, std::string> reasons_;  // stale formulas, by formula
     // A map: a block once built stays where it is while others are added.
-    mutable std::map<std::tuple<uint32_t, uint32_t, uint32_t, uint16_t, uint16_t>, RecordBlock> blocks_;
+    using AreaKey = std::tuple<uint32_t, uint32_t, uint32_t, uint16_t, uint16_t>;
+    mutable std::map<AreaKey, RecordBlock> blocks_;
     mutable size_t blockBytes_ = 0;
+    // Areas read once so far, by a hash of their place (two sharing one are kept a reading early). An
+    // area is kept from its second reading on: most workbooks give each formula blocks of its own,
+    // which would fill the budget with records never read again.
+    mutable std::unordered_set<uint64_t> readOnce_;
     struct BlockLock {  // guards blocks_; a new evaluation's, whatever is assigned
         BlockLock() = default;
         BlockLock(const BlockLock&) {}
@@ -181,8 +188,6 @@ private:
         std::mutex mutex;
     };
     mutable BlockLock blockLock_;
-    mutable RecordBlock spare_;  // Records's block past the budget
-    const XLOPER* RecordsFor(const Area& area, size_t* rowStride, bool* lasting, RecordBlock* spare) const;
 };
 
 // Areas smaller than this are read cell by cell: building them costs what reading them does.

@@ -132,7 +132,8 @@ int SubstituteHost::CoerceToArray(const Value& source, XLOPER* result)
             } else {
                 for (uint32_t r = 0; r < rows; ++r) copy(elements + static_cast<size_t>(r) * columns, block + r * stride, columns);
             }
-        } else {
+        } else if (!cells.RecordsInto(*area, elements, &owned.strings)) {
+            owned.strings.clear();
             for (uint32_t r = 0; r < rows; ++r) {
                 XLOPER* out = elements + static_cast<size_t>(r) * columns;
                 for (uint32_t c = 0; c < columns; ++c) {

@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <vector>
 
 #include "host/value.h"
 
@@ -26,6 +27,15 @@ public:
     {
         (void)area, (void)rowStride, (void)lasting;
         return nullptr;
+    }
+    // Asked when Records answered nullptr: whether the source wrote the area's records itself, row
+    // after row into out, the text they point to kept in strings. False, out partly written, to have
+    // the host read the cells through CellAt (as for a cell not computed yet). A source that keeps
+    // records only of the areas read again builds the others here, where the host would copy them.
+    virtual bool RecordsInto(const Area& area, XLOPER* out, std::vector<std::vector<char>>* strings) const
+    {
+        (void)area, (void)out, (void)strings;
+        return false;
     }
 };
 
