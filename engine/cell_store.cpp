@@ -88,6 +88,22 @@ void CellStore::Add(uint32_t sheet, uint32_t row, uint16_t column, const Value& 
 {
     Sheet& s = Own(sheet);
     sealed_ = false;
+    if (column < RunColumns) {
+        if (column >= s.runs.size() && value.kind == Kind::Number) s.runs.resize(size_t{column} + 1);
+        if (column < s.runs.size()) {
+            Run& run = s.runs[column];
+            if (run.Holds(row)) {
+                // Added again: the run's numbers go before this cell, which stands, as entries.
+                Spill(s, column);
+            } else if (value.kind == Kind::Number) {
+                if (run.numbers.empty()) run.first = row;
+                if (row == run.first + run.numbers.size()) {
+                    run.numbers.push_back(value.number);
+                    return;
+                }
+            }
+        }
+    }
     s.entries.push_back(Entry{0, 0});
     Store(&s.entries.back(), Place(row, column), value, blank);
 }
@@ -114,30 +130,51 @@ void CellStore::Seal()
     }
     for (uint32_t sheet = 0; sheet < sheets_.size(); ++sheet) {
         Sheet& s = Own(sheet);
-        std::vector<Entry>& entries = s.entries;
-        const auto before = [](const Entry& a, const Entry& b) { return (a.key & PlaceBits) < (b.key & PlaceBits); };
-        // Reading order needs no sort; any other order is sorted, the last of a cell added twice kept.
-        bool strictly = true;
-        for (size_t k = 1; k < entries.size() && strictly; ++k) strictly = before(entries[k - 1], entries[k]);
-        if (!strictly) {
-            std::stable_sort(entries.begin(), entries.end(), before);
-            size_t kept = 0;
-            for (size_t k = 0; k < entries.size(); ++k) {
-                if (kept > 0 && !before(entries[kept - 1], entries[k])) --kept;
-                entries[kept++] = entries[k];
-            }
-            entries.resize(kept);
-        }
-        entries.shrink_to_fit();
-        s.rowStart.clear();
-        const uint32_t rows = entries.empty() ? 0 : RowOf(entries.back().key) + 1;
-        s.rowStart.assign(size_t{rows} + 1, 0);
-        size_t at = 0;
-        for (uint32_t r = 0; r <= rows; ++r) {
-            while (at < entries.size() && RowOf(entries[at].key) < r) ++at;
-            s.rowStart[r] = static_cast<uint32_t>(at);
-        }
+        for (Run& run : s.runs) run.numbers.shrink_to_fit();
+        Order(s);
     }
+}
+
+void CellStore::Order(Sheet& s)
+{
+    std::vector<Entry>& entries = s.entries;
+    const auto before = [](const Entry& a, const Entry& b) { return (a.key & PlaceBits) < (b.key & PlaceBits); };
+    // Reading order needs no sort; any other order is sorted, the last of a cell added twice kept.
+    bool strictly = true;
+    for (size_t k = 1; k < entries.size() && strictly; ++k) strictly = before(entries[k - 1], entries[k]);
+    if (!strictly) {
+        std::stable_sort(entries.begin(), entries.end(), before);
+        size_t kept = 0;
+        for (size_t k = 0; k < entries.size(); ++k) {
+            if (kept > 0 && !before(entries[kept - 1], entries[k])) --kept;
+            entries[kept++] = entries[k];
+        }
+        entries.resize(kept);
+    }
+    entries.shrink_to_fit();
+    s.rowStart.clear();
+    const uint32_t rows = entries.empty() ? 0 : RowOf(entries.back().key) + 1;
+    s.rowStart.assign(size_t{rows} + 1, 0);
+    size_t at = 0;
+    for (uint32_t r = 0; r <= rows; ++r) {
+        while (at < entries.size() && RowOf(entries[at].key) < r) ++at;
+        s.rowStart[r] = static_cast<uint32_t>(at);
+    }
+}
+
+void CellStore::Spill(Sheet& s, uint16_t column)
+{
+    Run& run = s.runs[column];
+    s.entries.reserve(s.entries.size() + run.numbers.size());
+    for (size_t k = 0; k < run.numbers.size(); ++k) {
+        Entry e{(uint64_t{Number} << 56) | Place(run.first + static_cast<uint32_t>(k), column), 0};
+        std::memcpy(&e.bits, &run.numbers[k], sizeof e.bits);
+        s.entries.push_back(e);
+    }
+    run = Run{};
+    // Appended after every entry, the run's numbers are kept over any entry of the same place, which
+    // was added before them.
+    if (sealed_) Order(s);
 }
 
 const CellStore::Entry* CellStore::Find(uint32_t sheet, uint32_t row, uint16_t column) const
@@ -169,6 +206,13 @@ bool CellStore::Has(uint32_t sheet, uint32_t row, uint16_t column) const
 
 const Value& CellStore::Get(uint32_t sheet, uint32_t row, uint16_t column, bool* there) const
 {
+    if (sheet < sheets_.size()) {
+        if (const double* number = sheets_[sheet]->Number(row, column)) {
+            if (there != nullptr) *there = true;
+            scratch_ = Value::Number(*number);
+            return scratch_;
+        }
+    }
     const Entry* e = Find(sheet, row, column);
     if (there != nullptr) *there = e != nullptr;
     if (e != nullptr) {
@@ -193,6 +237,12 @@ const Value& CellStore::Get(uint32_t sheet, uint32_t row, uint16_t column, bool*
 
 Value CellStore::Copy(uint32_t sheet, uint32_t row, uint16_t column, bool* there) const
 {
+    if (sheet < sheets_.size()) {
+        if (const double* number = sheets_[sheet]->Number(row, column)) {
+            if (there != nullptr) *there = true;
+            return Value::Number(*number);
+        }
+    }
     const Entry* e = Find(sheet, row, column);
     if (e == nullptr || TagOf(e->key) != Number) return Get(sheet, row, column, there);
     if (there != nullptr) *there = true;
@@ -203,6 +253,15 @@ Value CellStore::Copy(uint32_t sheet, uint32_t row, uint16_t column, bool* there
 
 void CellStore::Set(uint32_t sheet, uint32_t row, uint16_t column, Value value)
 {
+    if (sheet < sheets_.size() && sheets_[sheet]->Number(row, column) != nullptr) {
+        Sheet& s = Own(sheet);
+        Run& run = s.runs[column];
+        if (value.kind == Kind::Number) {
+            run.numbers[row - run.first] = value.number;
+            return;
+        }
+        Spill(s, column);  // the cell is an entry now, set below
+    }
     if (Entry* e = Find(sheet, row, column)) {
         Store(e, Place(row, column), value, false);
         return;
@@ -214,12 +273,35 @@ bool CellStore::Records(uint32_t sheet, const Area& area, XLOPER* out, std::vect
 {
     const size_t columns = size_t{area.columnLast} - area.columnFirst + 1;
     const Sheet* s = sheet < sheets_.size() ? sheets_[sheet].get() : nullptr;
+    // Held here: the records written could otherwise be taken to change the sheet's vectors, which
+    // would then be read again for every cell.
+    const Entry* const entries = s != nullptr ? s->entries.data() : nullptr;
+    const uint32_t* const rowStart = s != nullptr ? s->rowStart.data() : nullptr;
+    const size_t rowsIndexed = s != nullptr ? s->rowStart.size() : 0;
+    // A column of the area whose run holds all its rows is copied straight from the run (the walk
+    // below writes the same records over it); an area of such columns alone needs no walk.
+    bool walk = false;
+    for (size_t c = 0; c < columns; ++c) {
+        const size_t column = area.columnFirst + c;
+        const Run* run = s != nullptr && column < s->runs.size() ? &s->runs[column] : nullptr;
+        if (run == nullptr || !run->Holds(area.rowFirst) || !run->Holds(area.rowLast)) {
+            walk = true;
+            continue;
+        }
+        const double* from = run->numbers.data() + (area.rowFirst - run->first);
+        XLOPER* to = out + c;
+        for (uint32_t r = area.rowFirst; r <= area.rowLast; ++r, ++from, to += columns) {
+            to->val.num = *from;
+            to->xltype = xltypeNum;
+        }
+    }
+    if (!walk) return true;
     for (uint32_t row = area.rowFirst; row <= area.rowLast; ++row) {
         XLOPER* line = out + size_t{row - area.rowFirst} * columns;
         const Entry *at = nullptr, *last = nullptr;
-        if (s != nullptr && size_t{row} + 1 < s->rowStart.size()) {
-            const Entry* first = s->entries.data() + s->rowStart[row];
-            last = s->entries.data() + s->rowStart[row + 1];
+        if (size_t{row} + 1 < rowsIndexed) {
+            const Entry* first = entries + rowStart[row];
+            last = entries + rowStart[row + 1];
             // A row filled without gaps has its cell where its column says: no search.
             const ptrdiff_t guess = first < last ? ptrdiff_t{area.columnFirst} - ColumnOf(first->key) : -1;
             if (guess >= 0 && guess < last - first && (first[guess].key & PlaceBits) == Place(row, area.columnFirst)) {
@@ -230,10 +312,19 @@ bool CellStore::Records(uint32_t sheet, const Area& area, XLOPER* out, std::vect
         }
         for (size_t c = 0; c < columns; ++c) {
             const uint16_t column = static_cast<uint16_t>(area.columnFirst + c);
-            const bool there = at != last && (at->key & PlaceBits) == Place(row, column);
-            if (there && TagOf(at->key) == Number) {
+            const uint64_t key = at != last ? at->key : 0;
+            const bool there = at != last && (key & PlaceBits) == Place(row, column);
+            if (const double* number = s != nullptr ? s->Number(row, column) : nullptr) {
+                line[c].val.num = *number;
                 line[c].xltype = xltypeNum;
-                std::memcpy(&line[c].val.num, &at->bits, sizeof line[c].val.num);
+                at += there;  // an entry of the same place was added before the run's number
+                continue;
+            }
+            if (there && TagOf(key) == Number) {
+                double number = 0.0;
+                std::memcpy(&number, &at->bits, sizeof number);
+                line[c].val.num = number;
+                line[c].xltype = xltypeNum;
                 ++at;
                 continue;
             }
@@ -256,6 +347,9 @@ uint32_t CellStore::RowsOf(uint32_t sheet) const
         break;
     }
     for (const auto& entry : s.added) rows = std::max(rows, RowOf(entry.first) + 1);
+    for (const Run& run : s.runs) {
+        if (!run.numbers.empty()) rows = std::max(rows, run.first + static_cast<uint32_t>(run.numbers.size()));
+    }
     return rows;
 }
 
@@ -267,6 +361,10 @@ uint16_t CellStore::ColumnsOf(uint32_t sheet) const
         if (TagOf(e.key) != Blank) columns = std::max<uint32_t>(columns, uint32_t{ColumnOf(e.key)} + 1);
     }
     for (const auto& entry : sheets_[sheet]->added) columns = std::max<uint32_t>(columns, uint32_t{ColumnOf(entry.first)} + 1);
+    const std::vector<Run>& runs = sheets_[sheet]->runs;
+    for (size_t c = runs.size(); c > columns; --c) {
+        if (!runs[c - 1].numbers.empty()) columns = static_cast<uint32_t>(c);
+    }
     return static_cast<uint16_t>(std::min<uint32_t>(columns, 65535));
 }
 

@@ -1,8 +1,9 @@
-// cell_store.h - the values of a workbook's cells in sixteen bytes a cell: a number is kept as it is,
-// any other value in a list beside (a text once however many cells hold it), so that a sheet of
-// millions of numbers or of repeated texts costs little more than its cells. Cells are added in any
-// order (a file's reading order costs no sort) and found by their row's place in an index, then by
-// binary search along the row.
+// cell_store.h - the values of a workbook's cells: a column's numbers in consecutive rows in eight
+// bytes a cell, any other cell in sixteen (a number kept as it is, any other value in a list beside, a
+// text once however many cells hold it), so that a sheet of millions of numbers or of repeated texts
+// costs little more than its cells. Cells are added in any order (a file's reading order costs no sort)
+// and found in their column's numbers, or by their row's place in an index, then by binary search
+// along the row.
 #pragma once
 
 #include <cstddef>
@@ -58,16 +59,36 @@ private:
         uint64_t key;   // row << 14 | column, the tag in the top byte
         uint64_t bits;  // Number: the double's bits; Other: an index into shared_ or own_
     };
+    // A column's numbers in rows first, first + 1, ..., one added after the other: the cells a range
+    // names are then read in order, a cell eight bytes. A cell in its rows is nowhere else (an entry
+    // that shares its place was added before it), and once anything but a number is added or set in
+    // them, the numbers become entries.
+    struct Run {
+        uint32_t first = 0;
+        std::vector<double> numbers;
+        bool Holds(uint32_t row) const { return row - first < numbers.size(); }  // wraps below first
+    };
+    // Columns past this many keep their numbers as entries, so that a cell far to the right costs no
+    // run for each column before it.
+    static constexpr uint16_t RunColumns = 256;
     struct Sheet {
         std::vector<Entry> entries;      // sorted by row and column once sealed
         std::vector<uint32_t> rowStart;  // per row: the first entry of the row, and one past the last row's
+        std::vector<Run> runs;           // by column, as many as have had a number
         std::unordered_map<uint64_t, Value> added;  // cells set that were never added
+        const double* Number(uint32_t row, uint16_t column) const
+        {
+            return column < runs.size() && runs[column].Holds(row) ? &runs[column].numbers[row - runs[column].first] : nullptr;
+        }
     };
 
     // The sheet to change, made this store's own first if a copy shares it.
     Sheet& Own(uint32_t sheet);
     Entry* Find(uint32_t sheet, uint32_t row, uint16_t column);
     const Entry* Find(uint32_t sheet, uint32_t row, uint16_t column) const;
+    // Makes a column's run entries, in order if the store is sealed.
+    void Spill(Sheet& s, uint16_t column);
+    static void Order(Sheet& s);
     void Store(Entry* entry, uint64_t key, const Value& value, bool blank);
 
     // A copy of the store shares its sheets until one is changed: an evaluation's copy of a workbook's

@@ -4,6 +4,9 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <map>
+#include <random>
+#include <tuple>
 
 #include "engine/workbook.h"
 #include "host/marshal.h"
@@ -140,6 +143,85 @@ TEST(CellStore, RecordsOfAnAreaAreThoseOfItsCellsOneByOne)
     }
     store.Set(0, 1, 2, Value::Uncalculated());
     EXPECT_FALSE(store.Records(0, area, records.data(), &strings)) << "an uncalculated cell handed over as a value";
+}
+
+// Numbers in consecutive rows of a column are kept apart from other cells. Against a map of the last
+// value each place was given: a run not giving way to a cell added or set again in its rows, a stale
+// entry beside a run read instead of it, a run's rows not counted in the sheet's extent, a copy's
+// change reaching the store it was copied from, or an area straddling runs and entries read wrongly.
+TEST(CellStore, NumbersInRunsReadAsTheLastValueEachCellWasGiven)
+{
+    constexpr uint32_t Rows = 12;
+    constexpr uint16_t Columns = 4;
+    using Place = std::pair<uint32_t, uint16_t>;
+    for (uint32_t seed = 1; seed <= 40; ++seed) {
+        std::mt19937 random(seed);
+        const auto draw = [&](uint32_t bound) { return static_cast<uint32_t>(random() % bound); };
+        const auto kindOf = [&](uint32_t n) {
+            const uint32_t pick = draw(12);
+            return pick < 9 ? Value::Number(n + 0.5) : pick == 9 ? Value::Text("t" + std::to_string(n)) : pick == 10 ? Value::Error(7) : Value{};
+        };
+        CellStore store;
+        store.SetSheets(1);
+        std::map<Place, std::pair<Value, bool>> last;  // value, blank
+        // Mostly reading order, so that runs form, with cells added again, out of order or ahead of
+        // their row (where a run then reaches them).
+        uint32_t n = 0;
+        for (uint32_t row = 0; row < Rows; ++row) {
+            // Column A numbers all the way, alone in the last row: the sheet's extent is its run's.
+            for (uint16_t column = 0; column < (row + 1 < Rows ? Columns : 1); ++column) {
+                if (column > 0 && draw(16) == 0) continue;
+                const bool blank = column > 0 && draw(20) == 0;
+                const Value v = blank ? Value{} : column == 0 ? Value::Number(++n) : kindOf(++n);
+                store.Add(0, row, column, v, blank);
+                last[{row, column}] = {v, blank};
+            }
+            if (draw(3) == 0) {
+                const Place again(draw(row + 2), static_cast<uint16_t>(draw(Columns)));
+                const Value v = kindOf(++n);
+                store.Add(0, again.first, again.second, v);
+                last[again] = {v, false};
+            }
+        }
+        store.Seal();
+        const CellStore before = store;
+        const auto oracleBefore = last;
+        CellStore copy = store;
+        for (int k = 0; k < 10; ++k) {
+            const Place at(draw(Rows + 2), static_cast<uint16_t>(draw(Columns)));
+            const Value v = kindOf(++n);
+            copy.Set(0, at.first, at.second, v);
+            last[at] = {v, false};
+        }
+        const auto expectSame = [&](const CellStore& got, const std::map<Place, std::pair<Value, bool>>& want, const char* which) {
+            SCOPED_TRACE(std::string(which) + ", seed " + std::to_string(seed));
+            uint32_t rows = 0, columns = 0;
+            for (const auto& [place, cell] : want) {
+                if (!cell.second) rows = std::max(rows, place.first + 1), columns = std::max<uint32_t>(columns, place.second + 1u);
+            }
+            EXPECT_EQ(got.RowsOf(0), rows);
+            EXPECT_EQ(got.ColumnsOf(0), columns);
+            std::vector<XLOPER> records((Rows + 2) * Columns);
+            std::vector<std::vector<char>> strings, expectedStrings;
+            ASSERT_TRUE(got.Records(0, quorin_host::Area{0, Rows + 1, 0, Columns - 1, 0}, records.data(), &strings));
+            for (uint32_t row = 0; row < Rows + 2; ++row) {
+                for (uint16_t column = 0; column < Columns; ++column) {
+                    const auto found = want.find({row, column});
+                    const Value expected = found == want.end() ? Value{} : found->second.first;
+                    bool there = false;
+                    EXPECT_EQ(FormatValue(got.Copy(0, row, column, &there)), FormatValue(expected)) << row << "," << column;
+                    EXPECT_EQ(there, found != want.end()) << row << "," << column;
+                    XLOPER record{};
+                    ASSERT_TRUE(quorin_host::ScalarRecord(expected, &record, &expectedStrings));
+                    EXPECT_EQ(FormatValue(quorin_host::ValueOfRecord(&records[row * Columns + column])), FormatValue(expected))
+                        << "record " << row << "," << column;
+                }
+            }
+        };
+        expectSame(copy, last, "the copy set");
+        expectSame(store, oracleBefore, "the store copied");
+        expectSame(before, oracleBefore, "a copy made before");
+    }
 }
 
 }  // namespace
