@@ -91,16 +91,22 @@ void CellStore::Add(uint32_t sheet, uint32_t row, uint16_t column, const Value& 
     if (column < RunColumns) {
         if (column >= s.runs.size() && value.kind == Kind::Number) s.runs.resize(size_t{column} + 1);
         if (column < s.runs.size()) {
-            Run& run = s.runs[column];
-            if (run.Holds(row)) {
+            std::vector<Run>& runs = s.runs[column];
+            size_t at = 0;
+            if (s.RunAt(row, column, &at) != nullptr) {
                 // Added again: the run's numbers go before this cell, which stands, as entries.
-                Spill(s, column);
+                Spill(s, column, at);
             } else if (value.kind == Kind::Number) {
-                if (run.numbers.empty()) run.first = row;
-                if (row == run.first + run.numbers.size()) {
-                    run.numbers.push_back(value.number);
+                if (!runs.empty() && row == runs.back().End()) {
+                    runs.back().numbers.push_back(value.number);
                     return;
                 }
+                if (runs.empty() || row > runs.back().End()) {
+                    if (!runs.empty() && runs.back().numbers.size() < ShortestRun) Spill(s, column, runs.size() - 1);
+                    runs.push_back(Run{row, {value.number}});
+                    return;
+                }
+                // Above the column's last run (added out of order): an entry.
             }
         }
     }
@@ -111,6 +117,16 @@ void CellStore::Add(uint32_t sheet, uint32_t row, uint16_t column, const Value& 
 void CellStore::Seal()
 {
     if (sealed_) return;
+    for (uint32_t sheet = 0; sheet < sheets_.size(); ++sheet) {
+        Sheet& s = Own(sheet);
+        for (uint16_t column = 0; column < s.runs.size(); ++column) {
+            std::vector<Run>& runs = s.runs[column];
+            for (size_t k = runs.size(); k-- > 0;) {
+                if (runs[k].numbers.size() < ShortestRun) Spill(s, column, k);
+                else runs[k].numbers.shrink_to_fit();
+            }
+        }
+    }
     sealed_ = true;
     // The values stored so far join the shared ones, so that a copy made now shares them.
     if (!own_.empty()) {
@@ -129,9 +145,7 @@ void CellStore::Seal()
         shared_ = std::move(merged);
     }
     for (uint32_t sheet = 0; sheet < sheets_.size(); ++sheet) {
-        Sheet& s = Own(sheet);
-        for (Run& run : s.runs) run.numbers.shrink_to_fit();
-        Order(s);
+        Order(Own(sheet));
     }
 }
 
@@ -162,16 +176,28 @@ void CellStore::Order(Sheet& s)
     }
 }
 
-void CellStore::Spill(Sheet& s, uint16_t column)
+const CellStore::Run* CellStore::Sheet::RunAt(uint32_t row, uint16_t column, size_t* at) const
 {
-    Run& run = s.runs[column];
+    if (column >= runs.size() || runs[column].empty()) return nullptr;
+    const std::vector<Run>& list = runs[column];
+    // The last run starting at or above row.
+    const auto after = std::upper_bound(list.begin(), list.end(), row, [](uint32_t r, const Run& run) { return r < run.first; });
+    if (after == list.begin() || !(after - 1)->Holds(row)) return nullptr;
+    if (at != nullptr) *at = static_cast<size_t>(after - 1 - list.begin());
+    return &*(after - 1);
+}
+
+void CellStore::Spill(Sheet& s, uint16_t column, size_t at)
+{
+    std::vector<Run>& runs = s.runs[column];
+    const Run& run = runs[at];
     s.entries.reserve(s.entries.size() + run.numbers.size());
     for (size_t k = 0; k < run.numbers.size(); ++k) {
         Entry e{(uint64_t{Number} << 56) | Place(run.first + static_cast<uint32_t>(k), column), 0};
         std::memcpy(&e.bits, &run.numbers[k], sizeof e.bits);
         s.entries.push_back(e);
     }
-    run = Run{};
+    runs.erase(runs.begin() + static_cast<ptrdiff_t>(at));
     // Appended after every entry, the run's numbers are kept over any entry of the same place, which
     // was added before them.
     if (sealed_) Order(s);
@@ -255,12 +281,13 @@ void CellStore::Set(uint32_t sheet, uint32_t row, uint16_t column, Value value)
 {
     if (sheet < sheets_.size() && sheets_[sheet]->Number(row, column) != nullptr) {
         Sheet& s = Own(sheet);
-        Run& run = s.runs[column];
+        size_t at = 0;
+        Run& run = const_cast<Run&>(*s.RunAt(row, column, &at));
         if (value.kind == Kind::Number) {
             run.numbers[row - run.first] = value.number;
             return;
         }
-        Spill(s, column);  // the cell is an entry now, set below
+        Spill(s, column, at);  // the cell is an entry now, set below
     }
     if (Entry* e = Find(sheet, row, column)) {
         Store(e, Place(row, column), value, false);
@@ -283,8 +310,8 @@ bool CellStore::Records(uint32_t sheet, const Area& area, XLOPER* out, std::vect
     bool walk = false;
     for (size_t c = 0; c < columns; ++c) {
         const size_t column = area.columnFirst + c;
-        const Run* run = s != nullptr && column < s->runs.size() ? &s->runs[column] : nullptr;
-        if (run == nullptr || !run->Holds(area.rowFirst) || !run->Holds(area.rowLast)) {
+        const Run* run = s != nullptr ? s->RunAt(area.rowFirst, static_cast<uint16_t>(column)) : nullptr;
+        if (run == nullptr || !run->Holds(area.rowLast)) {
             walk = true;
             continue;
         }
@@ -347,8 +374,8 @@ uint32_t CellStore::RowsOf(uint32_t sheet) const
         break;
     }
     for (const auto& entry : s.added) rows = std::max(rows, RowOf(entry.first) + 1);
-    for (const Run& run : s.runs) {
-        if (!run.numbers.empty()) rows = std::max(rows, run.first + static_cast<uint32_t>(run.numbers.size()));
+    for (const std::vector<Run>& runs : s.runs) {
+        if (!runs.empty()) rows = std::max(rows, runs.back().End());
     }
     return rows;
 }
@@ -361,9 +388,9 @@ uint16_t CellStore::ColumnsOf(uint32_t sheet) const
         if (TagOf(e.key) != Blank) columns = std::max<uint32_t>(columns, uint32_t{ColumnOf(e.key)} + 1);
     }
     for (const auto& entry : sheets_[sheet]->added) columns = std::max<uint32_t>(columns, uint32_t{ColumnOf(entry.first)} + 1);
-    const std::vector<Run>& runs = sheets_[sheet]->runs;
+    const std::vector<std::vector<Run>>& runs = sheets_[sheet]->runs;
     for (size_t c = runs.size(); c > columns; --c) {
-        if (!runs[c - 1].numbers.empty()) columns = static_cast<uint32_t>(c);
+        if (!runs[c - 1].empty()) columns = static_cast<uint32_t>(c);
     }
     return static_cast<uint16_t>(std::min<uint32_t>(columns, 65535));
 }

@@ -62,23 +62,30 @@ private:
     // A column's numbers in rows first, first + 1, ..., one added after the other: the cells a range
     // names are then read in order, a cell eight bytes. A cell in its rows is nowhere else (an entry
     // that shares its place was added before it), and once anything but a number is added or set in
-    // them, the numbers become entries.
+    // them, the run's numbers become entries. A column has a run after each gap.
     struct Run {
         uint32_t first = 0;
         std::vector<double> numbers;
         bool Holds(uint32_t row) const { return row - first < numbers.size(); }  // wraps below first
+        uint32_t End() const { return first + static_cast<uint32_t>(numbers.size()); }
     };
     // Columns past this many keep their numbers as entries, so that a cell far to the right costs no
-    // run for each column before it.
+    // runs for each column before it.
     static constexpr uint16_t RunColumns = 256;
+    // A run shorter than this becomes entries once the column's next run starts, or at the seal:
+    // scattered numbers cost no more than they did as entries.
+    static constexpr size_t ShortestRun = 16;
     struct Sheet {
-        std::vector<Entry> entries;      // sorted by row and column once sealed
-        std::vector<uint32_t> rowStart;  // per row: the first entry of the row, and one past the last row's
-        std::vector<Run> runs;           // by column, as many as have had a number
+        std::vector<Entry> entries;             // sorted by row and column once sealed
+        std::vector<uint32_t> rowStart;         // per row: the first entry of the row, and one past the last row's
+        std::vector<std::vector<Run>> runs;     // by column, as many as have had a number: its runs, in row order
         std::unordered_map<uint64_t, Value> added;  // cells set that were never added
+        // The run of the column holding row, its index in *at when given; nullptr when none does.
+        const Run* RunAt(uint32_t row, uint16_t column, size_t* at = nullptr) const;
         const double* Number(uint32_t row, uint16_t column) const
         {
-            return column < runs.size() && runs[column].Holds(row) ? &runs[column].numbers[row - runs[column].first] : nullptr;
+            const Run* run = RunAt(row, column);
+            return run != nullptr ? &run->numbers[row - run->first] : nullptr;
         }
     };
 
@@ -87,7 +94,7 @@ private:
     Entry* Find(uint32_t sheet, uint32_t row, uint16_t column);
     const Entry* Find(uint32_t sheet, uint32_t row, uint16_t column) const;
     // Makes a column's run entries, in order if the store is sealed.
-    void Spill(Sheet& s, uint16_t column);
+    void Spill(Sheet& s, uint16_t column, size_t run);
     static void Order(Sheet& s);
     void Store(Entry* entry, uint64_t key, const Value& value, bool blank);
 
