@@ -93,8 +93,13 @@ void CellStore::Add(uint32_t sheet, uint32_t row, uint16_t column, const Value& 
         if (column < s.runs.size()) {
             std::vector<Run>& runs = s.runs[column];
             size_t at = 0;
-            if (s.RunAt(row, column, &at) != nullptr) {
-                // Added again: the run's numbers go before this cell, which stands, as entries.
+            if (const Run* run = s.RunAt(row, column, &at)) {
+                // Added again: a number takes its place in the run; anything else stands after the
+                // run's numbers, made entries.
+                if (value.kind == Kind::Number) {
+                    runs[at].numbers[row - run->first] = value.number;
+                    return;
+                }
                 Spill(s, column, at);
             } else if (value.kind == Kind::Number) {
                 if (!runs.empty() && row == runs.back().End()) {
@@ -180,7 +185,7 @@ const CellStore::Run* CellStore::Sheet::RunAt(uint32_t row, uint16_t column, siz
 {
     if (column >= runs.size() || runs[column].empty()) return nullptr;
     const std::vector<Run>& list = runs[column];
-    // The last run starting at or above row.
+    // The last run whose first row is row or one above it.
     const auto after = std::upper_bound(list.begin(), list.end(), row, [](uint32_t r, const Run& run) { return r < run.first; });
     if (after == list.begin() || !(after - 1)->Holds(row)) return nullptr;
     if (at != nullptr) *at = static_cast<size_t>(after - 1 - list.begin());
