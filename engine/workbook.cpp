@@ -927,22 +927,25 @@ private:
     // thread with host_ and on one more per helper. Their answers depend on cells no formula of ours
     // fills, so on nothing computed before them: each is the answer the host alone would give at its
     // turn. Nothing is placed here, so that every worker reads the cells unchanged.
-    void ComputeEarly(const std::vector<uint32_t>& chosen, const std::vector<SubstituteHost*>& helpers, std::vector<Early>* early)
+    // chosen[from, to) into early[0, to - from).
+    void ComputeEarly(const std::vector<uint32_t>& chosen, size_t from, size_t to, const std::vector<SubstituteHost*>& helpers,
+                      std::vector<Early>* early)
     {
-        early->resize(chosen.size());
+        early->clear();
+        early->resize(to - from);
         const size_t threads = helpers.size() + 1;
         // Small batches spread a small workbook over every worker; large ones cost one claim per 64.
-        const size_t batch = std::max<size_t>(1, std::min<size_t>(64, chosen.size() / (threads * 8)));
-        std::atomic<size_t> next{0};
+        const size_t batch = std::max<size_t>(1, std::min<size_t>(64, (to - from) / (threads * 8)));
+        std::atomic<size_t> next{from};
         const auto work = [&](SubstituteHost& host) {
             const SharedReading reading(*this);
             const ScopedCellSource source(host, reading);
             LastRead last;
             Parsed parsed;
-            for (size_t first = next.fetch_add(batch); first < chosen.size(); first = next.fetch_add(batch)) {
-                for (size_t n = first; n < std::min(chosen.size(), first + batch); ++n) {
+            for (size_t first = next.fetch_add(batch); first < to; first = next.fetch_add(batch)) {
+                for (size_t n = first; n < std::min(to, first + batch); ++n) {
                     const uint32_t k = chosen[n];
-                    Early& e = (*early)[n];
+                    Early& e = (*early)[n - from];
                     Parse(k, &parsed, &last);
                     e.stale = WhyStale(k, &parsed, host);
                     if (!e.stale.empty()) continue;
@@ -996,22 +999,18 @@ private:
         // second thread where one is used.
         std::vector<uint32_t> order, rank(keep_ ? formulas_.size() : 0);
         // With workers free to help, the formulas that wait on none and draw no random numbers are
-        // computed first, all at once; each is settled at its turn. early[rank[k]] is formula k's.
+        // computed ahead, a window of them at a time on every worker free then, and each is settled at
+        // its turn: only a window's answers are held. early[rank[k] - earlyFrom] is formula k's.
         std::vector<uint32_t> chosen;
         std::vector<Early> early;
+        size_t earlyFrom = 0, earlyTo = 0;
         std::vector<uint8_t> computedEarly(keep_ && workers_ != nullptr ? formulas_.size() : 0);
         if (!computedEarly.empty()) {
             for (uint32_t k = 0; k < formulas_.size(); ++k) {
                 if (formulas_[k].recomputed && waiting_[k] == 0 && !formulas_[k].drawsRandom) chosen.push_back(k);
             }
         }
-        if (chosen.size() >= std::max<size_t>(options_.parallelFrom, 1)) {
-            const HostLease helpers = workers_->TakeFree(workers_->Count() - 1);
-            if (helpers.hosts.empty()) chosen.clear();
-            else ComputeEarly(chosen, helpers.hosts, &early);
-        } else {
-            chosen.clear();
-        }
+        if (chosen.size() < std::max<size_t>(options_.parallelFrom, 1) || workers_->Count() < 2) chosen.clear();
         for (size_t n = 0; n < chosen.size(); ++n) computedEarly[chosen[n]] = 1, rank[chosen[n]] = static_cast<uint32_t>(n);
         for (uint32_t k = 0; k < formulas_.size(); ++k) {
             if (!counted(k)) continue;
@@ -1035,7 +1034,15 @@ private:
             if (!keep_) {
                 ComputeOne(k, parsed_[k]);
             } else if (!computedEarly.empty() && computedEarly[k]) {
-                Early& e = early[rank[k]];
+                if (rank[k] < earlyFrom || rank[k] >= earlyTo) {
+                    earlyFrom = rank[k];
+                    earlyTo = std::min(chosen.size(), earlyFrom + std::max<size_t>(options_.earlyWindow, 1));
+                    // Taken for the window alone, so that other workbooks' evaluations may have them
+                    // between windows; with none free, this host computes the window alone.
+                    const HostLease helpers = workers_->TakeFree(workers_->Count() - 1);
+                    ComputeEarly(chosen, earlyFrom, earlyTo, helpers.hosts, &early);
+                }
+                Early& e = early[rank[k] - earlyFrom];
                 if (!e.stale.empty()) LeaveStale(k, std::move(e.stale));
                 else Settle(k, e.answer, e.messages ? *e.messages : FormulaMessages{});
                 e = Early{};

@@ -120,6 +120,10 @@ struct EvaluationOptions {
     // Keeping foreign formulas, with workers to help: when at least this many formulas of ours read no
     // formula of ours (nor draw random numbers), those are computed first, on every worker at once.
     size_t parallelFrom = 2;
+    // Those formulas are computed ahead this many at a time, each batch's answers held until their
+    // turn: enough that starting and finishing a batch on every worker costs little, few enough that
+    // the answers held take megabytes, not a hundred and fifty bytes for every formula of a sheet.
+    size_t earlyWindow = size_t{1} << 15;
 };
 
 enum class FormulaOutcome {

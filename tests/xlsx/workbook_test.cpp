@@ -7,6 +7,7 @@
 #include <limits>
 #include <set>
 
+#include "engine/workers.h"
 #include "module_fixture.h"
 
 namespace quorin_test {
@@ -146,6 +147,31 @@ TEST_F(XlsxCheck, FormulasReadingADamagedPartAreStale)
         EXPECT_EQ(comparison.matching, c.matching);
         ASSERT_FALSE(comparison.stale.empty());
         for (const StaleFormula& f : comparison.stale) EXPECT_EQ(f.reason, c.reason);
+    }
+}
+
+// Formulas computed ahead on two workers a window of two at a time are settled as one worker computes
+// them: an answer taken from another window's place, or a chained formula computed ahead, shows.
+TEST_F(XlsxCheck, ComputedAheadInWindowsAsOnOneWorker)
+{
+    for (const char* file : {"ours_chains.xlsx", "ours_ranges.xlsx", "ours_table.xlsx", "planted.xlsx"}) {
+        SCOPED_TRACE(file);
+        Workbook book;
+        XlsxBook xlsx;
+        std::string error;
+        ASSERT_TRUE(ReadWorkbook(Workbooks + "/" + file, &xlsx, &book, &error)) << error;
+        EvaluationOptions options{file, true, false};
+        WorkbookEvaluation alone, windowed;
+        EvaluateWorkbook(host, book, options, &alone);
+        Workers workers(host, 2);
+        options.earlyWindow = 2;
+        const HostLease lease = workers.Take();
+        EvaluateWorkbook(*lease.hosts[0], book, options, &windowed, &workers);
+        ASSERT_EQ(windowed.formulas.size(), alone.formulas.size());
+        for (size_t k = 0; k < alone.formulas.size(); ++k) {
+            EXPECT_EQ(windowed.formulas[k].outcome, alone.formulas[k].outcome) << "formula " << k;
+            EXPECT_EQ(FormatValue(windowed.Answer(k)), FormatValue(alone.Answer(k))) << "formula " << k;
+        }
     }
 }
 
