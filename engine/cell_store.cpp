@@ -237,12 +237,10 @@ bool CellStore::Has(uint32_t sheet, uint32_t row, uint16_t column) const
 
 const Value& CellStore::Get(uint32_t sheet, uint32_t row, uint16_t column, bool* there) const
 {
-    if (sheet < sheets_.size()) {
-        if (const double* number = sheets_[sheet]->Number(row, column)) {
-            if (there != nullptr) *there = true;
-            scratch_ = Value::Number(*number);
-            return scratch_;
-        }
+    if (const double* number = NumberAt(sheet, row, column)) {
+        if (there != nullptr) *there = true;
+        scratch_ = Value::Number(*number);
+        return scratch_;
     }
     const Entry* e = Find(sheet, row, column);
     if (there != nullptr) *there = e != nullptr;
@@ -268,11 +266,9 @@ const Value& CellStore::Get(uint32_t sheet, uint32_t row, uint16_t column, bool*
 
 Value CellStore::Copy(uint32_t sheet, uint32_t row, uint16_t column, bool* there) const
 {
-    if (sheet < sheets_.size()) {
-        if (const double* number = sheets_[sheet]->Number(row, column)) {
-            if (there != nullptr) *there = true;
-            return Value::Number(*number);
-        }
+    if (const double* number = NumberAt(sheet, row, column)) {
+        if (there != nullptr) *there = true;
+        return Value::Number(*number);
     }
     const Entry* e = Find(sheet, row, column);
     if (e == nullptr || TagOf(e->key) != Number) return Get(sheet, row, column, there);
@@ -284,10 +280,11 @@ Value CellStore::Copy(uint32_t sheet, uint32_t row, uint16_t column, bool* there
 
 void CellStore::Set(uint32_t sheet, uint32_t row, uint16_t column, Value value)
 {
-    if (sheet < sheets_.size() && sheets_[sheet]->Number(row, column) != nullptr) {
+    if (NumberAt(sheet, row, column) != nullptr) {
         Sheet& s = Own(sheet);
         size_t at = 0;
-        Run& run = const_cast<Run&>(*s.RunAt(row, column, &at));
+        s.RunAt(row, column, &at);
+        Run& run = s.runs[column][at];
         if (value.kind == Kind::Number) {
             run.numbers[row - run.first] = value.number;
             return;

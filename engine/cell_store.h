@@ -93,6 +93,11 @@ private:
     Sheet& Own(uint32_t sheet);
     Entry* Find(uint32_t sheet, uint32_t row, uint16_t column);
     const Entry* Find(uint32_t sheet, uint32_t row, uint16_t column) const;
+    // The cell's number where a run holds it, else nullptr.
+    const double* NumberAt(uint32_t sheet, uint32_t row, uint16_t column) const
+    {
+        return sheet < sheets_.size() ? sheets_[sheet]->Number(row, column) : nullptr;
+    }
     // Makes a column's run entries, in order if the store is sealed.
     void Spill(Sheet& s, uint16_t column, size_t run);
     static void Order(Sheet& s);
